@@ -1,0 +1,206 @@
+#include "platform/kernel/global_memory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/kernel/last_error.h"
+
+namespace {
+
+struct Block {
+  void* data = nullptr;
+  SIZE_T size = 0;
+  bool movable = false;
+  UINT locks = 0;
+};
+
+// Movable handles are odd multiples of two: the C heap returns 16-byte aligned
+// addresses, so they never collide with a fixed block's handle, and the counter
+// never hands out the same value twice.
+constexpr uintptr_t kMovableTag = 0x2;
+constexpr uintptr_t kMovableStep = 0x10;
+
+class BlockRecord {
+ public:
+  static BlockRecord& Instance() {
+    static BlockRecord* record = new BlockRecord;  // outlives every static destructor
+    return *record;
+  }
+
+  std::mutex mutex;
+  std::unordered_map<HGLOBAL, Block> blocks;
+  std::unordered_map<const void*, HGLOBAL> handleOfData;  // movable blocks only
+
+  HGLOBAL NewMovableHandle() {
+    nextMovable_ += kMovableStep;
+    return reinterpret_cast<HGLOBAL>(nextMovable_ | kMovableTag);
+  }
+
+  Block* Find(HGLOBAL handle) {
+    auto it = blocks.find(handle);
+    return it == blocks.end() ? nullptr : &it->second;
+  }
+
+ private:
+  uintptr_t nextMovable_ = 0x10000;
+};
+
+void* AllocateData(SIZE_T bytes, bool zero) {
+  // A zero-byte block still gets an address of its own.
+  const SIZE_T real = bytes == 0 ? 1 : bytes;
+  return zero ? std::calloc(1, real) : std::malloc(real);
+}
+
+bool FlagsAreKnown(UINT flags, UINT allowed) { return (flags & ~allowed) == 0; }
+
+Block* FindOrFail(BlockRecord& record, HGLOBAL handle) {
+  Block* block = record.Find(handle);
+  if (block == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return block;
+}
+
+// Resizes the data of a block in place of its record entry; false when the heap refuses.
+bool ResizeData(Block& block, SIZE_T bytes, bool zeroTail) {
+  void* data = std::realloc(block.data, bytes == 0 ? 1 : bytes);
+  if (data == nullptr) return false;
+  if (zeroTail && bytes > block.size) {
+    std::memset(static_cast<char*>(data) + block.size, 0, bytes - block.size);
+  }
+  block.data = data;
+  block.size = bytes;
+  return true;
+}
+
+}  // namespace
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  if (!FlagsAreKnown(flags, GMEM_MOVEABLE | GMEM_ZEROINIT)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (bytes > kGlobalMemoryLimit) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  void* data = AllocateData(bytes, (flags & GMEM_ZEROINIT) != 0);
+  if (data == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  BlockRecord& record = BlockRecord::Instance();
+  const bool movable = (flags & GMEM_MOVEABLE) != 0;
+  std::lock_guard lock(record.mutex);
+  HGLOBAL handle = movable ? record.NewMovableHandle() : data;
+  record.blocks[handle] = Block{data, bytes, movable, 0};
+  if (movable) record.handleOfData[data] = handle;
+  return handle;
+}
+
+LPVOID GlobalLock(HGLOBAL handle) {
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  Block* block = FindOrFail(record, handle);
+  if (block == nullptr) return nullptr;
+  if (block->movable) ++block->locks;
+  return block->data;
+}
+
+BOOL GlobalUnlock(HGLOBAL handle) {
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  Block* block = FindOrFail(record, handle);
+  if (block == nullptr) return FALSE;
+  if (!block->movable) {
+    SetLastError(NO_ERROR);
+    return FALSE;
+  }
+  if (block->locks == 0) {
+    SetLastError(ERROR_NOT_LOCKED);
+    return FALSE;
+  }
+  --block->locks;
+  if (block->locks == 0) SetLastError(NO_ERROR);
+  return block->locks > 0 ? TRUE : FALSE;
+}
+
+SIZE_T GlobalSize(HGLOBAL handle) {
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  Block* block = FindOrFail(record, handle);
+  return block == nullptr ? 0 : block->size;
+}
+
+HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
+  if (!FlagsAreKnown(flags, GMEM_MOVEABLE | GMEM_ZEROINIT)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (bytes > kGlobalMemoryLimit) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  Block* block = FindOrFail(record, handle);
+  if (block == nullptr) return nullptr;
+
+  const bool zeroTail = (flags & GMEM_ZEROINIT) != 0;
+  const bool mayMove = (flags & GMEM_MOVEABLE) != 0 || (block->movable && block->locks == 0);
+  if (!mayMove) {
+    // Pinned data can only shrink where it stands.
+    if (bytes > block->size) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    block->size = bytes;
+    return handle;
+  }
+
+  const void* oldData = block->data;
+  if (!ResizeData(*block, bytes, zeroTail)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  if (block->movable) {
+    record.handleOfData.erase(oldData);
+    record.handleOfData[block->data] = handle;
+    return handle;
+  }
+  if (block->data == handle) return handle;
+  // A fixed block that moved gets the new address as its handle.
+  Block moved = *block;
+  record.blocks.erase(handle);
+  record.blocks[moved.data] = moved;
+  return moved.data;
+}
+
+HGLOBAL GlobalFree(HGLOBAL handle) {
+  if (handle == nullptr) return nullptr;
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  Block* block = FindOrFail(record, handle);
+  if (block == nullptr) return handle;
+  if (block->movable) record.handleOfData.erase(block->data);
+  std::free(block->data);
+  record.blocks.erase(handle);
+  return nullptr;
+}
+
+HGLOBAL GlobalHandle(LPCVOID data) {
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  auto movable = record.handleOfData.find(data);
+  if (movable != record.handleOfData.end()) return movable->second;
+  HGLOBAL asFixed = const_cast<void*>(data);
+  if (record.Find(asFixed) != nullptr) return asFixed;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
+}
+
+SIZE_T GlobalLiveBlockCount() {
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  return record.blocks.size();
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the tree.
+#   scripts/build.sh release|asan|fuzz
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+flavour=${1:-release}
+jobs=$(nproc)
+case "$flavour" in
+  release) dir=build; args=(-DCMAKE_BUILD_TYPE=Release) ;;
+  asan) dir=build-asan; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_SANITIZE=ON -DVELLUM_BENCH=OFF) ;;
+  fuzz) dir=build-fuzz; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_FUZZ=ON
+                              -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "usage: $0 release|asan|fuzz" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
+cmake --build "$dir" -j "$jobs"

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets and runs each one for a while on a copy of its seed corpus.
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     (default: 15 seconds, every target)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-15}
+shift || true
+bash scripts/build.sh fuzz >/dev/null
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for f in fuzz/*_fuzz.cpp; do targets+=("$(basename "$f" .cpp)"); done
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for target in "${targets[@]}"; do
+  corpus="$work/$target"
+  mkdir -p "$corpus"
+  [ -d "fuzz/corpus/$target" ] && cp -r "fuzz/corpus/$target/." "$corpus/"
+  echo "fuzz: $target for ${seconds}s"
+  # Findings are written to the work directory and reported by the exit status.
+  build-fuzz/bin/"$target" -max_total_time="$seconds" -rss_limit_mb=2560 -malloc_limit_mb=2300 \
+    -timeout=20 -print_final_stats=1 -artifact_prefix="$work/$target-" "$corpus" 2>&1 |
+    grep -E '^(stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' || true
+  if ls "$work/$target-"* >/dev/null 2>&1; then
+    mkdir -p fuzz-findings && cp "$work/$target-"* fuzz-findings/
+    echo "fuzz: $target found a failing input (copied to fuzz-findings/)" >&2
+    exit 1
+  fi
+done

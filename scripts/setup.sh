@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing, fuzzing and benchmarking need.
+# Idempotent: packages already present are left alone, and apt runs only when one is missing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # test and benchmark frameworks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # image libraries the codecs call
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev
+  # drawing, fonts, database, scripting
+  libcairo2-dev libfontconfig-dev libfreetype-dev fonts-liberation fonts-dejavu-core
+  libsqlite3-dev duktape-dev
+  # independent oracles for test inputs and comparisons
+  imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "setup: need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+  sudo=sudo
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
