@@ -114,8 +114,7 @@ DataHandle* OpenMemory(OpContext& ctx, const void* block, uint32_t capacity, boo
 template <typename Measure>
 uint32_t CloseHandleRecord(DataHandle* handle, Measure measure) {
   return RunEntry([&](OpContext& ctx) -> uint32_t {
-    if (handle == nullptr) return ctx.Fail(kErrInvalidArgument);
-    if (!IsValidHandle(handle)) return ctx.Fail(kErrInvalidHandle);
+    if (!CheckHandle(ctx, handle)) return 0;
     const uint32_t result = measure(handle);
     if (handle->kind == kFileKind) std::fclose(handle->file);
     FreeHandle(handle);
@@ -155,6 +154,12 @@ bool IsValidHandle(const DataHandle* handle) {
   return handle->memoryBase != nullptr && handle->capacity != 0;
 }
 
+bool CheckHandle(OpContext& ctx, const DataHandle* handle) {
+  if (handle == nullptr) return ctx.Fail(kErrInvalidArgument);
+  if (!IsValidHandle(handle)) return ctx.Fail(kErrInvalidHandle);
+  return true;
+}
+
 HISSRC OpenFileSource(const char* fileName) {
   return RunEntry([&](OpContext& ctx) { return OpenFile(ctx, fileName, false); });
 }
@@ -177,8 +182,7 @@ uint32_t CloseDestination(HISDEST destination) { return CloseHandleRecord(destin
 
 BOOL SeekHandle(DataHandle* handle, int32_t offset, int32_t origin) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (handle == nullptr) return ctx.Fail(kErrInvalidArgument);
-    if (!IsValidHandle(handle)) return ctx.Fail(kErrInvalidHandle);
+    if (!CheckHandle(ctx, handle)) return FALSE;
     if (!Seek(handle, offset, origin)) return ctx.Fail(kErrInvalidArgument);
     return TRUE;
   });

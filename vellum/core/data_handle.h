@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/kernel/win_types.h"
+#include "vellum/core/library.h"
 
 namespace vellum {
 
@@ -39,6 +40,10 @@ enum SeekOrigin : int32_t { kSeekStart = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 // True for an open handle. The handle's global-memory record is consulted before
 // the handle is read, so a stale or foreign pointer is refused without touching it.
 bool IsValidHandle(const DataHandle* handle);
+
+// The first check of every entry that takes a handle: code 5 for a null handle,
+// code 38 for one that is not valid.
+bool CheckHandle(OpContext& ctx, const DataHandle* handle);
 
 // ---- entries (each stores its outcome as the thread's last-error code) ----
 
