@@ -3,7 +3,7 @@ add_compile_options(-Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor
                     -Wcast-align -Wnull-dereference -Wimplicit-fallthrough)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # GCC 12 reports false positives for these in optimised std:: code.
-  add_compile_options(-Wno-stringop-overflow -Wno-array-bounds -Wno-null-dereference)
+  add_compile_options(-Wno-stringop-overflow -Wno-array-bounds -Wno-null-dereference -Wno-restrict)
 endif()
 
 if(VELLUM_SANITIZE OR VELLUM_FUZZ)
