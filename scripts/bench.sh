@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and, in the same run, the reference measurements they are
+# compared with, then prints the ratios (ours / reference; below 1 means faster).
+#   scripts/bench.sh [NAME...]     NAME is bench/NAME_bench.cpp (default: all)
+#
+# bench/NAME_bench.cpp   Google Benchmark program built into build/bin/NAME_bench
+# bench/NAME_pillow.py   optional reference: prints JSON lines
+#                        {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+bash scripts/build.sh release >/dev/null
+
+images=${VELLUM_IMAGES:-$(cd .. && pwd)/shared/images}
+export VELLUM_BENCH_DATA=$PWD/build/bench-data
+mkdir -p "$VELLUM_BENCH_DATA" bench/results
+for photo in medium large; do
+  [ -f "$VELLUM_BENCH_DATA/$photo.ppm" ] || convert "$images/$photo.jpg" "$VELLUM_BENCH_DATA/$photo.ppm"
+  [ -f "$VELLUM_BENCH_DATA/$photo.jpg" ] || cp "$images/$photo.jpg" "$VELLUM_BENCH_DATA/$photo.jpg"
+done
+
+names=("$@")
+if [ ${#names[@]} -eq 0 ]; then
+  for f in bench/*_bench.cpp; do names+=("$(basename "$f" _bench.cpp)"); done
+fi
+
+for name in "${names[@]}"; do
+  echo "== $name"
+  build/bin/"${name}_bench" --benchmark_format=json --benchmark_out=bench/results/"$name".json \
+    --benchmark_out_format=json >/dev/null
+  reference=bench/results/"$name".reference.jsonl
+  : >"$reference"
+  [ -f bench/"${name}_pillow.py" ] && /usr/bin/python3 bench/"${name}_pillow.py" >"$reference"
+  /usr/bin/python3 bench/compare.py bench/results/"$name".json "$reference"
+done
