@@ -283,7 +283,10 @@ void StrokeFigures(DeviceContext& dc, const Figures& figures, const Pen& pen) {
   const double scale = dc.ToDevice().Scale();
   const bool cosmetic = pen.width == 0 || !std::isfinite(pen.width * scale);
   const double width = cosmetic ? 1.0 : std::clamp(pen.width * scale, 1.0, kCoordinateLimit);
-  if (!dc.Spend(FiguresCost(dc, figures, width))) return;
+  int64_t points = 1;
+  for (const Figure& figure : figures) points += static_cast<int64_t>(figure.points.size());
+  const double area = std::min(FiguresLength(figures) * (width + 1), 1e15);
+  if (!dc.Spend(points + static_cast<int64_t>(area))) return;
   CairoSaver saver(cr);
   COLORREF color = dc.DeviceColor(pen.color);
   if (!ApplyRop2(cr, dc, &color)) return;
