@@ -164,9 +164,10 @@ void EmfPlayer::Transform(ByteView& r, bool modify) {
 
 bool EmfPlayer::PlayStateRecord(uint32_t type, ByteView& r) {
   DcState& s = dc_.state;
-  const uint32_t value = r.U32(8);
-  const LONG x = r.I32(8), y = r.I32(12);
-  const bool hasPair = r.Has(8, 8);
+  // One value or a pair after the type and size; what a record lacks reads as absent.
+  const bool hasValue = r.Has(8, 4), hasPair = r.Has(8, 8);
+  const uint32_t value = hasValue ? r.U32(8) : 0;
+  const LONG x = hasPair ? r.I32(8) : 0, y = hasPair ? r.I32(12) : 0;
   switch (type) {
     case EMR_SETWINDOWEXTEX:
       if (hasPair && x != 0 && y != 0) s.windowExt = {x, y};
@@ -183,7 +184,7 @@ bool EmfPlayer::PlayStateRecord(uint32_t type, ByteView& r) {
     case EMR_SCALEWINDOWEXTEX: ScaleExtent(s.windowExt, r); return true;
     case EMR_SCALEVIEWPORTEXTEX: ScaleExtent(s.viewportExt, r); return true;
     case EMR_SETMAPMODE:
-      if (r.Ok() && value >= MM_TEXT && value <= MM_ANISOTROPIC) s.mapMode = static_cast<int>(value);
+      if (value >= MM_TEXT && value <= MM_ANISOTROPIC) s.mapMode = static_cast<int>(value);
       return true;
     case EMR_SETBKMODE:
       if (value == TRANSPARENT || value == OPAQUE) s.bkMode = static_cast<int>(value);
@@ -194,14 +195,14 @@ bool EmfPlayer::PlayStateRecord(uint32_t type, ByteView& r) {
     case EMR_SETROP2:
       if (value >= R2_BLACK && value <= R2_WHITE) s.rop2 = static_cast<int>(value);
       return true;
-    case EMR_SETTEXTALIGN: if (r.Ok()) s.textAlign = value; return true;
-    case EMR_SETTEXTCOLOR: if (r.Ok()) s.textColor = value & 0xFFFFFF; return true;
-    case EMR_SETBKCOLOR: if (r.Ok()) s.bkColor = value & 0xFFFFFF; return true;
+    case EMR_SETTEXTALIGN: if (hasValue) s.textAlign = value; return true;
+    case EMR_SETTEXTCOLOR: if (hasValue) s.textColor = value & 0xFFFFFF; return true;
+    case EMR_SETBKCOLOR: if (hasValue) s.bkColor = value & 0xFFFFFF; return true;
     case EMR_SETARCDIRECTION:
       if (value == AD_COUNTERCLOCKWISE || value == AD_CLOCKWISE) s.arcDirection = static_cast<int>(value);
       return true;
     case EMR_SETMITERLIMIT:
-      if (r.Ok() && value >= 1 && value <= 1000) s.miterLimit = value;
+      if (value >= 1 && value <= 1000) s.miterLimit = value;
       return true;
     case EMR_MOVETOEX:
       if (hasPair) MoveTo(dc_, {double(x), double(y)});
@@ -213,7 +214,7 @@ bool EmfPlayer::PlayStateRecord(uint32_t type, ByteView& r) {
       const int64_t depth = static_cast<int64_t>(dc_.saved.size());
       const int64_t which = static_cast<int32_t>(value);
       const int64_t level = which < 0 ? depth + which + 1 : which;
-      if (r.Ok() && level >= 1 && level <= depth) {
+      if (hasValue && level >= 1 && level <= depth) {
         s = dc_.saved[level - 1];
         dc_.saved.resize(level - 1);
         dc_.ClipChanged();
