@@ -1,0 +1,22 @@
+// Comparing pictures rendered by different engines: positions may differ by a
+// pixel and edge colours by anti-aliasing, so pixels are matched within a small
+// neighbourhood and a colour tolerance.
+#pragma once
+
+#include <string>
+
+#include "tests/support/oracle.h"
+
+namespace testing_support {
+
+// A file under tests/data of the source tree.
+std::string TestDataPath(const std::string& relative);
+
+// Nearest-neighbour resampling to another size.
+RawImage ResizeNearest(const RawImage& image, int width, int height);
+
+// The share of pixels of `a` for which `b` has a pixel at most `radius` away
+// whose channels all differ by at most `tolerance`. Both have the same size.
+double NeighbourhoodMatch(const RawImage& a, const RawImage& b, int radius, int tolerance);
+
+}  // namespace testing_support
