@@ -130,15 +130,9 @@ HENHMETAFILE ConvertOtherFile(OpContext& ctx, const char* fileName, HDC screen, 
       ctx.Fail(kErrSetWinMetaFileBits);  // a header with nothing behind it
       return nullptr;
     }
-    const uint8_t* h = bytes.data();
-    const uint32_t unitsPerInch = Le16(h + 14);
-    const uint32_t width = static_cast<uint32_t>(static_cast<int16_t>(Le16(h + 10)) -
-                                                 static_cast<int16_t>(Le16(h + 6)));
-    const uint32_t height = static_cast<uint32_t>(static_cast<int16_t>(Le16(h + 12)) -
-                                                  static_cast<int16_t>(Le16(h + 8)));
-    // A header without units per inch gives no size; the metafile's window decides.
-    picture.xExt = unitsPerInch == 0 ? 0 : static_cast<LONG>(width * 2540u / unitsPerInch);
-    picture.yExt = unitsPerInch == 0 ? 0 : static_cast<LONG>(height * 2540u / unitsPerInch);
+    const SIZE extents = PlaceableHeaderExtents(bytes.data());
+    picture.xExt = extents.cx;
+    picture.yExt = extents.cy;
     offset = kPlaceableHeaderSize;
   }
   HENHMETAFILE emf = SetWinMetaFileBits(size - offset, bytes.data() + offset, screen, &picture);
@@ -313,6 +307,14 @@ uint32_t WriteMetafile(HISDEST destination, const uint8_t* rgb, int32_t width, i
 }
 
 }  // namespace
+
+SIZE PlaceableHeaderExtents(const uint8_t header[kPlaceableHeaderSize]) {
+  const uint32_t unitsPerInch = Le16(header + 14);
+  if (unitsPerInch == 0) return {0, 0};  // a division by zero otherwise
+  const auto edge = [&](int at) { return static_cast<uint32_t>(static_cast<int16_t>(Le16(header + at))); };
+  return {static_cast<LONG>((edge(10) - edge(6)) * 2540u / unitsPerInch),
+          static_cast<LONG>((edge(12) - edge(8)) * 2540u / unitsPerInch)};
+}
 
 HGLOBAL ReadMetafile(const char* fileName, int32_t* width, int32_t* height, int32_t defaultXExtent,
                      int32_t defaultYExtent, COLORREF background) {

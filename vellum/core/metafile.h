@@ -16,6 +16,11 @@ namespace vellum {
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 constexpr uint32_t kPlaceableHeaderSize = 22;
 
+// The picture size (0.01 mm) a placeable header gives: (right - left) and
+// (bottom - top) times 2540 over its units per inch, in unsigned 32-bit
+// arithmetic. A header without units per inch gives 0 x 0 (no suggested size).
+SIZE PlaceableHeaderExtents(const uint8_t header[kPlaceableHeaderSize]);
+
 // Reads an EMF, a plain WMF or a placeable WMF file and renders it at its own
 // size on the background colour. Plain WMF files not opened as such get the
 // default extents (0.01 mm; 0 lets the metafile's window decide). A new RGB
