@@ -1,5 +1,6 @@
 #include "tests/support/picture_compare.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -29,21 +30,47 @@ RawImage ResizeNearest(const RawImage& image, int width, int height) {
   return out;
 }
 
+namespace {
+
+bool Near(const uint8_t* p, const double* q, int tolerance) {
+  return std::abs(p[0] - q[0]) <= tolerance && std::abs(p[1] - q[1]) <= tolerance &&
+         std::abs(p[2] - q[2]) <= tolerance;
+}
+
+// Whether p is, within the tolerance, a blend of q and r (an anti-aliased edge between them).
+bool OnBlend(const uint8_t* p, const uint8_t* q, const uint8_t* r, int tolerance) {
+  double d[3], length = 0, t = 0;
+  for (int c = 0; c < 3; ++c) {
+    d[c] = r[c] - q[c];
+    length += d[c] * d[c];
+    t += (p[c] - q[c]) * d[c];
+  }
+  t = length > 0 ? std::clamp(t / length, 0.0, 1.0) : 0;
+  const double blend[3] = {q[0] + t * d[0], q[1] + t * d[1], q[2] + t * d[2]};
+  return Near(p, blend, tolerance);
+}
+
+}  // namespace
+
 double NeighbourhoodMatch(const RawImage& a, const RawImage& b, int radius, int tolerance) {
   if (a.width != b.width || a.height != b.height || a.width == 0 || a.height == 0) return 0;
   size_t matched = 0;
+  std::vector<const uint8_t*> window;
   for (int y = 0; y < a.height; ++y) {
     for (int x = 0; x < a.width; ++x) {
       const uint8_t* p = &a.rgb[(static_cast<size_t>(y) * a.width + x) * 3];
-      bool found = false;
-      for (int dy = -radius; dy <= radius && !found; ++dy) {
-        for (int dx = -radius; dx <= radius && !found; ++dx) {
+      window.clear();
+      for (int dy = -radius; dy <= radius; ++dy) {
+        for (int dx = -radius; dx <= radius; ++dx) {
           const int nx = x + dx, ny = y + dy;
-          if (nx < 0 || ny < 0 || nx >= b.width || ny >= b.height) continue;
-          const uint8_t* q = &b.rgb[(static_cast<size_t>(ny) * b.width + nx) * 3];
-          found = std::abs(p[0] - q[0]) <= tolerance && std::abs(p[1] - q[1]) <= tolerance &&
-                  std::abs(p[2] - q[2]) <= tolerance;
+          if (nx >= 0 && ny >= 0 && nx < b.width && ny < b.height) {
+            window.push_back(&b.rgb[(static_cast<size_t>(ny) * b.width + nx) * 3]);
+          }
         }
+      }
+      bool found = false;
+      for (size_t i = 0; i < window.size() && !found; ++i) {
+        for (size_t j = i; j < window.size() && !found; ++j) found = OnBlend(p, window[i], window[j], tolerance);
       }
       matched += found;
     }

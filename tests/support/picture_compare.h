@@ -15,8 +15,9 @@ std::string TestDataPath(const std::string& relative);
 // Nearest-neighbour resampling to another size.
 RawImage ResizeNearest(const RawImage& image, int width, int height);
 
-// The share of pixels of `a` for which `b` has a pixel at most `radius` away
-// whose channels all differ by at most `tolerance`. Both have the same size.
+// The share of pixels of `a` that `b` explains: a pixel of `b` at most `radius`
+// away, or a blend of two such pixels (an anti-aliased edge), has every channel
+// within `tolerance`. Both have the same size.
 double NeighbourhoodMatch(const RawImage& a, const RawImage& b, int radius, int tolerance);
 
 }  // namespace testing_support
