@@ -15,9 +15,6 @@ std::unique_ptr<DeviceContext> TakeDc(HDC dc);
 
 namespace {
 
-constexpr uint32_t kStretchDIBitsSize = 80;
-constexpr uint32_t kSetDIBitsToDeviceSize = 76;
-
 // The header and bits of a call's bitmap, with their sizes.
 struct DibBlocks {
   const void* info;
@@ -56,19 +53,15 @@ bool Recorder::StretchDIBits(const DeviceContext& dc, int xDest, int yDest, int 
   DibBlocks dib{};
   if (!DescribeDib(info, bits, usage, 0, &dib)) return false;
   const RECT bounds = DeviceBounds(dc, xDest, yDest, destWidth, destHeight);
-  const uint32_t infoOffset = kStretchDIBitsSize;
-  const uint32_t bitsOffset = infoOffset + static_cast<uint32_t>((dib.infoSize + 3) / 4 * 4);
   writer_.Begin(EMR_STRETCHDIBITS);
   writer_.Rect(bounds);
   for (int v : {xDest, yDest, xSrc, ySrc, srcWidth, srcHeight}) writer_.I32(v);
-  for (uint32_t v : {infoOffset, uint32_t(dib.infoSize), bitsOffset, uint32_t(dib.bitsSize), usage, rop}) {
-    writer_.U32(v);
-  }
+  const size_t fields = writer_.ReserveDibFields();
+  writer_.U32(usage);
+  writer_.U32(rop);
   writer_.I32(destWidth);
   writer_.I32(destHeight);
-  writer_.Bytes(dib.info, dib.infoSize);
-  while ((writer_.Position() - writer_.RecordOffset()) % 4 != 0) writer_.Bytes("", 1);
-  writer_.Bytes(dib.bits, dib.bitsSize);
+  writer_.AppendDib(fields, dib.info, dib.infoSize, dib.bits, dib.bitsSize);
   writer_.End();
   return true;
 }
@@ -79,18 +72,12 @@ bool Recorder::SetDIBitsToDevice(const DeviceContext& dc, int xDest, int yDest, 
   DibBlocks dib{};
   if (!DescribeDib(info, bits, usage, scanLines, &dib)) return false;
   const RECT bounds = DeviceBounds(dc, xDest, yDest, static_cast<int>(width), static_cast<int>(height));
-  const uint32_t infoOffset = kSetDIBitsToDeviceSize;
-  const uint32_t bitsOffset = infoOffset + static_cast<uint32_t>((dib.infoSize + 3) / 4 * 4);
   writer_.Begin(EMR_SETDIBITSTODEVICE);
   writer_.Rect(bounds);
   for (int v : {xDest, yDest, xSrc, ySrc, static_cast<int>(width), static_cast<int>(height)}) writer_.I32(v);
-  for (uint32_t v : {infoOffset, uint32_t(dib.infoSize), bitsOffset, uint32_t(dib.bitsSize), usage,
-                     startScan, scanLines}) {
-    writer_.U32(v);
-  }
-  writer_.Bytes(dib.info, dib.infoSize);
-  while ((writer_.Position() - writer_.RecordOffset()) % 4 != 0) writer_.Bytes("", 1);
-  writer_.Bytes(dib.bits, dib.bitsSize);
+  const size_t fields = writer_.ReserveDibFields();
+  for (uint32_t v : {usage, startScan, scanLines}) writer_.U32(v);
+  writer_.AppendDib(fields, dib.info, dib.infoSize, dib.bits, dib.bitsSize);
   writer_.End();
   return true;
 }

@@ -52,6 +52,25 @@ void EmfWriter::Record(uint32_t type, std::initializer_list<uint32_t> values) {
 
 void EmfWriter::Patch(size_t offset, uint32_t value) { std::memcpy(bytes_.data() + offset, &value, 4); }
 
+size_t EmfWriter::ReserveDibFields() {
+  const size_t fields = bytes_.size();
+  for (int i = 0; i < 4; ++i) U32(0);
+  return fields;
+}
+
+void EmfWriter::AppendDib(size_t fields, const void* info, size_t infoSize, const void* bits,
+                          size_t bitsSize) {
+  const size_t infoOffset = bytes_.size() - recordStart_;
+  Bytes(info, infoSize);
+  while ((bytes_.size() - recordStart_) % 4 != 0) bytes_.push_back(0);
+  const size_t bitsOffset = bytes_.size() - recordStart_;
+  Bytes(bits, bitsSize);
+  Patch(fields, static_cast<uint32_t>(infoOffset));
+  Patch(fields + 4, static_cast<uint32_t>(infoSize));
+  Patch(fields + 8, static_cast<uint32_t>(bitsOffset));
+  Patch(fields + 12, static_cast<uint32_t>(bitsSize));
+}
+
 void EmfWriter::IncludeBounds(const RECT& r) {
   if (!hasBounds_) {
     bounds_ = r;

@@ -136,6 +136,12 @@ class EmfWriter {
   size_t Position() const { return bytes_.size(); }
   // Patches a 32-bit value at an absolute offset.
   void Patch(size_t offset, uint32_t value);
+  // A bitmap in the current record: ReserveDibFields writes the four fields
+  // (header offset and size, bits offset and size) as zeros and returns where
+  // they are; AppendDib adds the header and bits at the record's end, the bits
+  // four-byte aligned, and fills the fields in with offsets from the record's start.
+  size_t ReserveDibFields();
+  void AppendDib(size_t fields, const void* info, size_t infoSize, const void* bits, size_t bitsSize);
 
   void IncludeBounds(const RECT& deviceBounds);
   void SetHandleCount(uint16_t count) { handles_ = count; }

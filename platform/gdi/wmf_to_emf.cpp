@@ -134,6 +134,17 @@ class Converter {
   }
   bool SlotUsed(uint32_t slot) const { return slot < slots_.size() && slots_[slot]; }
 
+  // A bit-block transfer without a source bitmap.
+  void PatternBlit(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t rop) {
+    out_.Begin(EMR_BITBLT);
+    out_.Rect({0, 0, -1, -1});
+    out_.I32(x), out_.I32(y), out_.I32(w), out_.I32(h), out_.U32(rop);
+    for (int i = 0; i < 2; ++i) out_.U32(0);                     // source origin
+    for (float f : {1.f, 0.f, 0.f, 1.f, 0.f, 0.f}) out_.F32(f);  // source transform
+    for (int i = 0; i < 6; ++i) out_.U32(0);                     // colour, usage, no bitmap
+    out_.End();
+  }
+
   void ConvertRecord(WmfRecord& r);
   void State(WmfRecord& r, uint16_t function);
   void Shape(WmfRecord& r, uint16_t function);
@@ -143,7 +154,7 @@ class Converter {
   void Text(WmfRecord& r, bool extended);
   void Bitmap(WmfRecord& r, uint16_t function);
   void FillRegion(uint32_t slot, uint32_t brushIndex);
-  void WriteDib(const uint8_t* dib, size_t size, size_t* infoSize, size_t* bitsSize);
+  void WriteDib(size_t fields, const uint8_t* dib, size_t size);
 
   EmfWriter out_;
   std::vector<bool> slots_;
@@ -246,17 +257,7 @@ void Converter::Shape(WmfRecord& r, uint16_t function) {
       if (r.Has(4)) out_.Record(EMR_SETPIXELV, {uint32_t(int32_t(r.S(3))), uint32_t(int32_t(r.S(2))), r.D(0)});
       return;
     case META_PATBLT:
-      if (r.Has(6)) {
-        // A bit-block transfer without a source bitmap.
-        out_.Begin(EMR_BITBLT);
-        out_.Rect({0, 0, -1, -1});
-        out_.I32(r.S(5)), out_.I32(r.S(4)), out_.I32(r.S(3)), out_.I32(r.S(2));
-        out_.U32(r.D(0));
-        for (int i = 0; i < 2; ++i) out_.U32(0);                     // source origin
-        for (float f : {1.f, 0.f, 0.f, 1.f, 0.f, 0.f}) out_.F32(f);  // source transform
-        for (int i = 0; i < 6; ++i) out_.U32(0);                     // colour, usage, no bitmap
-        out_.End();
-      }
+      if (r.Has(6)) PatternBlit(r.S(5), r.S(4), r.S(3), r.S(2), r.D(0));
       return;
     default: return;
   }
@@ -334,18 +335,10 @@ void Converter::CreateObject(WmfRecord& r, uint16_t function) {
       size_t size = 0;
       const uint8_t* dib = r.Tail(2, &size);
       if (r.W(0) == BS_DIBPATTERN && dib != nullptr) {
-        constexpr size_t kFixed = 32;
-        size_t infoSize = 0, bitsSize = 0;
         out_.Begin(EMR_CREATEDIBPATTERNBRUSHPT);
         out_.U32(index);
         out_.U32(r.W(1));
-        const size_t fields = out_.Position();
-        for (int i = 0; i < 4; ++i) out_.U32(0);
-        WriteDib(dib, size, &infoSize, &bitsSize);
-        out_.Patch(fields, kFixed);
-        out_.Patch(fields + 4, static_cast<uint32_t>(infoSize));
-        out_.Patch(fields + 8, static_cast<uint32_t>(kFixed + (infoSize + 3) / 4 * 4));
-        out_.Patch(fields + 12, static_cast<uint32_t>(bitsSize));
+        WriteDib(out_.ReserveDibFields(), dib, size);
         out_.End();
         return;
       }
@@ -492,8 +485,8 @@ void Converter::Text(WmfRecord& r, bool extended) {
   out_.End();
 }
 
-// Writes a packed DIB (header, colours, bits) and reports the two parts' sizes.
-void Converter::WriteDib(const uint8_t* dib, size_t size, size_t* infoSize, size_t* bitsSize) {
+// Adds a packed DIB (header, colours, bits) to the record, split into its two parts.
+void Converter::WriteDib(size_t fields, const uint8_t* dib, size_t size) {
   size_t header = 0;
   if (size >= 4) {
     ByteView view(dib, size);
@@ -507,11 +500,7 @@ void Converter::WriteDib(const uint8_t* dib, size_t size, size_t* infoSize, size
       header = std::min<size_t>(12 + (bits <= 8 ? size_t{3} << bits : 0), size);
     }
   }
-  *infoSize = header;
-  *bitsSize = size - header;
-  out_.Bytes(dib, header);
-  while ((out_.Position() - out_.RecordOffset()) % 4 != 0) out_.Bytes("", 1);
-  out_.Bytes(dib + header, size - header);
+  out_.AppendDib(fields, dib, header, dib + header, size - header);
 }
 
 void Converter::Bitmap(WmfRecord& r, uint16_t function) {
@@ -552,34 +541,21 @@ void Converter::Bitmap(WmfRecord& r, uint16_t function) {
   const uint8_t* dib = noBitmap ? nullptr : r.Tail(dibAt, &dibSize);
   if (!r.Ok()) return;
   if (dib == nullptr || dibSize == 0) {
-    if (!noBitmap) return;
-    out_.Begin(EMR_BITBLT);
-    out_.Rect({0, 0, -1, -1});
-    out_.I32(x), out_.I32(y), out_.I32(w), out_.I32(h), out_.U32(rop);
-    for (int i = 0; i < 2; ++i) out_.U32(0);
-    for (float f : {1.f, 0.f, 0.f, 1.f, 0.f, 0.f}) out_.F32(f);
-    for (int i = 0; i < 6; ++i) out_.U32(0);
-    out_.End();
+    if (noBitmap) PatternBlit(x, y, w, h, rop);
     return;
   }
-  size_t infoSize = 0, bitsSize = 0;
   out_.Begin(type);
   out_.Rect({0, 0, -1, -1});
   size_t fields = 0;
-  uint32_t fixed = 0;
   if (type == EMR_STRETCHBLT) {
-    fixed = 108;
     out_.I32(x), out_.I32(y), out_.I32(w), out_.I32(h), out_.U32(rop), out_.I32(sx), out_.I32(sy);
     for (float f : {1.f, 0.f, 0.f, 1.f, 0.f, 0.f}) out_.F32(f);
     out_.U32(0), out_.U32(usage);
-    fields = out_.Position();
-    for (int i = 0; i < 4; ++i) out_.U32(0);
+    fields = out_.ReserveDibFields();
     out_.I32(sw), out_.I32(sh);
   } else {
-    fixed = type == EMR_STRETCHDIBITS ? 80 : 76;
     out_.I32(x), out_.I32(y), out_.I32(sx), out_.I32(sy), out_.I32(sw), out_.I32(sh);
-    fields = out_.Position();
-    for (int i = 0; i < 4; ++i) out_.U32(0);
+    fields = out_.ReserveDibFields();
     out_.U32(usage);
     if (type == EMR_STRETCHDIBITS) {
       out_.U32(rop), out_.I32(w), out_.I32(h);
@@ -587,11 +563,7 @@ void Converter::Bitmap(WmfRecord& r, uint16_t function) {
       out_.U32(startScan), out_.U32(scans);
     }
   }
-  WriteDib(dib, dibSize, &infoSize, &bitsSize);
-  out_.Patch(fields, fixed);
-  out_.Patch(fields + 4, static_cast<uint32_t>(infoSize));
-  out_.Patch(fields + 8, static_cast<uint32_t>(fixed + (infoSize + 3) / 4 * 4));
-  out_.Patch(fields + 12, static_cast<uint32_t>(bitsSize));
+  WriteDib(fields, dib, dibSize);
   out_.End();
 }
 
