@@ -373,11 +373,12 @@ void Converter::CreateObject(WmfRecord& r, uint16_t function) {
   }
 }
 
+// Paints a region's rectangles with a brush slot, or with the current brush (0).
 void Converter::FillRegion(uint32_t slot, uint32_t brushIndex) {
   auto it = regions_.find(slot);
   if (it == regions_.end()) return;
   out_.Record(EMR_SAVEDC, {});
-  out_.Record(EMR_SELECTOBJECT, {brushIndex});
+  if (brushIndex != 0) out_.Record(EMR_SELECTOBJECT, {brushIndex});
   out_.Record(EMR_SELECTOBJECT, {kStockFlag | NULL_PEN});
   for (const RECT& rect : it->second) {
     out_.Begin(EMR_RECTANGLE);
@@ -423,21 +424,9 @@ void Converter::ObjectUse(WmfRecord& r, uint16_t function) {
     case META_FILLREGION:
       if (r.Has(2) && SlotUsed(r.W(1))) FillRegion(slot, r.W(1) + 1u);
       return;
-    case META_PAINTREGION: {
-      // The current brush is not known here; the region is painted with it by
-      // selecting nothing new.
-      auto it = regions_.find(slot);
-      if (it == regions_.end()) return;
-      out_.Record(EMR_SAVEDC, {});
-      out_.Record(EMR_SELECTOBJECT, {kStockFlag | NULL_PEN});
-      for (const RECT& rect : it->second) {
-        out_.Begin(EMR_RECTANGLE);
-        out_.Rect({rect.left, rect.top, rect.right + 1, rect.bottom + 1});
-        out_.End();
-      }
-      out_.Record(EMR_RESTOREDC, {static_cast<uint32_t>(-1)});
+    case META_PAINTREGION:
+      FillRegion(slot, 0);
       return;
-    }
     default: return;
   }
 }

@@ -96,6 +96,45 @@ TEST(ReadMetafile, FailsBeforeDrawingForAMissingOrForeignFile) {
   EXPECT_EQ(GlobalLiveBlockCount(), blocks);
 }
 
+// A plain Windows metafile: window 100 x 100 units, a red box in its top-left quarter.
+std::vector<uint8_t> PlainWmf() {
+  std::vector<uint16_t> words = {1, 9, 0x0300, 0, 0, 0, 0, 0, 0};
+  const auto record = [&](uint16_t function, std::initializer_list<uint16_t> params) {
+    words.insert(words.end(), {static_cast<uint16_t>(3 + params.size()), 0, function});
+    words.insert(words.end(), params);
+  };
+  record(0x020C, {100, 100});                 // window extent
+  record(0x02FC, {0, 0x00FF, 0, 0});          // a red brush
+  record(0x012D, {0});
+  record(0x041B, {51, 51, 0, 0});             // rectangle to (51, 51)
+  record(0x0000, {});
+  std::vector<uint8_t> bytes;
+  for (uint16_t w : words) bytes.insert(bytes.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
+  return bytes;
+}
+
+TEST(ReadMetafile, PlainWindowsMetafilesGetExtentsOfTenMillimetres) {
+  TempDir dir;
+  WriteFileBytes(dir.File("plain.wmf"), PlainWmf());
+  const Picture picture = Read(dir.File("plain.wmf"), RGB(0, 0, 255));
+  EXPECT_EQ(CoreLastError(), kOk);
+  EXPECT_EQ(picture.width, 40);  // 1000 x 1000 hundredths of a millimetre
+  EXPECT_EQ(picture.height, 40);
+  ASSERT_EQ(picture.rgb.size(), 40u * 40 * 3);
+  EXPECT_EQ(picture.rgb[(5 * 40 + 5) * 3], 255);          // the box, red
+  EXPECT_EQ(picture.rgb[(30 * 40 + 30) * 3 + 2], 255);    // the background, blue
+
+  // Behind a placeable header the box and its units decide the size.
+  std::vector<uint8_t> placeable = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 0xD0, 0x07, 0xE8, 0x03,
+                                    0xE8, 0x03, 0, 0, 0, 0, 0, 0};  // 2000 x 1000 at 1000 per inch
+  const std::vector<uint8_t> body = PlainWmf();
+  placeable.insert(placeable.end(), body.begin(), body.end());
+  WriteFileBytes(dir.File("placeable.wmf"), placeable);
+  const Picture sized = Read(dir.File("placeable.wmf"));
+  EXPECT_EQ(sized.width, 203);   // 5080 hundredths of a millimetre in pixels of 0.25 mm
+  EXPECT_EQ(sized.height, 102);  // 2540
+}
+
 TEST(ReadMetafile, PlaceableExtentsComeFromTheBoxAndItsUnits) {
   uint8_t header[kPlaceableHeaderSize] = {0xD7, 0xCD, 0xC6, 0x9A};
   const auto put = [&](int at, int16_t v) { std::memcpy(header + at, &v, 2); };

@@ -6,74 +6,22 @@
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/metafile_records.h"
 #include "tests/gdi/canvas.h"
+#include "tests/gdi/metafile_builders.h"
 #include "tests/support/oracle.h"
 #include "tests/support/picture_compare.h"
 
 namespace {
 
-using gdi::EmfWriter;
 using gdi_testing::Canvas;
+using gdi_testing::EmfBuilder;
+using gdi_testing::kStock;
+using gdi_testing::Play;
+using gdi_testing::WmfBuilder;
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kRed = RGB(255, 0, 0);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
-constexpr uint32_t kStock = 0x80000000u;
-
-// An enhanced metafile of `pixels` reference pixels (0.25 mm each) whose
-// records the test adds.
-class EmfBuilder {
- public:
-  explicit EmfBuilder(SIZE pixels = {40, 20})
-      : writer_(RECT{0, 0, pixels.cx * 25, pixels.cy * 25}, SIZE{1920, 1080}, SIZE{480, 270}) {}
-  EmfWriter& operator*() { return writer_; }
-  EmfWriter* operator->() { return &writer_; }
-  void Box(uint32_t type, RECT r) {
-    writer_.Begin(type);
-    writer_.Rect(r);
-    writer_.End();
-  }
-  HENHMETAFILE Finish() {
-    writer_.SetHandleCount(16);
-    const std::vector<uint8_t> bytes = writer_.Finish();
-    return SetEnhMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data());
-  }
-  std::vector<uint8_t> Bytes() { return writer_.Finish(); }
-
- private:
-  EmfWriter writer_;
-};
-
-// Plays a metafile onto a white canvas of the given size.
-std::unique_ptr<Canvas> Play(HENHMETAFILE emf, int width, int height, BOOL* complete = nullptr) {
-  auto canvas = std::make_unique<Canvas>(width, height);
-  const RECT area{0, 0, width, height};
-  const BOOL played = PlayEnhMetaFile(canvas->Dc(), emf, &area);
-  if (complete != nullptr) *complete = played;
-  return canvas;
-}
-
-// Windows-metafile records: size in words, function, parameters.
-class WmfBuilder {
- public:
-  WmfBuilder() { Words({1, 9, 0x0300, 0, 0, 0, 0, 0, 0}); }
-  void Record(uint16_t function, std::initializer_list<int> params) {
-    const uint32_t words = 3 + static_cast<uint32_t>(params.size());
-    Words({static_cast<uint16_t>(words), static_cast<uint16_t>(words >> 16), function});
-    for (int p : params) Words({static_cast<uint16_t>(p)});
-  }
-  std::vector<uint8_t> Finish() {
-    Record(gdi::META_EOF, {});
-    return bytes_;
-  }
-
- private:
-  void Words(std::initializer_list<uint16_t> words) {
-    for (uint16_t w : words) bytes_.push_back(static_cast<uint8_t>(w)), bytes_.push_back(static_cast<uint8_t>(w >> 8));
-  }
-  std::vector<uint8_t> bytes_;
-};
-
 TEST(EnhancedMetafile, SetEnhMetaFileBitsChecksTheHeader) {
   std::vector<uint8_t> bytes = EmfBuilder().Bytes();
   HENHMETAFILE emf = SetEnhMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data());
