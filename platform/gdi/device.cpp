@@ -46,11 +46,15 @@ class DcTable {
 };
 
 // A screen context per thread, so that callers on different threads never share
-// one context's state.
+// one context's state; it goes when its thread ends.
+struct ThreadScreen {
+  HDC handle = DcTable::Instance().Add(std::make_unique<DeviceContext>(DeviceContext::Kind::kScreen));
+  ~ThreadScreen() { DcTable::Instance().Take(handle); }
+};
+
 HDC ScreenHandle() {
-  thread_local HDC screen = DcTable::Instance().Add(
-      std::make_unique<DeviceContext>(DeviceContext::Kind::kScreen));
-  return screen;
+  thread_local ThreadScreen screen;
+  return screen.handle;
 }
 
 // Units of the fixed mapping modes per millimetre.
