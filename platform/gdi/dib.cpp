@@ -265,7 +265,7 @@ int StretchDIBits(HDC handle, int xDest, int yDest, int destWidth, int destHeigh
   }
   if (dc->kind != DeviceContext::Kind::kMemory) return 0;
   // Source rows of a bottom-up bitmap are counted from its last row.
-  const double top = dib->BottomUp() ? dib->Height() - ySrc - srcHeight : ySrc;
+  const double top = dib->BottomUp() ? double(dib->Height()) - ySrc - srcHeight : ySrc;
   BlitFromSource(*dc, xDest, yDest, destWidth, destHeight, &*dib, xSrc, top, srcWidth, srcHeight, rop);
   return dib->Height();
 }

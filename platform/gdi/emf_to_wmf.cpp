@@ -137,8 +137,8 @@ std::vector<uint8_t> Convert(const std::vector<uint8_t>& emf, int mapMode) {
   const int32_t devX = header.I32(72), devY = header.I32(76), mmX = header.I32(80), mmY = header.I32(84);
   if (devX <= 0 || devY <= 0 || mmX <= 0 || mmY <= 0) return {};
   const double left = frame.left * double(devX) / (mmX * 100.0), top = frame.top * double(devY) / (mmY * 100.0);
-  const double width = std::round((frame.right - frame.left) * double(devX) / (mmX * 100.0));
-  const double height = std::round((frame.bottom - frame.top) * double(devY) / (mmY * 100.0));
+  const double width = std::round((double(frame.right) - frame.left) * devX / (mmX * 100.0));
+  const double height = std::round((double(frame.bottom) - frame.top) * devY / (mmY * 100.0));
   if (!FitsShort(width) || !FitsShort(height) || width < 1 || height < 1) return {};
 
   DeviceContext scratch(DeviceContext::Kind::kMemory);

@@ -285,6 +285,16 @@ TEST(HostileMetafiles, CountsIndexesAndExtentsOutOfRangeAreSkipped) {
   DeleteEnhMetaFile(handle);
 }
 
+TEST(HostileMetafiles, FramesAtTheEdgesOfTheRangeAreRefusedByTheConverter) {
+  gdi::EmfWriter writer(RECT{INT32_MIN, 0, INT32_MAX, 100}, SIZE{1920, 1080}, SIZE{480, 270});
+  const std::vector<uint8_t> bytes = writer.Finish();
+  HENHMETAFILE emf = SetEnhMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data());
+  ASSERT_NE(emf, nullptr);
+  EXPECT_EQ(GetWinMetaFileBits(emf, 0, nullptr, MM_ANISOTROPIC, nullptr), 0u);
+  Play(emf, 10, 10);
+  DeleteEnhMetaFile(emf);
+}
+
 TEST(HostileMetafiles, WorkIsBoundedByTheDestinationsSize) {
   EmfBuilder emf({400, 400});
   emf->Record(gdi::EMR_SELECTOBJECT, {kStock | BLACK_BRUSH});
