@@ -45,11 +45,10 @@ uint8_t NearestEntry(const PalettePlanes& palette, const DitherTables& tables, i
   return bestIndex;
 }
 
-// Adds one channel's error, d in -20..20, to the pixels it reaches. `next` is the
-// same-row pixel ahead; `below` is the pixel under the current one in the row
-// below, which is stored in reverse order, so behind lies at +3 and ahead at -3.
-inline void SpreadError(int16_t* next, int16_t* below, int d) {
-  *next = static_cast<int16_t>(*next + 7 * d);
+// Spreads one channel's error d (limited to -20..20) over the row below, which
+// is stored in reverse order: the cell behind lies at +3, the one ahead at -3.
+// The 7/16 share for the next pixel of this row is carried by the caller.
+inline void SpreadBelow(int16_t* below, int d) {
   below[3] = static_cast<int16_t>(below[3] + 3 * d);
   below[0] = static_cast<int16_t>(below[0] + 5 * d);
   below[-3] = static_cast<int16_t>(d);  // the first contribution to that cell
@@ -77,23 +76,29 @@ void DitherToPalette(const uint8_t* rgb, uint32_t width, uint32_t height,
     // The first pixel's below cell is added to before anything is stored there;
     // the spare behind it only collects error that leaves the image.
     std::fill_n(below + 3 * size_t{width}, 6, int16_t{0});
+    // 7/16 of the previous pixel's error, per channel, kept out of memory.
+    int carried[3] = {0, 0, 0};
     for (uint32_t k = 0; k < width; ++k) {
       const uint32_t x = leftToRight ? k : width - 1 - k;
       const uint8_t* pixel = rowIn + 3 * size_t{x};
-      int16_t* error = current + 3 * (size_t{k} + 1);
-      const int red = tables->clamp[pixel[0] + ((error[0] + 8) >> 4) + 256];
-      const int green = tables->clamp[pixel[1] + ((error[1] + 8) >> 4) + 256];
-      const int blue = tables->clamp[pixel[2] + ((error[2] + 8) >> 4) + 256];
+      const int16_t* above = current + 3 * (size_t{k} + 1);
+      const int red = tables->clamp[pixel[0] + ((above[0] + carried[0] + 8) >> 4) + 256];
+      const int green = tables->clamp[pixel[1] + ((above[1] + carried[1] + 8) >> 4) + 256];
+      const int blue = tables->clamp[pixel[2] + ((above[2] + carried[2] + 8) >> 4) + 256];
 
       int16_t& cell = cells[size_t(red >> 3) << 10 | size_t(green >> 3) << 5 | size_t(blue >> 3)];
       if (cell == kUnknownCell) cell = NearestEntry(palette, *tables, red, green, blue);
       const uint8_t index = static_cast<uint8_t>(cell);
       rowOut[x] = index;
 
+      const int errors[3] = {tables->limit[red - palette.red[index] + 256],
+                             tables->limit[green - palette.green[index] + 256],
+                             tables->limit[blue - palette.blue[index] + 256]};
       int16_t* under = below + 3 * (size_t{width} - k);
-      SpreadError(error + 3, under, tables->limit[red - palette.red[index] + 256]);
-      SpreadError(error + 4, under + 1, tables->limit[green - palette.green[index] + 256]);
-      SpreadError(error + 5, under + 2, tables->limit[blue - palette.blue[index] + 256]);
+      for (int c = 0; c < 3; ++c) {
+        carried[c] = 7 * errors[c];
+        SpreadBelow(under + c, errors[c]);
+      }
     }
     std::swap(current, below);
   }
