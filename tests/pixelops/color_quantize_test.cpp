@@ -4,26 +4,14 @@
 #include <random>
 #include <vector>
 
+#include "tests/pixelops/color_test_support.h"
 #include "vellum/pixelops/dithering.h"
 #include "vellum/pixelops/octree_quantizer.h"
 
 namespace vellum {
 namespace {
 
-struct Rgb {
-  uint8_t red, green, blue;
-  bool operator==(const Rgb&) const = default;
-};
-
-std::vector<uint8_t> Image(std::initializer_list<Rgb> pixels) {
-  std::vector<uint8_t> rgb;
-  for (const Rgb& p : pixels) rgb.insert(rgb.end(), {p.red, p.green, p.blue});
-  return rgb;
-}
-
-Rgb ColorOf(const RGBQUAD& entry) { return {entry.rgbRed, entry.rgbGreen, entry.rgbBlue}; }
-
-RGBQUAD Entry(Rgb c) { return RGBQUAD{c.blue, c.green, c.red, 0}; }
+using namespace color_test;
 
 // Entries whose reserved byte marks them as untouched.
 std::vector<RGBQUAD> Sentinels(size_t count) {

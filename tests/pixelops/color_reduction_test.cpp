@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/kernel/global_memory.h"
+#include "tests/pixelops/color_test_support.h"
 #include "vellum/codecs/bmp.h"
 #include "vellum/pixelops/default_palette.h"
 #include "vellum/pixelops/dithering.h"
@@ -13,18 +14,7 @@
 namespace vellum {
 namespace {
 
-struct Rgb {
-  uint8_t red, green, blue;
-  bool operator==(const Rgb&) const = default;
-};
-
-Rgb ColorOf(const RGBQUAD& entry) { return {entry.rgbRed, entry.rgbGreen, entry.rgbBlue}; }
-
-std::vector<uint8_t> Image(std::initializer_list<Rgb> pixels) {
-  std::vector<uint8_t> rgb;
-  for (const Rgb& p : pixels) rgb.insert(rgb.end(), {p.red, p.green, p.blue});
-  return rgb;
-}
+using namespace color_test;
 
 std::vector<uint8_t> Gradient(uint32_t width, uint32_t height) {
   std::vector<uint8_t> rgb(size_t{width} * height * 3);
