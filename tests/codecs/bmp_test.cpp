@@ -72,7 +72,7 @@ uint32_t GetLe(const std::vector<uint8_t>& bytes, size_t at, int size) {
 }
 
 // A bitmap file assembled field by field, for variants no tool at hand writes.
-struct BmpSpec {
+struct BmpLayout {
   uint32_t infoSize = 40;
   int32_t width = 1;
   int32_t height = 1;
@@ -85,31 +85,31 @@ struct BmpSpec {
   std::optional<uint32_t> pixelOffset{};  // default: right after the colour table
 };
 
-std::vector<uint8_t> BuildBmp(const BmpSpec& spec) {
-  const size_t maskBytes = spec.infoSize == 40 ? spec.masks.size() * 4 : 0;
-  const size_t tableEnd = 14 + spec.infoSize + maskBytes + spec.palette.size() * 4;
-  const size_t pixelOffset = spec.pixelOffset.value_or(tableEnd);
-  std::vector<uint8_t> bytes(std::max(tableEnd, pixelOffset) + spec.pixels.size(), 0);
+std::vector<uint8_t> BuildBmp(const BmpLayout& layout) {
+  const size_t maskBytes = layout.infoSize == 40 ? layout.masks.size() * 4 : 0;
+  const size_t tableEnd = 14 + layout.infoSize + maskBytes + layout.palette.size() * 4;
+  const size_t pixelOffset = layout.pixelOffset.value_or(tableEnd);
+  std::vector<uint8_t> bytes(std::max(tableEnd, pixelOffset) + layout.pixels.size(), 0);
   bytes[0] = 'B';
   bytes[1] = 'M';
   PutLe(bytes, 2, static_cast<uint32_t>(bytes.size()), 4);
   PutLe(bytes, 10, static_cast<uint32_t>(pixelOffset), 4);
-  PutLe(bytes, 14, spec.infoSize, 4);
-  PutLe(bytes, 18, static_cast<uint32_t>(spec.width), 4);
-  PutLe(bytes, 22, static_cast<uint32_t>(spec.height), 4);
+  PutLe(bytes, 14, layout.infoSize, 4);
+  PutLe(bytes, 18, static_cast<uint32_t>(layout.width), 4);
+  PutLe(bytes, 22, static_cast<uint32_t>(layout.height), 4);
   PutLe(bytes, 26, 1, 2);
-  PutLe(bytes, 28, spec.bits, 2);
-  PutLe(bytes, 30, spec.compression, 4);
-  PutLe(bytes, 46, spec.colorsUsed, 4);
-  for (size_t i = 0; i < spec.masks.size(); ++i) PutLe(bytes, 54 + 4 * i, spec.masks[i], 4);
-  size_t at = 14 + spec.infoSize + maskBytes;
-  for (const RGBQUAD& entry : spec.palette) {
+  PutLe(bytes, 28, layout.bits, 2);
+  PutLe(bytes, 30, layout.compression, 4);
+  PutLe(bytes, 46, layout.colorsUsed, 4);
+  for (size_t i = 0; i < layout.masks.size(); ++i) PutLe(bytes, 54 + 4 * i, layout.masks[i], 4);
+  size_t at = 14 + layout.infoSize + maskBytes;
+  for (const RGBQUAD& entry : layout.palette) {
     bytes[at++] = entry.rgbBlue;
     bytes[at++] = entry.rgbGreen;
     bytes[at++] = entry.rgbRed;
     bytes[at++] = entry.rgbReserved;
   }
-  std::copy(spec.pixels.begin(), spec.pixels.end(), bytes.begin() + pixelOffset);
+  std::copy(layout.pixels.begin(), layout.pixels.end(), bytes.begin() + pixelOffset);
   return bytes;
 }
 
@@ -275,9 +275,9 @@ TEST(ReadBMP, ToolMadeSixteenBitFilesKeepEveryChannel) {
 
 TEST(ReadBMP, SixteenBitWithoutMasksIsFiveFiveFive) {
   // Width 3: 6 bytes of pixels plus 2 of padding; colours-used 0 and no table.
-  BmpSpec spec{.width = 3, .height = 1, .bits = 16};
-  spec.pixels = {0xFF, 0x7F, 0x00, 0x00, 0x1F, 0x7C, 0, 0};
-  const Decoded decoded = Decode(BuildBmp(spec));
+  BmpLayout layout{.width = 3, .height = 1, .bits = 16};
+  layout.pixels = {0xFF, 0x7F, 0x00, 0x00, 0x1F, 0x7C, 0, 0};
+  const Decoded decoded = Decode(BuildBmp(layout));
   EXPECT_EQ(decoded.code, kOk);
   EXPECT_EQ(decoded.image.rgb, (std::vector<uint8_t>{255, 255, 255, 7, 7, 7, 255, 7, 255}));
 }
@@ -286,10 +286,10 @@ TEST(ReadBMP, TopDownAndBottomUpFilesDecodeAlike) {
   // 3 x 2 pixels at 24 bits: rows of 9 bytes padded to 12.
   const std::vector<uint8_t> topRow = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0};
   const std::vector<uint8_t> bottomRow = {10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};
-  BmpSpec bottomUp{.width = 3, .height = 2};
+  BmpLayout bottomUp{.width = 3, .height = 2};
   bottomUp.pixels = bottomRow;
   bottomUp.pixels.insert(bottomUp.pixels.end(), topRow.begin(), topRow.end());
-  BmpSpec topDown{.width = 3, .height = -2};
+  BmpLayout topDown{.width = 3, .height = -2};
   topDown.pixels = topRow;
   topDown.pixels.insert(topDown.pixels.end(), bottomRow.begin(), bottomRow.end());
 
@@ -303,10 +303,10 @@ TEST(ReadBMP, TopDownAndBottomUpFilesDecodeAlike) {
 }
 
 TEST(ReadBMP, BitFieldsAtThirtyTwoBitsStartAtThePixelOffset) {
-  BmpSpec spec{.width = 2, .height = 1, .bits = 32, .compression = 3};
-  spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
-  spec.pixels = {0x30, 0x20, 0x10, 0xFF, 0x60, 0x50, 0x40, 0xFF};
-  const std::vector<uint8_t> bytes = BuildBmp(spec);
+  BmpLayout layout{.width = 2, .height = 1, .bits = 32, .compression = 3};
+  layout.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
+  layout.pixels = {0x30, 0x20, 0x10, 0xFF, 0x60, 0x50, 0x40, 0xFF};
+  const std::vector<uint8_t> bytes = BuildBmp(layout);
   ASSERT_EQ(GetLe(bytes, 10, 4), 66u);
   const Decoded decoded = Decode(bytes);
   EXPECT_EQ(decoded.code, kOk);
@@ -315,10 +315,10 @@ TEST(ReadBMP, BitFieldsAtThirtyTwoBitsStartAtThePixelOffset) {
 }
 
 TEST(ReadBMP, ColourTableFollowsAnInformationHeaderOf108Bytes) {
-  BmpSpec spec{.infoSize = 108, .width = 3, .height = 1, .bits = 8, .colorsUsed = 3};
-  spec.palette = {Color(255, 0, 0), Color(0, 255, 0), Color(0, 0, 255)};
-  spec.pixels = {2, 0, 1, 0};
-  const std::vector<uint8_t> bytes = BuildBmp(spec);
+  BmpLayout layout{.infoSize = 108, .width = 3, .height = 1, .bits = 8, .colorsUsed = 3};
+  layout.palette = {Color(255, 0, 0), Color(0, 255, 0), Color(0, 0, 255)};
+  layout.pixels = {2, 0, 1, 0};
+  const std::vector<uint8_t> bytes = BuildBmp(layout);
   const Decoded decoded = Decode(bytes);
   EXPECT_EQ(decoded.code, kOk);
   EXPECT_EQ(decoded.image.rgb, Pixels({Color(0, 0, 255), Color(255, 0, 0), Color(0, 255, 0)}));
@@ -329,18 +329,18 @@ const RGBQUAD kFourColors[4] = {Color(9, 9, 9), Color(255, 0, 0), Color(0, 255, 
                                 Color(0, 0, 255)};
 
 TEST(ReadBMP, RunLengthFourBitAsTheToolsDecodeIt) {
-  BmpSpec spec{.width = 5, .height = 3, .bits = 4, .compression = 2, .colorsUsed = 4};
-  spec.palette.assign(kFourColors, kFourColors + 4);
-  spec.pixels = {5,    0x12,  // run of 5 alternating nibbles 1 and 2
-                 0,    0,     // end of line
-                 0,    4,     // literal of 4 ...
-                 0x12, 0x33,  // ... 1 2 3 3
-                 1,    0x20,  // run of one 2
-                 0,    0,     // end of line
-                 2,    0x00,  // run of 0 0
-                 3,    0x31,  // run of 3 1 3
-                 0,    1};    // end of bitmap
-  const std::vector<uint8_t> bytes = BuildBmp(spec);
+  BmpLayout layout{.width = 5, .height = 3, .bits = 4, .compression = 2, .colorsUsed = 4};
+  layout.palette.assign(kFourColors, kFourColors + 4);
+  layout.pixels = {5,    0x12,  // run of 5 alternating nibbles 1 and 2
+                   0,    0,     // end of line
+                   0,    4,     // literal of 4 ...
+                   0x12, 0x33,  // ... 1 2 3 3
+                   1,    0x20,  // run of one 2
+                   0,    0,     // end of line
+                   2,    0x00,  // run of 0 0
+                   3,    0x31,  // run of 3 1 3
+                   0,    1};    // end of bitmap
+  const std::vector<uint8_t> bytes = BuildBmp(layout);
   const Decoded decoded = Decode(bytes);
   EXPECT_EQ(decoded.code, kOk);
   const auto [z, r, g, b] = kFourColors;
@@ -353,17 +353,17 @@ TEST(ReadBMP, RunLengthFourBitAsTheToolsDecodeIt) {
 // Deltas, runs past the right edge and padded odd literals, where the tools
 // disagree among themselves: pixels beyond the row are dropped.
 TEST(ReadBMP, RunLengthFourBitDeltaClippingAndPadding) {
-  BmpSpec spec{.width = 5, .height = 4, .bits = 4, .compression = 2, .colorsUsed = 4};
-  spec.palette.assign(kFourColors, kFourColors + 4);
-  spec.pixels = {0, 5,    0x12, 0x31, 0x20, 0xEE,  // literal of 5: three bytes and a pad byte
-                 0, 0,                             // end of line
-                 3, 0x12,                          // run of 3
-                 0, 2,    1,    1,                 // delta: column 3 -> 4, one row up
-                 9, 0x33,                          // run of 9: only one pixel fits
-                 0, 0,                             // end of line
-                 2, 0x11,                          // run of 2
-                 0, 1};                            // end of bitmap
-  const Decoded decoded = Decode(BuildBmp(spec));
+  BmpLayout layout{.width = 5, .height = 4, .bits = 4, .compression = 2, .colorsUsed = 4};
+  layout.palette.assign(kFourColors, kFourColors + 4);
+  layout.pixels = {0, 5,    0x12, 0x31, 0x20, 0xEE,  // literal of 5: three bytes and a pad byte
+                   0, 0,                             // end of line
+                   3, 0x12,                          // run of 3
+                   0, 2,    1,    1,                 // delta: column 3 -> 4, one row up
+                   9, 0x33,                          // run of 9: only one pixel fits
+                   0, 0,                             // end of line
+                   2, 0x11,                          // run of 2
+                   0, 1};                            // end of bitmap
+  const Decoded decoded = Decode(BuildBmp(layout));
   EXPECT_EQ(decoded.code, kOk);
   const auto [z, r, g, b] = kFourColors;
   EXPECT_EQ(decoded.image.rgb, Pixels({r, r, z, z, z,  //
@@ -374,10 +374,10 @@ TEST(ReadBMP, RunLengthFourBitDeltaClippingAndPadding) {
 
 TEST(ReadBMP, RunLengthEightBitDeltaLiteralAndRowsAboveTheTop) {
   // A delta and the end marker alone leave every pixel in entry 0's colour.
-  BmpSpec spec{.width = 4, .height = 3, .bits = 8, .compression = 1, .colorsUsed = 3};
-  spec.palette = {Color(12, 34, 56), Color(10, 20, 30), Color(40, 50, 60)};
-  spec.pixels = {0, 2, 3, 1, 0, 1};
-  Decoded decoded = Decode(BuildBmp(spec));
+  BmpLayout layout{.width = 4, .height = 3, .bits = 8, .compression = 1, .colorsUsed = 3};
+  layout.palette = {Color(12, 34, 56), Color(10, 20, 30), Color(40, 50, 60)};
+  layout.pixels = {0, 2, 3, 1, 0, 1};
+  Decoded decoded = Decode(BuildBmp(layout));
   EXPECT_EQ(decoded.code, kOk);
   std::vector<uint8_t> expected;
   for (int i = 0; i < 12; ++i) expected.insert(expected.end(), {12, 34, 56});
@@ -385,20 +385,20 @@ TEST(ReadBMP, RunLengthEightBitDeltaLiteralAndRowsAboveTheTop) {
 
   // A literal of 3 is padded with one byte; the line past the top of a one-row
   // image is dropped, and decoding goes on to the end marker.
-  spec.height = 1;
-  spec.pixels = {0, 3, 1, 2, 1, 0xEE, 0, 0, 4, 2, 0, 1};
-  decoded = Decode(BuildBmp(spec));
+  layout.height = 1;
+  layout.pixels = {0, 3, 1, 2, 1, 0xEE, 0, 0, 4, 2, 0, 1};
+  decoded = Decode(BuildBmp(layout));
   EXPECT_EQ(decoded.code, kOk);
   EXPECT_EQ(decoded.image.rgb,
-            Pixels({spec.palette[1], spec.palette[2], spec.palette[1], spec.palette[0]}));
+            Pixels({layout.palette[1], layout.palette[2], layout.palette[1], layout.palette[0]}));
 }
 
 TEST(ReadBMP, TruncatedPixelDataLeavesTheUnreadRowsBlack) {
   // Bottom-up 24-bit, 2 x 3, every pixel white; the file ends inside the second
   // stored row, so only the bottom row arrives.
-  BmpSpec spec{.width = 2, .height = 3};
-  spec.pixels.assign(3 * 8, 0xFF);
-  std::vector<uint8_t> bytes = BuildBmp(spec);
+  BmpLayout layout{.width = 2, .height = 3};
+  layout.pixels.assign(3 * 8, 0xFF);
+  std::vector<uint8_t> bytes = BuildBmp(layout);
   bytes.resize(bytes.size() - 8 - 3);
   const Decoded decoded = Decode(bytes);
   ASSERT_TRUE(decoded.hasImage);
@@ -408,7 +408,7 @@ TEST(ReadBMP, TruncatedPixelDataLeavesTheUnreadRowsBlack) {
   EXPECT_EQ(decoded.image.rgb, expected);
 
   // A run-length stream without its end marker keeps what it decoded.
-  BmpSpec rle{.width = 2, .height = 2, .bits = 8, .compression = 1, .colorsUsed = 2};
+  BmpLayout rle{.width = 2, .height = 2, .bits = 8, .compression = 1, .colorsUsed = 2};
   rle.palette = {Color(1, 1, 1), Color(200, 200, 200)};
   rle.pixels = {2, 1, 0, 0};
   const Decoded partial = Decode(BuildBmp(rle));
@@ -419,16 +419,16 @@ TEST(ReadBMP, TruncatedPixelDataLeavesTheUnreadRowsBlack) {
 }
 
 TEST(ReadBMP, MalformedFilesFailWithTheirCode) {
-  const BmpSpec good{.width = 1, .height = 1, .pixels = {1, 2, 3, 0}};
+  const BmpLayout good{.width = 1, .height = 1, .pixels = {1, 2, 3, 0}};
   struct Case {
     const char* what;
     std::vector<uint8_t> bytes;
     int32_t code;
   };
   auto with = [&](auto change) {
-    BmpSpec spec = good;
-    change(spec);
-    return BuildBmp(spec);
+    BmpLayout layout = good;
+    change(layout);
+    return BuildBmp(layout);
   };
   std::vector<uint8_t> notBm = BuildBmp(good);
   notBm[1] = 'A';
@@ -437,22 +437,22 @@ TEST(ReadBMP, MalformedFilesFailWithTheirCode) {
   const std::vector<uint8_t> full = BuildBmp(good);
   const Case cases[] = {
       {"not BM", notBm, kErrBadBmp},
-      {"width 0", with([](BmpSpec& s) { s.width = 0; }), kErrBadBmp},
-      {"negative width", with([](BmpSpec& s) { s.width = -3; }), kErrBadBmp},
-      {"height 0", with([](BmpSpec& s) { s.height = 0; }), kErrBadBmp},
-      {"2 bits", with([](BmpSpec& s) { s.bits = 2; }), kErrBadBmp},
-      {"RLE8 at 4 bits", with([](BmpSpec& s) {
+      {"width 0", with([](BmpLayout& s) { s.width = 0; }), kErrBadBmp},
+      {"negative width", with([](BmpLayout& s) { s.width = -3; }), kErrBadBmp},
+      {"height 0", with([](BmpLayout& s) { s.height = 0; }), kErrBadBmp},
+      {"2 bits", with([](BmpLayout& s) { s.bits = 2; }), kErrBadBmp},
+      {"RLE8 at 4 bits", with([](BmpLayout& s) {
          s.bits = 4;
          s.compression = 1;
        }),
        kErrBadBmp},
-      {"RLE4 at 8 bits", with([](BmpSpec& s) {
+      {"RLE4 at 8 bits", with([](BmpLayout& s) {
          s.bits = 8;
          s.compression = 2;
        }),
        kErrBadBmp},
-      {"compression 4", with([](BmpSpec& s) { s.compression = 4; }), kErrBadBmp},
-      {"top-down RLE8", with([](BmpSpec& s) {
+      {"compression 4", with([](BmpLayout& s) { s.compression = 4; }), kErrBadBmp},
+      {"top-down RLE8", with([](BmpLayout& s) {
          s.bits = 8;
          s.compression = 1;
          s.height = -1;
@@ -460,7 +460,7 @@ TEST(ReadBMP, MalformedFilesFailWithTheirCode) {
        }),
        kErrBadBmp},
       {"pixel offset beyond the data", farOffset, kErrBadBmp},
-      {"RLE pixel offset inside the table", with([](BmpSpec& s) {
+      {"RLE pixel offset inside the table", with([](BmpLayout& s) {
          s.bits = 8;
          s.compression = 1;
          s.colorsUsed = 2;
@@ -471,14 +471,14 @@ TEST(ReadBMP, MalformedFilesFailWithTheirCode) {
       {"file header cut", Cut(full, 13), kErrReadFile},
       {"information header cut", Cut(full, 53), kErrReadFile},
       {"masks cut",
-       Cut(with([](BmpSpec& s) {
+       Cut(with([](BmpLayout& s) {
              s.bits = 16;
              s.compression = 3;
              s.masks = {0x7C00, 0x3E0, 0x1F};
            }),
            60),
        kErrReadFile},
-      {"colour table cut", with([](BmpSpec& s) {
+      {"colour table cut", with([](BmpLayout& s) {
          s.bits = 8;
          s.colorsUsed = 200;
          s.pixelOffset = 54;
@@ -494,8 +494,8 @@ TEST(ReadBMP, MalformedFilesFailWithTheirCode) {
 }
 
 TEST(ReadBMP, HugeDimensionsAreRefusedBeforeAnyPixelIsRead) {
-  BmpSpec spec{.width = 0x7FFFFFFF, .height = -0x7FFFFFFF - 1, .pixels = {0, 0, 0, 0}};
-  const Decoded decoded = Decode(BuildBmp(spec));
+  BmpLayout layout{.width = 0x7FFFFFFF, .height = -0x7FFFFFFF - 1, .pixels = {0, 0, 0, 0}};
+  const Decoded decoded = Decode(BuildBmp(layout));
   EXPECT_FALSE(decoded.hasImage);
   EXPECT_EQ(decoded.code, kErrNoMemory);
 }
