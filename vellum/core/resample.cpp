@@ -180,12 +180,13 @@ double ClampedPosition(uint32_t j, double ratio, uint32_t n) {
   return std::min(j * ratio, static_cast<double>(n - 1));
 }
 
+// `columns` hold byte offsets of the taps.
 void CubicRow(const uint8_t* row, const std::vector<CubicTaps>& columns, double* out) {
   for (const CubicTaps& c : columns) {
-    const uint8_t* s0 = row + c.tap[0] * 3;
-    const uint8_t* s1 = row + c.tap[1] * 3;
-    const uint8_t* s2 = row + c.tap[2] * 3;
-    const uint8_t* s3 = row + c.tap[3] * 3;
+    const uint8_t* s0 = row + c.tap[0];
+    const uint8_t* s1 = row + c.tap[1];
+    const uint8_t* s2 = row + c.tap[2];
+    const uint8_t* s3 = row + c.tap[3];
     for (int ch = 0; ch < 3; ++ch) {
       *out++ = c.weight[0] * s0[ch] + c.weight[1] * s1[ch] + c.weight[2] * s2[ch] +
                c.weight[3] * s3[ch];
