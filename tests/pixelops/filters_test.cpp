@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -128,6 +129,18 @@ TEST(Brightness, PowerCurve) {
   EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
   EXPECT_FALSE(AdjustGamma(pixels.data(), 2, 1, NAN));
   EXPECT_EQ(pixels, (Bytes{255, 255, 255, 0, 0, 0}));
+}
+
+TEST(Brightness, LargeImagesMatchThePowerCurve) {
+  // Over a megabyte, with an odd byte count.
+  std::mt19937 rng(6);
+  TestImage image = RandomImage(rng, 701, 499);
+  const TestImage before = image;
+  ASSERT_TRUE(AdjustGamma(image.bytes.data(), 701, 499, 1.7));
+  for (size_t i = 0; i < image.bytes.size(); ++i) {
+    const double expected = 256 * std::pow(before.bytes[i] * 0.00390625, 1 / 1.7);
+    ASSERT_EQ(image.bytes[i], static_cast<uint8_t>(expected)) << i;
+  }
 }
 
 TEST(ChannelTable, AppliesOnlySelectedChannels) {

@@ -4,6 +4,7 @@
 
 #include "vellum/core/conversions.h"
 #include "vellum/core/library.h"
+#include "vellum/core/vector_clones.h"
 
 namespace vellum {
 
@@ -43,6 +44,17 @@ void ForEachCoveredRow(uint8_t* destination, uint32_t dstWidth, uint32_t dstHeig
 
 constexpr double kOneOver255 = 0.00392156862745098;
 
+// One row of the masked overlay: A[m] = m / 255 and B[m] = (255 - m) / 255 are
+// formed as the products the tables would hold.
+VELLUM_VECTOR_CLONES
+void OverlayRow(uint8_t* out, const uint8_t* in, const uint8_t* coverage, size_t count) {
+  for (size_t p = 0; p < count; ++p, out += 3, in += 3) {
+    const double a = coverage[p] * kOneOver255;
+    const double b = (255 - coverage[p]) * kOneOver255;
+    for (int ch = 0; ch < 3; ++ch) out[ch] = static_cast<uint8_t>(a * in[ch] + b * out[ch]);
+  }
+}
+
 }  // namespace
 
 BOOL BlendWithOpacity(uint8_t* destination, uint32_t dstWidth, uint32_t dstHeight,
@@ -77,15 +89,7 @@ BOOL OverlayWithMask(uint8_t* destination, uint32_t dstWidth, uint32_t dstHeight
     }
     ForEachCoveredRow(destination, dstWidth, dstHeight, source, srcWidth, srcHeight, x, y,
                       [&](uint8_t* out, const uint8_t* in, size_t maskAt, size_t count) {
-                        const uint8_t* coverage = mask + maskAt;
-                        for (size_t p = 0; p < count; ++p, out += 3, in += 3) {
-                          // A[m] = m / 255 and B[m] = (255 - m) / 255, as products.
-                          const double a = coverage[p] * kOneOver255;
-                          const double b = (255 - coverage[p]) * kOneOver255;
-                          for (int ch = 0; ch < 3; ++ch) {
-                            out[ch] = static_cast<uint8_t>(a * in[ch] + b * out[ch]);
-                          }
-                        }
+                        OverlayRow(out, in, mask + maskAt, count);
                       });
     return TRUE;
   });

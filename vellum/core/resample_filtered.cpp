@@ -19,6 +19,7 @@
 #include "vellum/core/resample.h"
 #include "vellum/core/resample_internal.h"
 #include "vellum/core/resample_kernels.h"
+#include "vellum/core/vector_clones.h"
 
 namespace vellum {
 
@@ -29,6 +30,9 @@ namespace {
 constexpr size_t kBandBudget = 256 * 1024;
 constexpr size_t kChunkBudget = 128 * 1024;
 constexpr size_t kMaxBandColumns = 128;
+constexpr size_t kPrefetchRows = 4;
+// Elements filtered together: enough for the vector units, few enough for registers.
+constexpr size_t kFilterBlock = 64;
 
 // The source samples and weights that make up consecutive output samples along
 // one axis. List i is entries begin[i] .. begin[i + 1] - 1.
@@ -77,53 +81,88 @@ Contributions BuildContributions(const FilterKernel& kernel, uint32_t srcCount, 
 }
 
 // A weighted sum rounded to the nearest integer, halves away from zero, and
-// clamped to a byte.
-inline uint8_t RoundToByte(double sum) {
-  if (!(sum > 0)) return 0;
-  if (sum >= 255) return 255;
+// clamped to a byte. No kernel exceeds 1 in magnitude and a list holds at most
+// 2 * support / scale + 1 weights scaled by `scale` (or 2 * support + 1 when
+// enlarging), so |sum| <= 9 * 255 and the conversion to int is exact and safe.
+// Written without branches so that a block of them vectorises.
+[[gnu::always_inline]] inline int RoundHalfAway(double sum) {
   const int whole = static_cast<int>(sum);
-  return static_cast<uint8_t>(whole + (sum - whole >= 0.5 ? 1 : 0));
+  const double fraction = sum - whole;
+  return whole + (fraction >= 0.5) - (fraction <= -0.5);
 }
 
 // Filters `kCount` elements at offset `at` of every line (count = kCount, or
-// `count` for the tail when kCount is 0).
+// `count` for the tail when kCount is 0). Each loop runs over the elements only,
+// so that each vectorises; `same` is 0xFF while all samples equal the first.
 template <size_t kCount>
-void FilterBlock(const uint8_t* const* lines, const double* weights, size_t taps, size_t at,
-                 size_t count, uint8_t* out) {
-  constexpr size_t kMax = kCount != 0 ? kCount : 16;
+[[gnu::always_inline]] inline void FilterBlock(const uint8_t* const* lines, const double* weights,
+                                               size_t taps, size_t at, size_t count, uint8_t* out) {
+  constexpr size_t kMax = kCount != 0 ? kCount : kFilterBlock;
   const size_t n = kCount != 0 ? kCount : count;
-  double sum[kMax] = {};
+  double sum[kMax];
   uint8_t first[kMax];
   uint8_t same[kMax];
   std::memcpy(first, lines[0] + at, n);
-  std::memset(same, 1, n);
+  for (size_t e = 0; e < n; ++e) {
+    sum[e] = 0;
+    same[e] = 0xFF;
+  }
   for (size_t k = 0; k < taps; ++k) {
     const uint8_t* line = lines[k] + at;
     const double weight = weights[k];
-    for (size_t e = 0; e < n; ++e) {
-      sum[e] += weight * line[e];
-      same[e] &= line[e] == first[e];
+    // A zero weight adds nothing to the sum, but its sample still counts for equality.
+    if (weight != 0) {
+      for (size_t e = 0; e < n; ++e) sum[e] += weight * static_cast<int>(line[e]);
     }
+    for (size_t e = 0; e < n; ++e) same[e] &= static_cast<uint8_t>(-(line[e] == first[e]));
   }
-  for (size_t e = 0; e < n; ++e) out[e] = same[e] ? first[e] : RoundToByte(sum[e]);
+  for (size_t e = 0; e < n; ++e) {
+    const int rounded = std::clamp(RoundHalfAway(sum[e]), 0, 255);
+    out[e] = static_cast<uint8_t>((same[e] & first[e]) | (~same[e] & rounded));
+  }
 }
 
 // out[e] = the filtered value of element e of the lines: lines[k][e] are the
 // samples (in contribution order) and weights[k] their weights. When all the
 // samples equal the first, that sample is taken unchanged.
+VELLUM_VECTOR_CLONES
 void FilterLines(const uint8_t* const* lines, const double* weights, size_t taps, size_t length,
                  uint8_t* out) {
-  constexpr size_t kBlock = 16;
   size_t at = 0;
-  for (; at + kBlock <= length; at += kBlock) {
-    FilterBlock<kBlock>(lines, weights, taps, at, kBlock, out + at);
+  for (; at + kFilterBlock <= length; at += kFilterBlock) {
+    FilterBlock<kFilterBlock>(lines, weights, taps, at, kFilterBlock, out + at);
   }
   if (at < length) FilterBlock<0>(lines, weights, taps, at, length - at, out + at);
 }
 
+// Copies `count` pixels that lie one after another from `in` to pixels
+// `outStride` bytes apart. With `spareByte` the caller allows reading the byte
+// after each source pixel and writing the one after each destination pixel, so
+// that three-byte pixels move as single words.
+void CopyPixels(const uint8_t* in, uint8_t* out, size_t outStride, size_t count, size_t px,
+                bool spareByte) {
+  switch (spareByte && px == 3 ? 4 : px) {
+    case 1:
+      for (size_t i = 0; i < count; ++i, out += outStride) *out = in[i];
+      break;
+    case 3:
+      for (size_t i = 0; i < count; ++i, in += 3, out += outStride) std::memcpy(out, in, 3);
+      break;
+    case 4:  // four-byte pixels, or three with a spare byte
+      for (size_t i = 0; i < count; ++i, in += px, out += outStride) std::memcpy(out, in, 4);
+      break;
+    default:
+      for (size_t i = 0; i < count; ++i, in += px, out += outStride) std::memcpy(out, in, px);
+  }
+}
+
+// A count limited by a budget, rounded down to whole filter blocks when it can be.
+size_t InBlocks(size_t count) { return count >= kFilterBlock ? count - count % kFilterBlock : count; }
+
 struct FilterJob {
   const uint8_t* source;
   uint32_t srcWidth;
+  uint32_t sourceHeight;
   uint8_t* destination;
   uint32_t dstWidth;
   uint32_t dstHeight;
@@ -153,9 +192,10 @@ class BandFilter {
     const uint32_t firstSource = *low;
     const size_t sourceColumns = size_t{*high} - *low + 1;
     const size_t px = job_.pixelBytes;
-    const size_t chunkRows = std::clamp<size_t>(kChunkBudget / (sourceColumns * px), 1, job_.rowCount);
+    const size_t chunkRows =
+        InBlocks(std::clamp<size_t>(kChunkBudget / (sourceColumns * px), 1, job_.rowCount));
     transposed_.resize(sourceColumns * chunkRows * px);
-    filtered_.resize(chunkRows * px);
+    filtered_.resize(chunkRows * px + 1);
     const size_t bandRowBytes = columns * px;
     for (size_t row0 = 0; row0 < job_.rowCount; row0 += chunkRows) {
       const size_t rows = std::min(chunkRows, job_.rowCount - row0);
@@ -169,10 +209,10 @@ class BandFilter {
           lines_[k] = transposed_.data() + (horizontal.index[begin + k] - firstSource) * lineBytes;
         }
         FilterLines(lines_.data(), &horizontal.weight[begin], taps, lineBytes, filtered_.data());
-        uint8_t* out = band + row0 * bandRowBytes + b * px;
-        for (size_t r = 0; r < rows; ++r, out += bandRowBytes) {
-          std::memcpy(out, filtered_.data() + r * px, px);
-        }
+        // The byte after this band column in a row belongs to the next column,
+        // written later; filtered_ has a byte to spare at its end.
+        CopyPixels(filtered_.data(), band + row0 * bandRowBytes + b * px, bandRowBytes, rows, px,
+                   b + 1 < columns);
       }
     }
   }
@@ -183,14 +223,19 @@ class BandFilter {
     const size_t px = job_.pixelBytes;
     const size_t srcRowBytes = size_t{job_.srcWidth} * px;
     const size_t lineBytes = rows * px;
+    const size_t lastSourceRow = job_.sourceHeight - 1;
+    const size_t segmentBytes = count * px;
     for (size_t r = 0; r < rows; ++r) {
       const uint8_t* in = job_.source + (firstRow + r) * srcRowBytes + size_t{firstColumn} * px;
-      uint8_t* out = transposed_.data() + r * px;
-      if (px == 3) {
-        for (size_t c = 0; c < count; ++c, in += 3, out += lineBytes) std::memcpy(out, in, 3);
-      } else {
-        for (size_t c = 0; c < count; ++c, in += px, out += lineBytes) std::memcpy(out, in, px);
+      // Rows lie far apart: ask for a later row's segment ahead of its use.
+      if (r + kPrefetchRows < rows) {
+        const uint8_t* ahead = in + kPrefetchRows * srcRowBytes;
+        for (size_t at = 0; at < segmentBytes; at += 64) __builtin_prefetch(ahead + at);
       }
+      // The byte after a pixel is the next row's slot in its line, written later,
+      // and in the source the next pixel or the next row's first.
+      CopyPixels(in, transposed_.data() + r * px, lineBytes, count, px,
+                 r + 1 < rows && firstRow + r < lastSourceRow);
     }
   }
 
@@ -222,10 +267,10 @@ bool Filtered(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight, uint
   const FilterKernel& kernel = KernelOfKind(kind);
   const Contributions vertical = BuildContributions(kernel, srcHeight, dstHeight, 0, dstHeight);
   const auto [low, high] = std::minmax_element(vertical.index.begin(), vertical.index.end());
-  FilterJob job{source, srcWidth, destination, dstWidth, dstHeight, pixelBytes, &kernel, &vertical,
-                *low, size_t{*high} - *low + 1};
-  const size_t bandColumns = std::clamp<size_t>(kBandBudget / (job.rowCount * pixelBytes), 1,
-                                                std::min<size_t>(kMaxBandColumns, dstWidth));
+  FilterJob job{source,     srcWidth, srcHeight, destination, dstWidth, dstHeight,
+                pixelBytes, &kernel,  &vertical, *low,        size_t{*high} - *low + 1};
+  const size_t bandColumns = InBlocks(std::clamp<size_t>(
+      kBandBudget / (job.rowCount * pixelBytes), 1, std::min<size_t>(kMaxBandColumns, dstWidth)));
   std::unique_ptr<uint8_t[]> band(new uint8_t[job.rowCount * bandColumns * pixelBytes]);
   BandFilter filter(job);
   for (uint32_t x = 0; x < dstWidth; x += bandColumns) {

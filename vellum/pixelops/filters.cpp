@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "vellum/core/library.h"
 
@@ -64,9 +66,34 @@ void FilterImage(const uint8_t* source, uint8_t* destination, uint32_t width, ui
   }
 }
 
+// Images this large map two bytes per lookup through a table of byte pairs.
+constexpr size_t kPairTableBytes = 1 << 20;
+
+void ApplyToAllBytes(uint8_t* bytes, size_t count, const uint8_t* table) {
+  size_t i = 0;
+  if (count >= kPairTableBytes) {
+    std::vector<uint16_t> pairs(65536);
+    for (int first = 0; first < 256; ++first) {
+      for (int second = 0; second < 256; ++second) {
+        const uint8_t in[2] = {static_cast<uint8_t>(first), static_cast<uint8_t>(second)};
+        const uint8_t out[2] = {table[first], table[second]};
+        uint16_t key;
+        std::memcpy(&key, in, 2);
+        std::memcpy(&pairs[key], out, 2);
+      }
+    }
+    for (; i + 2 <= count; i += 2) {
+      uint16_t v;
+      std::memcpy(&v, bytes + i, 2);
+      std::memcpy(bytes + i, &pairs[v], 2);
+    }
+  }
+  for (; i < count; ++i) bytes[i] = table[bytes[i]];
+}
+
 void ApplyTable(uint8_t* rgb, size_t pixels, uint32_t channelMask, const uint8_t* table) {
   if (channelMask == kAllChannels) {
-    for (size_t i = 0; i < pixels * 3; ++i) rgb[i] = table[rgb[i]];
+    ApplyToAllBytes(rgb, pixels * 3, table);
     return;
   }
   for (size_t p = 0; p < pixels; ++p, rgb += 3) {
