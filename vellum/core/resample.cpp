@@ -7,6 +7,7 @@
 
 #include "vellum/core/library.h"
 #include "vellum/core/resample_internal.h"
+#include "vellum/core/vector_clones.h"
 
 namespace vellum {
 
@@ -109,11 +110,21 @@ std::vector<LinearColumn> LinearColumns(uint32_t srcWidth, uint32_t dstWidth) {
   return columns;
 }
 
+VELLUM_VECTOR_CLONES
 void InterpolateRow(const uint8_t* row, const std::vector<LinearColumn>& columns, double* out) {
   for (const LinearColumn& column : columns) {
     for (int ch = 0; ch < 3; ++ch) {
       *out++ = column.leftWeight * row[column.left + ch] + column.rightWeight * row[column.right + ch];
     }
+  }
+}
+
+// out[e] = trunc(upper * weightUpper + lower * weightLower).
+VELLUM_VECTOR_CLONES
+void LinearCombine(const double* upper, double weightUpper, const double* lower,
+                   double weightLower, size_t count, uint8_t* out) {
+  for (size_t e = 0; e < count; ++e) {
+    out[e] = static_cast<uint8_t>(upper[e] * weightUpper + lower[e] * weightLower);
   }
 }
 
@@ -137,12 +148,8 @@ bool Bilinear(OpContext&, const uint8_t* source, uint32_t srcWidth, uint32_t src
         InterpolateRow(source + needed[t] * srcRowBytes, columns, out);
       });
     }
-    const double upper = (r0 + 1) - v;
-    const double lower = v - r0;
-    uint8_t* out = destination + i * values;
-    for (size_t e = 0; e < values; ++e) {
-      out[e] = static_cast<uint8_t>(rowValues[0][e] * upper + rowValues[1][e] * lower);
-    }
+    LinearCombine(rowValues[0], (r0 + 1) - v, rowValues[1], v - r0, values,
+                  destination + i * values);
   }
   return true;
 }
@@ -181,6 +188,7 @@ double ClampedPosition(uint32_t j, double ratio, uint32_t n) {
 }
 
 // `columns` hold byte offsets of the taps.
+VELLUM_VECTOR_CLONES
 void CubicRow(const uint8_t* row, const std::vector<CubicTaps>& columns, double* out) {
   for (const CubicTaps& c : columns) {
     const uint8_t* s0 = row + c.tap[0];
@@ -191,6 +199,16 @@ void CubicRow(const uint8_t* row, const std::vector<CubicTaps>& columns, double*
       *out++ = c.weight[0] * s0[ch] + c.weight[1] * s1[ch] + c.weight[2] * s2[ch] +
                c.weight[3] * s3[ch];
     }
+  }
+}
+
+// out[e] = trunc(sum of w[t] * rows[t][e] + 0.5), clamped to a byte.
+VELLUM_VECTOR_CLONES
+void CubicCombine(const double* const* rows, const double* w, size_t count, uint8_t* out) {
+  for (size_t e = 0; e < count; ++e) {
+    const double value =
+        w[0] * rows[0][e] + w[1] * rows[1][e] + w[2] * rows[2][e] + w[3] * rows[3][e] + 0.5;
+    out[e] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
   }
 }
 
@@ -215,12 +233,7 @@ bool Bicubic(OpContext&, const uint8_t* source, uint32_t srcWidth, uint32_t srcH
         CubicRow(source + sourceRow * srcRowBytes, columns, out);
       });
     }
-    const double* w = vertical.weight;
-    uint8_t* out = destination + i * values;
-    for (size_t e = 0; e < values; ++e) {
-      const double value = w[0] * r[0][e] + w[1] * r[1][e] + w[2] * r[2][e] + w[3] * r[3][e] + 0.5;
-      out[e] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
-    }
+    CubicCombine(r, vertical.weight, values, destination + i * values);
   }
   return true;
 }
