@@ -33,9 +33,15 @@ void Resize(benchmark::State& state, Algorithm algorithm, double factor) {
   for (auto _ : state) {
     BOOL ok = FALSE;
     switch (algorithm) {
-      case kBilinear: ok = ResizeBilinear(in.rgb.data(), in.width, in.height, out.data(), w, h); break;
-      case kNearest: ok = ResizeNearest(in.rgb.data(), in.width, in.height, 3, out.data(), w, h); break;
-      case kBicubic: ok = ResizeBicubic(in.rgb.data(), in.width, in.height, out.data(), w, h); break;
+      case kBilinear:
+        ok = ResizeBilinear(in.rgb.data(), in.width, in.height, out.data(), w, h);
+        break;
+      case kNearest:
+        ok = ResizeNearest(in.rgb.data(), in.width, in.height, 3, out.data(), w, h);
+        break;
+      case kBicubic:
+        ok = ResizeBicubic(in.rgb.data(), in.width, in.height, out.data(), w, h);
+        break;
       case kLanczos:
         ok = ResizeFiltered(in.rgb.data(), in.width, in.height, out.data(), w, h, 3, 8);
         break;

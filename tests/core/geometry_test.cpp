@@ -53,7 +53,8 @@ Bytes ReferenceRotation(const TestImage& image, double radians, COLORREF backgro
       if (sx >= 0 && sx < image.width && sy >= 0 && sy < image.height) {
         out.insert(out.end(), image.At(sx, sy), image.At(sx, sy) + 3);
       } else {
-        out.insert(out.end(), {uint8_t(background), uint8_t(background >> 8), uint8_t(background >> 16)});
+        out.insert(out.end(),
+                   {uint8_t(background), uint8_t(background >> 8), uint8_t(background >> 16)});
       }
     }
   }
@@ -73,7 +74,8 @@ TEST(Rotate, HalfRadianOnHundredByFifty) {
     EXPECT_EQ((Bytes{p[0], p[1], p[2]}), (Bytes{0x56, 0x34, 0x12})) << x << "," << y;
   }
   // The source origin maps to itself.
-  EXPECT_EQ(Bytes(&out.rgb[23 * 3], &out.rgb[23 * 3] + 3), Bytes(image.At(0, 0), image.At(0, 0) + 3));
+  EXPECT_EQ(Bytes(&out.rgb[23 * 3], &out.rgb[23 * 3] + 3),
+            Bytes(image.At(0, 0), image.At(0, 0) + 3));
 }
 
 TEST(Rotate, RandomAnglesMatchTheDirectMapping) {
@@ -125,7 +127,8 @@ TEST(RotateRightAngle, QuarterTurnsMoveEachPixelWhereExpected) {
         uint32_t ox = image.width - 1 - x, oy = image.height - 1 - y;
         if (kind == kRotate90Clockwise) ox = image.height - 1 - y, oy = x;
         if (kind == kRotate90CounterClockwise) ox = y, oy = image.width - 1 - x;
-        ASSERT_EQ(0, std::memcmp(&turned.bytes[(size_t{oy} * outWidth + ox) * 3], image.At(x, y), 3))
+        ASSERT_EQ(0,
+                  std::memcmp(&turned.bytes[(size_t{oy} * outWidth + ox) * 3], image.At(x, y), 3))
             << "kind " << kind << " at " << x << "," << y;
       }
     }
@@ -136,7 +139,7 @@ TEST(RotateRightAngle, QuarterTurnsMoveEachPixelWhereExpected) {
 }
 
 TEST(Flip, MirrorsRowsAndPixels) {
-  Bytes image = {1, 2, 3, 4, 5, 6, 7, 8, 9,  // row 0: pixels a b c
+  Bytes image = {1,  2,  3,  4,  5,  6,  7,  8,  9,  // row 0: pixels a b c
                  10, 11, 12, 13, 14, 15, 16, 17, 18};
   Bytes vertical = image;
   ASSERT_TRUE(FlipVertical(vertical.data(), 9, 2));
@@ -170,7 +173,8 @@ TEST(Crop, CopiesTheRectangleOrRefusesIt) {
   EXPECT_FALSE(Crop(image.bytes.data(), 5, 4, out.data(), 4, 0, 2, 1));  // left + CW = W + 1
   EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
   EXPECT_FALSE(Crop(image.bytes.data(), 5, 4, out.data(), 5, 0, 0, 1));  // left = W
-  EXPECT_FALSE(Crop(image.bytes.data(), 5, 4, out.data(), 1, 0, 0xFFFFFFFF, 1));  // wraps in 32 bits
+  EXPECT_FALSE(
+      Crop(image.bytes.data(), 5, 4, out.data(), 1, 0, 0xFFFFFFFF, 1));  // wraps in 32 bits
   EXPECT_FALSE(Crop(whole.data(), 5, 4, whole.data(), 0, 0, 1, 1));
   EXPECT_EQ(out, before);
 }

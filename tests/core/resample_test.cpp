@@ -52,7 +52,8 @@ std::vector<Tap> ReferenceContributions(int kind, uint32_t n, uint32_t m, uint32
 }
 
 // Equal samples are copied; anything else is the rounded weighted sum.
-uint8_t ReferenceFilter(const std::vector<Tap>& taps, const std::function<uint8_t(int64_t)>& sample) {
+uint8_t ReferenceFilter(const std::vector<Tap>& taps,
+                        const std::function<uint8_t(int64_t)>& sample) {
   const uint8_t first = sample(taps[0].index);
   bool same = true;
   double sum = 0;
@@ -68,7 +69,8 @@ uint8_t ReferenceFilter(const std::vector<Tap>& taps, const std::function<uint8_
 TestImage ReferenceFiltered(const TestImage& src, uint32_t dw, uint32_t dh, int kind) {
   TestImage out = UniformImage(dw, dh, 0, src.pixelBytes);
   std::vector<std::vector<Tap>> vertical;
-  for (uint32_t y = 0; y < dh; ++y) vertical.push_back(ReferenceContributions(kind, src.height, dh, y));
+  for (uint32_t y = 0; y < dh; ++y)
+    vertical.push_back(ReferenceContributions(kind, src.height, dh, y));
   std::vector<uint8_t> column(size_t{src.height} * src.pixelBytes);
   for (uint32_t x = 0; x < dw; ++x) {
     const std::vector<Tap> horizontal = ReferenceContributions(kind, src.width, dw, x);
@@ -80,8 +82,8 @@ TestImage ReferenceFiltered(const TestImage& src, uint32_t dw, uint32_t dh, int 
     }
     for (uint32_t y = 0; y < dh; ++y) {
       for (uint32_t ch = 0; ch < src.pixelBytes; ++ch) {
-        out.At(x, y)[ch] =
-            ReferenceFilter(vertical[y], [&](int64_t r) { return column[r * src.pixelBytes + ch]; });
+        out.At(x, y)[ch] = ReferenceFilter(
+            vertical[y], [&](int64_t r) { return column[r * src.pixelBytes + ch]; });
       }
     }
   }
@@ -164,11 +166,22 @@ TestImage Resize(int algorithm, const TestImage& src, uint32_t dw, uint32_t dh, 
   const uint8_t* in = src.bytes.data();
   BOOL ok = FALSE;
   switch (algorithm) {
-    case 0: ok = ResizeBilinear(in, src.width, src.height, out.bytes.data(), dw, dh); break;
-    case 1: ok = ResizeNearest(in, src.width, src.height, src.pixelBytes, out.bytes.data(), dw, dh); break;
-    case 2: ok = ResizeBicubic(in, src.width, src.height, out.bytes.data(), dw, dh); break;
-    case 3: ok = ResizeFiltered(in, src.width, src.height, out.bytes.data(), dw, dh, src.pixelBytes, kind); break;
-    case 4: ok = ReduceBox(in, src.width, src.height, out.bytes.data(), dw, dh); break;
+    case 0:
+      ok = ResizeBilinear(in, src.width, src.height, out.bytes.data(), dw, dh);
+      break;
+    case 1:
+      ok = ResizeNearest(in, src.width, src.height, src.pixelBytes, out.bytes.data(), dw, dh);
+      break;
+    case 2:
+      ok = ResizeBicubic(in, src.width, src.height, out.bytes.data(), dw, dh);
+      break;
+    case 3:
+      ok =
+          ResizeFiltered(in, src.width, src.height, out.bytes.data(), dw, dh, src.pixelBytes, kind);
+      break;
+    case 4:
+      ok = ReduceBox(in, src.width, src.height, out.bytes.data(), dw, dh);
+      break;
   }
   EXPECT_TRUE(ok) << "algorithm " << algorithm << " kind " << kind;
   EXPECT_EQ(CoreLastError(), kOk);
@@ -185,7 +198,8 @@ TestImage Gray(uint32_t width, uint32_t height, const Bytes& values) {
 
 Bytes Channel(const TestImage& image, int ch = 0) {
   Bytes out;
-  for (size_t p = 0; p < image.bytes.size() / image.pixelBytes; ++p) out.push_back(image.bytes[p * image.pixelBytes + ch]);
+  for (size_t p = 0; p < image.bytes.size() / image.pixelBytes; ++p)
+    out.push_back(image.bytes[p * image.pixelBytes + ch]);
   return out;
 }
 
@@ -254,7 +268,9 @@ TEST(Resize, BoxReductionAveragesWholeBlocks) {
 TEST(Resize, ArgumentFailuresAreCodeFive) {
   Bytes src(48, 1);
   Bytes dst(48, 0);
-  const auto fails = [](BOOL result) { return result == FALSE && CoreLastError() == kErrInvalidArgument; };
+  const auto fails = [](BOOL result) {
+    return result == FALSE && CoreLastError() == kErrInvalidArgument;
+  };
   EXPECT_TRUE(fails(ResizeBilinear(nullptr, 4, 4, dst.data(), 4, 4)));
   EXPECT_TRUE(fails(ResizeBilinear(src.data(), 4, 0, dst.data(), 4, 4)));
   EXPECT_TRUE(fails(ResizeNearest(src.data(), 4, 4, 0, dst.data(), 4, 4)));
@@ -276,10 +292,14 @@ TEST(Resize, ArgumentFailuresAreCodeFive) {
 // Sizes from 1 up, with ratios far from 1 both ways.
 std::pair<uint32_t, uint32_t> RandomTarget(std::mt19937& rng, uint32_t w, uint32_t h) {
   switch (rng() % 4) {
-    case 0: return {RandomSize(rng, 1, 3), RandomSize(rng, 1, 3)};
-    case 1: return {RandomSize(rng, 1, 3), RandomSize(rng, h, 4 * h + 40)};
-    case 2: return {RandomSize(rng, w / 3 + 1, 3 * w), RandomSize(rng, h / 3 + 1, 3 * h)};
-    default: return {RandomSize(rng, w, 4 * w + 40), RandomSize(rng, 1, 3)};
+    case 0:
+      return {RandomSize(rng, 1, 3), RandomSize(rng, 1, 3)};
+    case 1:
+      return {RandomSize(rng, 1, 3), RandomSize(rng, h, 4 * h + 40)};
+    case 2:
+      return {RandomSize(rng, w / 3 + 1, 3 * w), RandomSize(rng, h / 3 + 1, 3 * h)};
+    default:
+      return {RandomSize(rng, w, 4 * w + 40), RandomSize(rng, 1, 3)};
   }
 }
 
@@ -294,7 +314,8 @@ TEST(ResizeProperty, FilteredMatchesColumnAtATimeReference) {
     const auto [dw, dh] = RandomTarget(rng, w, h);
     SCOPED_TRACE(testing::Message() << w << "x" << h << " -> " << dw << "x" << dh << " kind "
                                     << kind << " bytes " << px);
-    ASSERT_EQ(Resize(kFiltered, src, dw, dh, kind).bytes, ReferenceFiltered(src, dw, dh, kind).bytes);
+    ASSERT_EQ(Resize(kFiltered, src, dw, dh, kind).bytes,
+              ReferenceFiltered(src, dw, dh, kind).bytes);
   }
 }
 
@@ -303,7 +324,8 @@ TEST(ResizeProperty, FilteredWideBandsMatchReference) {
   std::mt19937 rng(7);
   const TestImage src = RandomImage(rng, 700, 90);
   for (const auto& [dw, dh, kind] : {std::tuple{1300u, 40u, 8}, std::tuple{333u, 170u, 13}}) {
-    ASSERT_EQ(Resize(kFiltered, src, dw, dh, kind).bytes, ReferenceFiltered(src, dw, dh, kind).bytes);
+    ASSERT_EQ(Resize(kFiltered, src, dw, dh, kind).bytes,
+              ReferenceFiltered(src, dw, dh, kind).bytes);
   }
 }
 
@@ -324,8 +346,8 @@ TEST(ResizeProperty, ExtremeShapesStayInsideTheBuffers) {
   // Under the sanitizers any read or write outside a buffer stops the test.
   std::mt19937 rng(5);
   const std::pair<uint32_t, uint32_t> shapes[][2] = {
-      {{1, 1}, {3000, 2}}, {{3000, 1}, {1, 1}}, {{1, 2500}, {2, 1}}, {{2, 2}, {1, 2900}},
-      {{2500, 3}, {7, 2000}}, {{5, 2600}, {1900, 3}},
+      {{1, 1}, {3000, 2}}, {{3000, 1}, {1, 1}},    {{1, 2500}, {2, 1}},
+      {{2, 2}, {1, 2900}}, {{2500, 3}, {7, 2000}}, {{5, 2600}, {1900, 3}},
   };
   for (const auto& shape : shapes) {
     const auto [w, h] = shape[0];

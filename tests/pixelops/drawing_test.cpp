@@ -27,7 +27,8 @@ Points Painted(const TestImage& image) {
   for (uint32_t y = 0; y < image.height; ++y) {
     for (uint32_t x = 0; x < image.width; ++x) {
       const uint8_t* p = image.At(x, y);
-      if (std::any_of(p, p + image.pixelBytes, [](uint8_t b) { return b != 0; })) points.insert({x, y});
+      if (std::any_of(p, p + image.pixelBytes, [](uint8_t b) { return b != 0; }))
+        points.insert({x, y});
     }
   }
   return points;

@@ -38,7 +38,8 @@ TestImage ReferenceFilter(const TestImage& image, int level, int kind) {
         for (int dy = -1; dy <= 1; ++dy) {
           for (int dx = -1; dx <= 1; ++dx) {
             if (dx == 0 && dy == 0) continue;
-            sum += image.At(std::clamp(x + dx, int64_t{0}, w - 1), std::clamp(y + dy, int64_t{0}, h - 1))[ch];
+            sum += image.At(std::clamp(x + dx, int64_t{0}, w - 1),
+                            std::clamp(y + dy, int64_t{0}, h - 1))[ch];
           }
         }
         const int c = image.At(x, y)[ch];
@@ -162,7 +163,8 @@ TEST(Invert, TwiceRestores) {
   const TestImage image = RandomImage(rng, 13, 7);
   TestImage inverted = image;
   ASSERT_TRUE(InvertBytes(inverted.bytes.data(), inverted.bytes.size()));
-  for (size_t i = 0; i < image.bytes.size(); ++i) ASSERT_EQ(inverted.bytes[i], 255 - image.bytes[i]);
+  for (size_t i = 0; i < image.bytes.size(); ++i)
+    ASSERT_EQ(inverted.bytes[i], 255 - image.bytes[i]);
   ASSERT_TRUE(InvertBytes(inverted.bytes.data(), inverted.bytes.size()));
   EXPECT_EQ(inverted.bytes, image.bytes);
   EXPECT_FALSE(InvertBytes(nullptr, 3));

@@ -22,7 +22,8 @@ struct TestImage {
 
 inline TestImage UniformImage(uint32_t width, uint32_t height, uint8_t value,
                               uint32_t pixelBytes = 3) {
-  return {width, height, pixelBytes, std::vector<uint8_t>(size_t{width} * height * pixelBytes, value)};
+  return {width, height, pixelBytes,
+          std::vector<uint8_t>(size_t{width} * height * pixelBytes, value)};
 }
 
 // Random bytes, drawn from only `levels` distinct values when levels is small so
@@ -31,7 +32,8 @@ inline TestImage RandomImage(std::mt19937& rng, uint32_t width, uint32_t height,
                              uint32_t pixelBytes = 3, int levels = 256) {
   TestImage image = UniformImage(width, height, 0, pixelBytes);
   std::uniform_int_distribution<int> pick(0, levels - 1);
-  for (uint8_t& byte : image.bytes) byte = static_cast<uint8_t>(pick(rng) * 255 / std::max(levels - 1, 1));
+  for (uint8_t& byte : image.bytes)
+    byte = static_cast<uint8_t>(pick(rng) * 255 / std::max(levels - 1, 1));
   return image;
 }
 

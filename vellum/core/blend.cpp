@@ -71,8 +71,8 @@ BOOL BlendWithOpacity(uint8_t* destination, uint32_t dstWidth, uint32_t dstHeigh
                         for (size_t p = 0; p < count; ++p, out += 3, over += 3) {
                           if (ColorsMatch(PixelColor(over), transparent, tolerance)) continue;
                           for (int ch = 0; ch < 3; ++ch) {
-                            out[ch] = static_cast<uint8_t>(tables.under[out[ch]] +
-                                                           tables.over[over[ch]]);
+                            out[ch] =
+                                static_cast<uint8_t>(tables.under[out[ch]] + tables.over[over[ch]]);
                           }
                         }
                       });

@@ -17,7 +17,8 @@ namespace {
 // output rows mostly read the same source rows, which are then computed once.
 class RowCache {
  public:
-  RowCache(size_t slots, size_t length) : length_(length), keys_(slots, kEmpty), values_(slots * length) {}
+  RowCache(size_t slots, size_t length)
+      : length_(length), keys_(slots, kEmpty), values_(slots * length) {}
 
   // The values of source row `row`, computed by fill(out) unless cached. A slot is
   // reused only when its row is none of the `needed` rows of the current output row,
@@ -91,9 +92,9 @@ bool Nearest(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight, size_
 // ---- bilinear ----
 
 struct LinearColumn {
-  size_t left;   // byte offsets of the two source pixels
+  size_t left;  // byte offsets of the two source pixels
   size_t right;
-  double leftWeight;  // 1 - f
+  double leftWeight;   // 1 - f
   double rightWeight;  // f
 };
 
@@ -114,15 +115,16 @@ VELLUM_VECTOR_CLONES
 void InterpolateRow(const uint8_t* row, const std::vector<LinearColumn>& columns, double* out) {
   for (const LinearColumn& column : columns) {
     for (int ch = 0; ch < 3; ++ch) {
-      *out++ = column.leftWeight * row[column.left + ch] + column.rightWeight * row[column.right + ch];
+      *out++ =
+          column.leftWeight * row[column.left + ch] + column.rightWeight * row[column.right + ch];
     }
   }
 }
 
 // out[e] = trunc(upper * weightUpper + lower * weightLower).
 VELLUM_VECTOR_CLONES
-void LinearCombine(const double* upper, double weightUpper, const double* lower,
-                   double weightLower, size_t count, uint8_t* out) {
+void LinearCombine(const double* upper, double weightUpper, const double* lower, double weightLower,
+                   size_t count, uint8_t* out) {
   for (size_t e = 0; e < count; ++e) {
     out[e] = static_cast<uint8_t>(upper[e] * weightUpper + lower[e] * weightLower);
   }
@@ -178,7 +180,8 @@ CubicTaps CubicTapsAt(double p, uint32_t n) {
   taps.weight[1] = 1 - 2 * (f * f) + f * f * f;
   taps.weight[2] = f * ((1 + f) - f * f);
   taps.weight[3] = -((f * f) * g);
-  for (int k = 0; k < 4; ++k) taps.tap[k] = static_cast<size_t>(std::clamp<int64_t>(t[k], 0, n - 1));
+  for (int k = 0; k < 4; ++k)
+    taps.tap[k] = static_cast<size_t>(std::clamp<int64_t>(t[k], 0, n - 1));
   return taps;
 }
 
@@ -196,8 +199,8 @@ void CubicRow(const uint8_t* row, const std::vector<CubicTaps>& columns, double*
     const uint8_t* s2 = row + c.tap[2];
     const uint8_t* s3 = row + c.tap[3];
     for (int ch = 0; ch < 3; ++ch) {
-      *out++ = c.weight[0] * s0[ch] + c.weight[1] * s1[ch] + c.weight[2] * s2[ch] +
-               c.weight[3] * s3[ch];
+      *out++ =
+          c.weight[0] * s0[ch] + c.weight[1] * s1[ch] + c.weight[2] * s2[ch] + c.weight[3] * s3[ch];
     }
   }
 }
@@ -327,8 +330,8 @@ BOOL ResizeBicubic(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight,
   return RunRgbResize(Bicubic, source, srcWidth, srcHeight, destination, dstWidth, dstHeight);
 }
 
-BOOL ReduceBox(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight,
-               uint8_t* destination, uint32_t dstWidth, uint32_t dstHeight) {
+BOOL ReduceBox(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight, uint8_t* destination,
+               uint32_t dstWidth, uint32_t dstHeight) {
   return RunRgbResize(Box, source, srcWidth, srcHeight, destination, dstWidth, dstHeight);
 }
 

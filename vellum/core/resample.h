@@ -39,7 +39,7 @@ BOOL ResizeFiltered(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight
 // Shrinks RGB pixels by averaging f x f blocks, f = min(trunc(srcW/dstW),
 // trunc(srcH/dstH)). Code 5 also when the source is smaller than the destination
 // or the block would pass 16777216 pixels.
-BOOL ReduceBox(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight,
-               uint8_t* destination, uint32_t dstWidth, uint32_t dstHeight);
+BOOL ReduceBox(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight, uint8_t* destination,
+               uint32_t dstWidth, uint32_t dstHeight);
 
 }  // namespace vellum

@@ -157,12 +157,14 @@ void CopyPixels(const uint8_t* in, uint8_t* out, size_t outStride, size_t count,
 }
 
 // A count limited by a budget, rounded down to whole filter blocks when it can be.
-size_t InBlocks(size_t count) { return count >= kFilterBlock ? count - count % kFilterBlock : count; }
+size_t InBlocks(size_t count) {
+  return count >= kFilterBlock ? count - count % kFilterBlock : count;
+}
 
 struct FilterJob {
   const uint8_t* source;
   uint32_t srcWidth;
-  uint32_t sourceHeight;
+  uint32_t srcHeight;
   uint8_t* destination;
   uint32_t dstWidth;
   uint32_t dstHeight;
@@ -223,7 +225,7 @@ class BandFilter {
     const size_t px = job_.pixelBytes;
     const size_t srcRowBytes = size_t{job_.srcWidth} * px;
     const size_t lineBytes = rows * px;
-    const size_t lastSourceRow = job_.sourceHeight - 1;
+    const size_t lastSourceRow = job_.srcHeight - 1;
     const size_t segmentBytes = count * px;
     for (size_t r = 0; r < rows; ++r) {
       const uint8_t* in = job_.source + (firstRow + r) * srcRowBytes + size_t{firstColumn} * px;
@@ -267,15 +269,24 @@ bool Filtered(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight, uint
   const FilterKernel& kernel = KernelOfKind(kind);
   const Contributions vertical = BuildContributions(kernel, srcHeight, dstHeight, 0, dstHeight);
   const auto [low, high] = std::minmax_element(vertical.index.begin(), vertical.index.end());
-  FilterJob job{source,     srcWidth, srcHeight, destination, dstWidth, dstHeight,
-                pixelBytes, &kernel,  &vertical, *low,        size_t{*high} - *low + 1};
+  FilterJob job{source,
+                srcWidth,
+                srcHeight,
+                destination,
+                dstWidth,
+                dstHeight,
+                pixelBytes,
+                &kernel,
+                &vertical,
+                *low,
+                size_t{*high} - *low + 1};
   const size_t bandColumns = InBlocks(std::clamp<size_t>(
       kBandBudget / (job.rowCount * pixelBytes), 1, std::min<size_t>(kMaxBandColumns, dstWidth)));
   std::unique_ptr<uint8_t[]> band(new uint8_t[job.rowCount * bandColumns * pixelBytes]);
   BandFilter filter(job);
-  for (uint32_t x = 0; x < dstWidth; x += bandColumns) {
-    const uint32_t columns = static_cast<uint32_t>(std::min<size_t>(bandColumns, dstWidth - x));
-    filter.Run(x, columns, band.get());
+  for (size_t x = 0; x < dstWidth; x += bandColumns) {
+    const size_t columns = std::min<size_t>(bandColumns, dstWidth - x);
+    filter.Run(static_cast<uint32_t>(x), static_cast<uint32_t>(columns), band.get());
   }
   return true;
 }

@@ -55,7 +55,8 @@ void SampleRotation(const uint8_t* rgb, uint32_t width, uint32_t height, double 
       const int64_t sx = static_cast<int64_t>(xCos[k] + ySin);
       const int64_t sy = static_cast<int64_t>(yCos - xSin[k]);
       if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
-        std::memcpy(pixel, rgb + (static_cast<size_t>(sy) * width + static_cast<size_t>(sx)) * 3, 3);
+        std::memcpy(pixel, rgb + (static_cast<size_t>(sy) * width + static_cast<size_t>(sx)) * 3,
+                    3);
       } else {
         StoreColor(pixel, background);
       }
@@ -65,7 +66,8 @@ void SampleRotation(const uint8_t* rgb, uint32_t width, uint32_t height, double 
 
 // Quarter turns go through a scratch copy, in tiles so that both the reads and
 // the writes stay within a few cache lines.
-void TurnQuarter(const uint8_t* src, uint32_t width, uint32_t height, bool clockwise, uint8_t* out) {
+void TurnQuarter(const uint8_t* src, uint32_t width, uint32_t height, bool clockwise,
+                 uint8_t* out) {
   constexpr uint32_t kTile = 32;
   for (uint32_t y0 = 0; y0 < height; y0 += kTile) {
     const uint32_t y1 = std::min(height, y0 + kTile);

@@ -21,7 +21,8 @@ struct Canvas {
 
   void Plot(int64_t x, int64_t y) const {
     if (x < 0 || x >= width || y < 0 || y >= height) return;
-    std::memcpy(image + (static_cast<size_t>(y) * width + x) * pixelBytes, color.data(), pixelBytes);
+    std::memcpy(image + (static_cast<size_t>(y) * width + x) * pixelBytes, color.data(),
+                pixelBytes);
   }
 
   // Columns left .. right of row y, both already inside the image.
@@ -108,8 +109,8 @@ BOOL FillRectangle(uint8_t* rgb, uint32_t width, uint32_t height, int32_t left, 
   });
 }
 
-BOOL DrawLine(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelBytes,
-              COLORREF color, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t) {
+BOOL DrawLine(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelBytes, COLORREF color,
+              int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
     if (!ValidCanvas(image, pixelBytes)) return ctx.Fail(kErrInvalidArgument);
     const Canvas canvas{image, width, height, pixelBytes, ColorBytes(color)};

@@ -17,8 +17,8 @@ BOOL FillRectangle(uint8_t* rgb, uint32_t width, uint32_t height, int32_t left, 
 // Bresenham line from (x0, y0) to (x1, y1), both ends included; points outside the
 // image are skipped. `flags` is reserved (pass 0). Code 5 for a null image or a
 // pixel size outside 1..4.
-BOOL DrawLine(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelBytes,
-              COLORREF color, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t flags);
+BOOL DrawLine(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelBytes, COLORREF color,
+              int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t flags);
 
 // Largest radius the ellipse routines accept; their 64-bit decision terms grow
 // with the cube of the radii.

@@ -58,8 +58,8 @@ void FilterImage(const uint8_t* source, uint8_t* destination, uint32_t width, ui
     uint8_t* out = destination + y * rowBytes;
     FilterEdgePixel(up, row, down, 0, width, op, out);
     for (size_t e = 3; e + 3 < rowBytes; ++e) {
-      const int neighbours = up[e - 3] + up[e] + up[e + 3] + row[e - 3] + row[e + 3] +
-                             down[e - 3] + down[e] + down[e + 3];
+      const int neighbours = up[e - 3] + up[e] + up[e + 3] + row[e - 3] + row[e + 3] + down[e - 3] +
+                             down[e] + down[e + 3];
       out[e] = op(row[e], neighbours);
     }
     if (width > 1) FilterEdgePixel(up, row, down, width - 1, width, op, out);

@@ -41,8 +41,8 @@ class GradientColor {
 // Fills the image with bands (columns or rows), band i in the colour the gradient
 // has after i moves; forward(i) says whether the move after band i goes forward.
 template <typename Forward>
-void FillBands(uint8_t* rgb, uint32_t width, uint32_t height, bool horizontal,
-               GradientColor color, Forward forward) {
+void FillBands(uint8_t* rgb, uint32_t width, uint32_t height, bool horizontal, GradientColor color,
+               Forward forward) {
   const size_t rowBytes = size_t{width} * 3;
   const uint32_t lines = horizontal ? width : height;
   for (uint32_t i = 0; i < lines; ++i) {
@@ -86,8 +86,8 @@ BOOL FillGradient(uint8_t* rgb, uint32_t width, uint32_t height, COLORREF begin,
   return RunGradient(rgb, width, height, begin, end, direction, false);
 }
 
-BOOL FillTwoWayGradient(uint8_t* rgb, uint32_t width, uint32_t height, COLORREF begin,
-                        COLORREF end, int32_t direction) {
+BOOL FillTwoWayGradient(uint8_t* rgb, uint32_t width, uint32_t height, COLORREF begin, COLORREF end,
+                        int32_t direction) {
   return RunGradient(rgb, width, height, begin, end, direction, true);
 }
 

@@ -21,7 +21,7 @@ BOOL FillGradient(uint8_t* rgb, uint32_t width, uint32_t height, COLORREF begin,
 
 // As FillGradient, running from `begin` to `end` at column (or row) Width / 2 and
 // back towards `begin`.
-BOOL FillTwoWayGradient(uint8_t* rgb, uint32_t width, uint32_t height, COLORREF begin,
-                        COLORREF end, int32_t direction);
+BOOL FillTwoWayGradient(uint8_t* rgb, uint32_t width, uint32_t height, COLORREF begin, COLORREF end,
+                        int32_t direction);
 
 }  // namespace vellum
