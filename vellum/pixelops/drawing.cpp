@@ -41,6 +41,19 @@ bool ValidRadii(int32_t rx, int32_t ry) {
   return std::abs(int64_t{rx}) <= kMaxEllipseRadius && std::abs(int64_t{ry}) <= kMaxEllipseRadius;
 }
 
+// The frame of both ellipse entries: the argument checks, then draw(canvas).
+template <typename Draw>
+BOOL RunEllipse(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelBytes,
+                COLORREF color, int32_t rx, int32_t ry, Draw draw) {
+  return RunEntry([&](OpContext& ctx) -> BOOL {
+    if (!ValidCanvas(image, pixelBytes) || !ValidRadii(rx, ry)) {
+      return ctx.Fail(kErrInvalidArgument);
+    }
+    draw(Canvas{image, width, height, pixelBytes, ColorBytes(color)});
+    return TRUE;
+  });
+}
+
 // Walks the first quadrant of the midpoint ellipse with radii a and b from (0, b),
 // calling visit(x, y) after every step: region 1 while the limit allows, then
 // region 2 down to y = 0. A zero limit (a or b zero) takes no step.
@@ -121,30 +134,26 @@ BOOL DrawLine(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelByt
     int64_t x = x0;
     int64_t y = y0;
     canvas.Plot(x, y);
+    // Steps along the major axis to its end; the minor coordinate moves when the
+    // error term allows. A tie (dx = dy) and a single point go along y.
+    const auto walk = [&](int64_t& major, int64_t end, int64_t step, int64_t dMajor, int64_t& minor,
+                          int64_t minorStep, int64_t dMinor) {
+      int64_t err = 2 * dMinor - dMajor;
+      while (major != end) {
+        major += step;
+        if (err < 0) {
+          err += 2 * dMinor;
+        } else {
+          err += 2 * (dMinor - dMajor);
+          minor += minorStep;
+        }
+        canvas.Plot(x, y);
+      }
+    };
     if (dy < dx) {
-      int64_t err = 2 * dy - dx;
-      while (x != x1) {
-        x += sx;
-        if (err < 0) {
-          err += 2 * dy;
-        } else {
-          err += 2 * (dy - dx);
-          y += sy;
-        }
-        canvas.Plot(x, y);
-      }
+      walk(x, x1, sx, dx, y, sy, dy);
     } else {
-      int64_t err = 2 * dx - dy;
-      while (y != y1) {
-        y += sy;
-        if (err < 0) {
-          err += 2 * dx;
-        } else {
-          err += 2 * (dx - dy);
-          x += sx;
-        }
-        canvas.Plot(x, y);
-      }
+      walk(y, y1, sy, dy, x, sx, dx);
     }
     return TRUE;
   });
@@ -152,11 +161,7 @@ BOOL DrawLine(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelByt
 
 BOOL DrawEllipse(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelBytes,
                  COLORREF color, int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
-  return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (!ValidCanvas(image, pixelBytes) || !ValidRadii(rx, ry)) {
-      return ctx.Fail(kErrInvalidArgument);
-    }
-    const Canvas canvas{image, width, height, pixelBytes, ColorBytes(color)};
+  return RunEllipse(image, width, height, pixelBytes, color, rx, ry, [&](const Canvas& canvas) {
     canvas.Plot(cx, int64_t{cy} + ry);
     canvas.Plot(cx, int64_t{cy} - ry);
     WalkEllipse(rx, ry, [&](int64_t x, int64_t y) {
@@ -165,24 +170,19 @@ BOOL DrawEllipse(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixel
       canvas.Plot(cx + x, cy - y);
       canvas.Plot(cx - x, cy - y);
     });
-    return TRUE;
   });
 }
 
 BOOL FillEllipse(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixelBytes,
                  COLORREF color, int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
-  return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (!ValidCanvas(image, pixelBytes) || !ValidRadii(rx, ry)) {
-      return ctx.Fail(kErrInvalidArgument);
-    }
+  return RunEllipse(image, width, height, pixelBytes, color, rx, ry, [&](const Canvas& canvas) {
     // With no rows (ry <= 0), no width (rx = 0) or no image there is nothing to paint.
-    if (ry <= 0 || rx == 0 || width == 0 || height == 0) return TRUE;
+    if (ry <= 0 || rx == 0 || width == 0 || height == 0) return;
     // halfWidths[y]: the largest x the walk reaches on row offset y.
     std::vector<int64_t> halfWidths(static_cast<size_t>(ry) + 1, 0);
     WalkEllipse(rx, ry, [&](int64_t x, int64_t y) {
       if (y >= 0 && y <= ry) halfWidths[static_cast<size_t>(y)] = x;
     });
-    const Canvas canvas{image, width, height, pixelBytes, ColorBytes(color)};
     const int64_t lastColumn = int64_t{width} - 1;
     const int64_t lastRow = int64_t{height} - 1;
     for (int64_t y = 0; y <= ry; ++y) {
@@ -192,7 +192,6 @@ BOOL FillEllipse(uint8_t* image, uint32_t width, uint32_t height, uint32_t pixel
       canvas.Span(left, right, std::clamp<int64_t>(cy - y, 0, lastRow));
       canvas.Span(left, right, std::clamp<int64_t>(cy + y, 0, lastRow));
     }
-    return TRUE;
   });
 }
 
