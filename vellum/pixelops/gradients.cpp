@@ -52,8 +52,8 @@ void FillBands(uint8_t* rgb, uint32_t width, uint32_t height, bool horizontal, G
     } else {
       FillPixels(rgb + i * rowBytes, width, pixel.data(), 3);
     }
-    // The move after the last band is never used, and with a zero step count
-    // the step is not a number.
+    // The move after the last band is never used; with no steps (one band) the
+    // step is a division by zero.
     if (i + 1 < lines) color.Move(forward(i));
   }
   if (horizontal) {
