@@ -8,8 +8,8 @@ def main():
     photo = Image.open(data_path("medium.ppm"))
     photo.load()
     width, height = photo.size
-    filters = {"nearest": Image.NEAREST, "bilinear": Image.BILINEAR,
-               "bicubic": Image.BICUBIC, "lanczos": Image.LANCZOS}
+    filters = {"nearest": Image.Resampling.NEAREST, "bilinear": Image.Resampling.BILINEAR,
+               "bicubic": Image.Resampling.BICUBIC, "lanczos": Image.Resampling.LANCZOS}
     for name, resample in filters.items():
         for direction, factor in (("down", 0.5), ("up", 2.0)):
             size = (int(width * factor), int(height * factor))
@@ -21,7 +21,7 @@ def main():
     curve = [int(256 * (v / 256) ** (1 / 1.5)) for v in range(256)] * 3
     measure("point", "Brightness", lambda: photo.point(curve))
     mask = photo.convert("L")
-    target = photo.transpose(Image.ROTATE_180)
+    target = photo.transpose(Image.Transpose.ROTATE_180)
     measure("paste with mask", "MaskedOverlay", lambda: target.paste(photo, (0, 0), mask))
 
 
