@@ -17,7 +17,7 @@ namespace {
 
 // Natural sizes above this are played onto a small bitmap instead (the renderer
 // itself is bounded, but large pictures only slow the search down).
-constexpr int64_t kMaxRenderPixels = 256 * 256;
+constexpr double kMaxRenderPixels = 256 * 256;
 
 HENHMETAFILE Open(const uint8_t* data, size_t size) {
   if (HENHMETAFILE emf = SetEnhMetaFileBits(static_cast<UINT>(size), data)) return emf;
@@ -52,10 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (emf == nullptr) return 0;
   ENHMETAHEADER header{};
   GetEnhMetaFileHeader(emf, sizeof header, &header);
-  const int64_t frameWidth = header.szlMillimeters.cx > 0
-      ? int64_t{header.rclFrame.right - int64_t{header.rclFrame.left}} * header.szlDevice.cx / (header.szlMillimeters.cx * 100LL) : 0;
-  const int64_t frameHeight = header.szlMillimeters.cy > 0
-      ? int64_t{header.rclFrame.bottom - int64_t{header.rclFrame.top}} * header.szlDevice.cy / (header.szlMillimeters.cy * 100LL) : 0;
+  // The natural size, as the renderer computes it, in floating point.
+  const auto pixels = [](LONG from, LONG to, LONG device, LONG millimeters) {
+    return millimeters > 0 ? (double(to) - from) * device / (millimeters * 100.0) : 0.0;
+  };
+  const double frameWidth = pixels(header.rclFrame.left, header.rclFrame.right, header.szlDevice.cx,
+                                   header.szlMillimeters.cx);
+  const double frameHeight = pixels(header.rclFrame.top, header.rclFrame.bottom, header.szlDevice.cy,
+                                    header.szlMillimeters.cy);
   if (frameWidth > 0 && frameHeight > 0 && frameWidth * frameHeight <= kMaxRenderPixels) {
     OpContext ctx;
     int32_t width = 0, height = 0;
