@@ -141,6 +141,16 @@ struct Out<VARIANT*> {
   }
 };
 
+// True when the last of the parameters is an out-parameter.
+template <typename... A>
+constexpr bool LastIsOut() {
+  if constexpr (sizeof...(A) == 0) {
+    return false;
+  } else {
+    return Out<std::tuple_element_t<sizeof...(A) - 1, std::tuple<A...>>>::kIsOut;
+  }
+}
+
 template <auto Method>
 struct Binder;
 
@@ -148,7 +158,7 @@ template <typename I, typename... A, HRESULT (I::*Method)(A...)>
 struct Binder<Method> {
   using Args = std::tuple<A...>;
   static constexpr size_t kCount = sizeof...(A);
-  static constexpr bool kHasOut = kCount > 0 && Out<std::tuple_element_t<kCount - 1, Args>>::kIsOut;
+  static constexpr bool kHasOut = LastIsOut<A...>();
   static constexpr size_t kInCount = kHasOut ? kCount - 1 : kCount;
 
   template <size_t... N>

@@ -68,4 +68,7 @@ class DispatchImpl : public Interface {
     return automation::DispatchInvoke(*Describe().description, static_cast<Interface*>(this), id,
                                       flags, params, result, exception, argumentError);
   }
+
+ protected:
+  ~DispatchImpl() = default;
 };

@@ -101,3 +101,11 @@ HRESULT SetErrorInfoForClass(REFCLSID clsid, LPCOLESTR description, REFGUID guid
   CoTaskMemFree(progId);
   return result == 0 ? DISP_E_EXCEPTION : result;
 }
+
+void ClearExcepInfo(EXCEPINFO* info) {
+  if (info == nullptr) return;
+  SysFreeString(info->bstrSource);
+  SysFreeString(info->bstrDescription);
+  SysFreeString(info->bstrHelpFile);
+  *info = {};
+}

@@ -143,6 +143,9 @@ class SupportErrorInfoFor : public ISupportErrorInfo {
   HRESULT InterfaceSupportsErrorInfo(REFIID iid) override {
     return ((iid == Supported::kIid) || ...) ? S_OK : S_FALSE;
   }
+
+ protected:
+  ~SupportErrorInfoFor() = default;
 };
 
 // Creates an object of class T for a class factory: T is constructed from the outer
