@@ -98,7 +98,13 @@ class ComObject : public Interfaces... {
   virtual ~ComObject() = default;
 
   // Interfaces beyond the listed ones (an aggregated inner object's, for example).
+  // The caller takes the reference.
   virtual void* FindOtherInterface(REFIID) { return nullptr; }
+
+  // What this object's interfaces delegate to: the outer object when it is
+  // aggregated, else its own identity. An object that aggregates another passes this
+  // as the inner object's outer.
+  IUnknown* ControllingUnknown() { return controller_; }
 
  private:
   void* FindInterface(REFIID iid) {
@@ -135,6 +141,17 @@ class ComObject : public Interfaces... {
   Identity identity_;
   IUnknown* controller_;
 };
+
+// An interface of an aggregated inner object, for FindOtherInterface: the reference
+// the query took went to the outer object and is given back, as the caller takes one.
+inline void* FindAggregatedInterface(IUnknown* inner, REFIID iid) {
+  void* found = nullptr;
+  if (inner == nullptr || FAILED(inner->QueryInterface(iid, &found)) || found == nullptr) {
+    return nullptr;
+  }
+  static_cast<IUnknown*>(found)->Release();
+  return found;
+}
 
 // Answers ISupportErrorInfo: S_OK for the listed interfaces, S_FALSE for any other.
 template <typename... Supported>

@@ -148,7 +148,14 @@ struct Variant : VARIANT {
   Variant(Variant&& other) noexcept : VARIANT(other) { VariantInit(&other); }
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
-  Variant& operator=(Variant&&) = delete;
+  Variant& operator=(Variant&& other) noexcept {
+    if (this != &other) {
+      VariantClear(this);
+      static_cast<VARIANT&>(*this) = other;
+      VariantInit(&other);
+    }
+    return *this;
+  }
 
   static Variant Long(LONG value);
   static Variant Short(SHORT value);
@@ -162,3 +169,4 @@ struct Variant : VARIANT {
   // Hands the content to the caller (who clears it), leaving this VT_EMPTY.
   VARIANT Detach();
 };
+static_assert(sizeof(Variant) == sizeof(VARIANT), "arrays of Variant serve as VARIANT arrays");
