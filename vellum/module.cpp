@@ -10,8 +10,6 @@
 #include "vellum/interfaces.h"
 #include "vellum/library_description.h"
 
-#define VELLUM_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace vellum {
 
 namespace {

@@ -13,3 +13,11 @@ constexpr UINT kFontRegistryScript = 104;
 ServerModule& Module();
 
 }  // namespace vellum
+
+// The module's exports, the only symbols it shows.
+#define VELLUM_EXPORT extern "C" __attribute__((visibility("default")))
+VELLUM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object);
+VELLUM_EXPORT HRESULT DllCanUnloadNow();
+VELLUM_EXPORT HRESULT DllRegisterServer();
+VELLUM_EXPORT HRESULT DllUnregisterServer();
+VELLUM_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, DWORD* size);

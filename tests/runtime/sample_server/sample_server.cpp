@@ -13,6 +13,7 @@
 #include "platform/com/activation.h"
 #include "platform/com/error_info.h"
 #include "platform/com/object.h"
+#include "platform/com/safe_array.h"
 #include "platform/server/server_module.h"
 
 #define SAMPLE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -119,15 +120,38 @@ class Counter final
   HRESULT Fail(BSTR message) override {
     return SetErrorInfoForClass(CLSID_SampleCounter, message, IID_ICounter, E_FAIL);
   }
+  // Ten slots; Item reads and writes them, Key writes them plus 1000.
+  HRESULT get_Item(LONG index, LONG* value) override {
+    if (index < 0 || index >= kSlots) return DISP_E_BADINDEX;
+    *value = slots_[index];
+    return S_OK;
+  }
+  HRESULT put_Item(LONG index, LONG value) override {
+    if (index < 0 || index >= kSlots) return DISP_E_BADINDEX;
+    slots_[index] = value;
+    return S_OK;
+  }
+  HRESULT put_Key(LONG index, LONG value) override { return put_Item(index, value + 1000); }
+  HRESULT Echo(VARIANT value, VARIANT* result) override { return VariantCopyInd(result, &value); }
+  HRESULT get_Numbers(VARIANT* value) override {
+    SAFEARRAY* numbers = SafeArrayCreateVector(VT_I4, 1, 3);
+    if (numbers == nullptr) return E_OUTOFMEMORY;
+    for (LONG i = 0; i < 3; ++i) static_cast<LONG*>(numbers->pvData)[i] = (i + 1) * 11;
+    value->vt = VT_ARRAY | VT_I4;
+    value->parray = numbers;
+    return S_OK;
+  }
 
  private:
   void* FindOtherInterface(REFIID iid) override {
     return iid == IID_IMarshal ? FindAggregatedInterface(marshaler_.Get(), iid) : nullptr;
   }
 
+  static constexpr LONG kSlots = 10;
   ModuleLockHolder lock_;
   ComPtr<IUnknown> marshaler_;
   LONG value_ = 0;
+  LONG slots_[kSlots] = {};
 };
 
 const ObjectMapEntry kObjectMap[] = {

@@ -18,6 +18,11 @@ class ICounter : public IDispatch {
   virtual HRESULT put_Value(LONG value) = 0;
   virtual HRESULT Increment(LONG step, LONG* value) = 0;
   virtual HRESULT Fail(BSTR message) = 0;
+  virtual HRESULT get_Item(LONG index, LONG* value) = 0;
+  virtual HRESULT put_Item(LONG index, LONG value) = 0;
+  virtual HRESULT put_Key(LONG index, LONG value) = 0;
+  virtual HRESULT Echo(VARIANT value, VARIANT* result) = 0;
+  virtual HRESULT get_Numbers(VARIANT* value) = 0;
 
  protected:
   ~ICounter() = default;
