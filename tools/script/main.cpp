@@ -24,7 +24,7 @@ duk_ret_t Print(duk_context* ctx) {
   std::string line;
   for (duk_idx_t i = 0; i < count; ++i) {
     if (i > 0) line += ' ';
-    line += duk_safe_to_string(ctx, i);
+    line += script::EngineTextToUtf8(duk_safe_to_string(ctx, i));
   }
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -88,7 +88,7 @@ void ReportError(duk_context* ctx, const char* file) {
   } else {
     text = duk_safe_to_string(ctx, -1);
   }
-  std::fprintf(stderr, "vellum-script: %s: %s\n", file, text.c_str());
+  std::fprintf(stderr, "vellum-script: %s: %s\n", file, script::EngineTextToUtf8(text).c_str());
 }
 
 void Fatal(void*, const char* message) {

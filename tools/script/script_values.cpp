@@ -190,13 +190,25 @@ std::u16string EngineTextToUtf16(std::string_view text) {
 }
 
 std::string Utf16ToEngineText(std::u16string_view text) {
+  // Each UTF-16 unit is one engine character, surrogates included, as the engine keeps
+  // the strings of scripts; so texts compare equal to literals after a round trip.
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+  for (const char16_t unit : text) AppendUtf8(out, unit);
+  return out;
+}
+
+std::string EngineTextToUtf8(std::string_view text) {
+  const std::u16string wide = EngineTextToUtf16(text);
+  std::string out;
+  out.reserve(wide.size());
+  for (size_t i = 0; i < wide.size(); ++i) {
+    char32_t c = wide[i];
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    if (high && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // an unpaired surrogate has no UTF-8 form
     }
     AppendUtf8(out, c);
   }

@@ -23,6 +23,8 @@ namespace script {
 // to and from UTF-16.
 std::u16string EngineTextToUtf16(std::string_view text);
 std::string Utf16ToEngineText(std::u16string_view text);
+// Engine text as UTF-8 for output: surrogate pairs joined, unpaired ones replaced.
+std::string EngineTextToUtf8(std::string_view text);
 
 // Converts the value at `index` into `value` (initialised by the caller). False, with
 // `problem` set, for a value that has no VARIANT form (a function, a plain object).

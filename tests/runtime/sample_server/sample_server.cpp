@@ -42,46 +42,49 @@ constexpr std::string_view kScript = R"(HKCR
 
 ServerModule& Module();
 
+automation::MemberDesc Member(DISPID id, automation::MemberKind kind, std::string name,
+                              std::vector<automation::ParamDesc> params,
+                              automation::TypeDesc result, automation::Binding binding) {
+  return {id, kind, std::move(name), std::move(params), std::move(result), {}, std::move(binding)};
+}
+
+automation::ParamDesc In(std::string name, automation::TypeDesc type) {
+  return {std::move(name), std::move(type), false, {}};
+}
+
 std::shared_ptr<const automation::TypeLibraryDesc> Library() {
   using automation::Bind;
   using automation::kLongType;
-  using automation::MemberKind;
+  using automation::kNoValue;
+  using automation::kVariantType;
+  using Kind = automation::MemberKind;
   static const auto library = [] {
     automation::TypeLibraryDesc desc;
     desc.name = "SAMPLELib";
     desc.libid = LIBID_SampleLib;
     desc.help = "Sample 1.0 Type Library";
-    desc.interfaces = {{"ICounter",
-                        IID_ICounter,
-                        "ICounter Interface",
-                        {{1,
-                          MemberKind::kGet,
-                          "Value",
-                          {},
-                          kLongType,
-                          "property Value",
-                          Bind<&ICounter::get_Value>()},
-                         {1,
-                          MemberKind::kPut,
-                          "Value",
-                          {{"newVal", kLongType, false, {}}},
-                          automation::kNoValue,
-                          "property Value",
-                          Bind<&ICounter::put_Value>()},
-                         {2,
-                          MemberKind::kMethod,
-                          "Increment",
-                          {{"Step", kLongType, true, 1}},
-                          kLongType,
-                          "method Increment",
-                          Bind<&ICounter::Increment>()},
-                         {3,
-                          MemberKind::kMethod,
-                          "Fail",
-                          {{"Message", automation::kStringType, false, {}}},
-                          automation::kNoValue,
-                          "method Fail",
-                          Bind<&ICounter::Fail>()}}}};
+    desc.interfaces = {
+        {"ICounter",
+         IID_ICounter,
+         "ICounter Interface",
+         {
+             Member(1, Kind::kGet, "Value", {}, kLongType, Bind<&ICounter::get_Value>()),
+             Member(1, Kind::kPut, "Value", {In("newVal", kLongType)}, kNoValue,
+                    Bind<&ICounter::put_Value>()),
+             Member(2, Kind::kMethod, "Increment", {{"Step", kLongType, true, 1}}, kLongType,
+                    Bind<&ICounter::Increment>()),
+             Member(3, Kind::kMethod, "Fail", {In("Message", automation::kStringType)}, kNoValue,
+                    Bind<&ICounter::Fail>()),
+             Member(0, Kind::kGet, "Item", {In("Index", kLongType)}, kLongType,
+                    Bind<&ICounter::get_Item>()),
+             Member(0, Kind::kPut, "Item", {In("Index", kLongType), In("newVal", kLongType)},
+                    kNoValue, Bind<&ICounter::put_Item>()),
+             Member(4, Kind::kPut, "Key", {In("Index", kLongType), In("newVal", kLongType)},
+                    kNoValue, Bind<&ICounter::put_Key>()),
+             Member(5, Kind::kMethod, "Echo", {In("Value", kVariantType)}, kVariantType,
+                    Bind<&ICounter::Echo>()),
+             Member(6, Kind::kGet, "Numbers", {}, kVariantType, Bind<&ICounter::get_Numbers>()),
+         }}};
     desc.classes = {{"SampleCounter", CLSID_SampleCounter, "SampleCounter Class", "ICounter"}};
     return automation::ShareLibrary(std::move(desc));
   }();
