@@ -8,7 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/com/object.h"
 #include "platform/com/safe_array.h"
+#include "vellum/interfaces.h"
 #include "vellum/module.h"
 
 namespace {
