@@ -7,6 +7,7 @@
 #include "platform/kernel/last_error.h"
 #include "vellum/core/library.h"
 #include "vellum/module.h"
+#include "vellum/pixelops/default_palette.h"
 
 namespace vellum {
 
@@ -66,7 +67,8 @@ std::u16string ComposeErrorText(DWORD systemError, std::u16string_view message, 
   return text;
 }
 
-Easel::Easel(IUnknown* outer) : ComObject(outer), moduleLock_(Module()) {}
+Easel::Easel(IUnknown* outer)
+    : ComObject(outer), moduleLock_(Module()), defaultPalette_(MakeDefaultPalette()) {}
 
 Easel::~Easel() {
   FreeImage();

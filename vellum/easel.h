@@ -11,6 +11,7 @@
 #include "platform/com/error_info.h"
 #include "platform/com/object.h"
 #include "platform/server/server_module.h"
+#include "vellum/core/conversions.h"
 #include "vellum/ez_font.h"
 #include "vellum/interfaces.h"
 #include "vellum/library_description.h"
@@ -150,6 +151,8 @@ class Easel final
   void ReplaceImage(HGLOBAL image, uint32_t width, int32_t height);
   bool IsNormalized() const { return normalized_ != 0; }
   EZFont& Font() { return *font_; }
+  // The palette colour reduction maps onto when the image is saved.
+  const Palette& DefaultPalette() const { return defaultPalette_; }
 
  private:
   HRESULT ReportException(const std::string& message, HRESULT result);
@@ -167,6 +170,7 @@ class Easel final
   int32_t gifBackgroundIndex_ = 1;
   uint8_t gifTransparentIndexSet_ = 0;
   uint8_t gifBackgroundIndexSet_ = 0;
+  Palette defaultPalette_;
   int32_t dpiUnits_ = eziDotsPerInch;
   int32_t antiAliasFactor_ = ezAntiAliasNone;
   int32_t imageQuality_ = 70;
