@@ -17,13 +17,6 @@ constexpr SHORT kMinQuality = 1;
 constexpr SHORT kMaxQuality = 100;
 constexpr LONG kMaxColorAdjustment = eziNetscapeBestFitDithered;
 
-template <typename T>
-HRESULT Deliver(T* target, T value) {
-  if (target == nullptr) return E_POINTER;
-  *target = value;
-  return S_OK;
-}
-
 std::u16string Widen(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 // Appends one piece; a piece that cannot be allocated is left out.
@@ -137,16 +130,16 @@ void Easel::ReplaceImage(HGLOBAL image, uint32_t width, int32_t height) {
 
 // ---- properties ----
 
-HRESULT Easel::get_Width(LONG* value) { return Deliver(value, static_cast<LONG>(width_)); }
+HRESULT Easel::get_Width(LONG* value) { return StoreOut(value, static_cast<LONG>(width_)); }
 
-HRESULT Easel::get_Height(LONG* value) { return Deliver<LONG>(value, height_); }
+HRESULT Easel::get_Height(LONG* value) { return StoreOut<LONG>(value, height_); }
 
 HRESULT Easel::get_ImageFormat(EZImageFormat* value) {
-  return Deliver(value, static_cast<EZImageFormat>(imageFormat_));
+  return StoreOut(value, static_cast<EZImageFormat>(imageFormat_));
 }
 
 HRESULT Easel::get_ImageQuality(SHORT* value) {
-  return Deliver(value, static_cast<SHORT>(imageQuality_));
+  return StoreOut(value, static_cast<SHORT>(imageQuality_));
 }
 
 HRESULT Easel::put_ImageQuality(SHORT value) {
@@ -156,7 +149,7 @@ HRESULT Easel::put_ImageQuality(SHORT value) {
 }
 
 HRESULT Easel::get_JPEGProgressive(LONG* value) {
-  return Deliver<LONG>(value, jpegProgressive_ == 1 ? 1 : 0);
+  return StoreOut<LONG>(value, jpegProgressive_ == 1 ? 1 : 0);
 }
 
 HRESULT Easel::put_JPEGProgressive(LONG value) {
@@ -165,7 +158,7 @@ HRESULT Easel::put_JPEGProgressive(LONG value) {
 }
 
 HRESULT Easel::get_ColorAdjustmentAlgorithm(EZIImageColorSelectMethod* value) {
-  return Deliver(value, static_cast<EZIImageColorSelectMethod>(colorAdjustmentAlgorithm_));
+  return StoreOut(value, static_cast<EZIImageColorSelectMethod>(colorAdjustmentAlgorithm_));
 }
 
 // Negative values are stored; the save step treats them as it treats any other.
@@ -217,7 +210,7 @@ HRESULT Easel::put_Text(BSTR value) {
 }
 
 HRESULT Easel::get_TransparentColor(LONG* value) {
-  return Deliver(value, static_cast<LONG>(transparentColor_));
+  return StoreOut(value, static_cast<LONG>(transparentColor_));
 }
 
 HRESULT Easel::put_TransparentColor(LONG value) {
@@ -225,28 +218,28 @@ HRESULT Easel::put_TransparentColor(LONG value) {
   return S_OK;
 }
 
-HRESULT Easel::get_TiffPage(LONG* value) { return Deliver<LONG>(value, tiffPage_); }
+HRESULT Easel::get_TiffPage(LONG* value) { return StoreOut<LONG>(value, tiffPage_); }
 
 HRESULT Easel::put_TiffPage(LONG value) {
   tiffPage_ = value;
   return S_OK;
 }
 
-HRESULT Easel::get_ResizeFilter(LONG* value) { return Deliver<LONG>(value, resizeFilter_); }
+HRESULT Easel::get_ResizeFilter(LONG* value) { return StoreOut<LONG>(value, resizeFilter_); }
 
 HRESULT Easel::put_ResizeFilter(LONG value) {
   resizeFilter_ = value;
   return S_OK;
 }
 
-HRESULT Easel::get_DPIx(SHORT* value) { return Deliver<SHORT>(value, dpiX_); }
+HRESULT Easel::get_DPIx(SHORT* value) { return StoreOut<SHORT>(value, dpiX_); }
 
 HRESULT Easel::put_DPIx(SHORT value) {
   dpiX_ = value;
   return S_OK;
 }
 
-HRESULT Easel::get_DPIy(SHORT* value) { return Deliver<SHORT>(value, dpiY_); }
+HRESULT Easel::get_DPIy(SHORT* value) { return StoreOut<SHORT>(value, dpiY_); }
 
 HRESULT Easel::put_DPIy(SHORT value) {
   dpiY_ = value;
@@ -254,7 +247,7 @@ HRESULT Easel::put_DPIy(SHORT value) {
 }
 
 HRESULT Easel::get_DPIUnits(EZIDPIUnits* value) {
-  return Deliver(value, static_cast<EZIDPIUnits>(dpiUnits_));
+  return StoreOut(value, static_cast<EZIDPIUnits>(dpiUnits_));
 }
 
 HRESULT Easel::put_DPIUnits(EZIDPIUnits value) {
@@ -263,7 +256,7 @@ HRESULT Easel::put_DPIUnits(EZIDPIUnits value) {
 }
 
 HRESULT Easel::get_AntiAliasFactor(EZAntiAliasFactor* value) {
-  return Deliver(value, static_cast<EZAntiAliasFactor>(antiAliasFactor_));
+  return StoreOut(value, static_cast<EZAntiAliasFactor>(antiAliasFactor_));
 }
 
 HRESULT Easel::put_AntiAliasFactor(EZAntiAliasFactor value) {
@@ -271,7 +264,7 @@ HRESULT Easel::put_AntiAliasFactor(EZAntiAliasFactor value) {
   return S_OK;
 }
 
-HRESULT Easel::get_BufferResponse(VARIANT_BOOL* value) { return Deliver(value, bufferResponse_); }
+HRESULT Easel::get_BufferResponse(VARIANT_BOOL* value) { return StoreOut(value, bufferResponse_); }
 
 HRESULT Easel::put_BufferResponse(VARIANT_BOOL value) {
   bufferResponse_ = value;
@@ -279,7 +272,7 @@ HRESULT Easel::put_BufferResponse(VARIANT_BOOL value) {
 }
 
 HRESULT Easel::get_GifTransparentIndex(LONG* value) {
-  return Deliver<LONG>(value, gifTransparentIndex_);
+  return StoreOut<LONG>(value, gifTransparentIndex_);
 }
 
 HRESULT Easel::put_GifTransparentIndex(LONG value) {
@@ -289,7 +282,7 @@ HRESULT Easel::put_GifTransparentIndex(LONG value) {
 }
 
 HRESULT Easel::get_GifBackgroundIndex(LONG* value) {
-  return Deliver<LONG>(value, gifBackgroundIndex_);
+  return StoreOut<LONG>(value, gifBackgroundIndex_);
 }
 
 HRESULT Easel::put_GifBackgroundIndex(LONG value) {

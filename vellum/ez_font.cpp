@@ -13,32 +13,25 @@ constexpr LONG kMaxWeight = 1000;
 constexpr COLORREF kMaxColor = 0xFFFFFF;
 constexpr LONG kLastFamily = eziDecorative;
 
-template <typename T>
-HRESULT Deliver(T* target, T value) {
-  if (target == nullptr) return E_POINTER;
-  *target = value;
-  return S_OK;
-}
-
 }  // namespace
 
 EZFont::EZFont(IUnknown* outer) : ComObject(outer), moduleLock_(Module()) {}
 
-HRESULT EZFont::get_Height(LONG* value) { return Deliver(value, record_.lfHeight); }
+HRESULT EZFont::get_Height(LONG* value) { return StoreOut(value, record_.lfHeight); }
 
 HRESULT EZFont::put_Height(LONG value) {
   record_.lfHeight = value;
   return S_OK;
 }
 
-HRESULT EZFont::get_Width(LONG* value) { return Deliver(value, record_.lfWidth); }
+HRESULT EZFont::get_Width(LONG* value) { return StoreOut(value, record_.lfWidth); }
 
 HRESULT EZFont::put_Width(LONG value) {
   record_.lfWidth = value;
   return S_OK;
 }
 
-HRESULT EZFont::get_Orientation(LONG* value) { return Deliver(value, record_.lfOrientation); }
+HRESULT EZFont::get_Orientation(LONG* value) { return StoreOut(value, record_.lfOrientation); }
 
 // Text is drawn along its baseline angle, so escapement follows orientation.
 HRESULT EZFont::put_Orientation(LONG value) {
@@ -47,7 +40,7 @@ HRESULT EZFont::put_Orientation(LONG value) {
   return S_OK;
 }
 
-HRESULT EZFont::get_Weight(LONG* value) { return Deliver(value, record_.lfWeight); }
+HRESULT EZFont::get_Weight(LONG* value) { return StoreOut(value, record_.lfWeight); }
 
 HRESULT EZFont::put_Weight(LONG value) {
   if (value < 0 || value > kMaxWeight) return E_INVALIDARG;
@@ -55,21 +48,21 @@ HRESULT EZFont::put_Weight(LONG value) {
   return S_OK;
 }
 
-HRESULT EZFont::get_Italic(LONG* value) { return Deliver<LONG>(value, record_.lfItalic); }
+HRESULT EZFont::get_Italic(LONG* value) { return StoreOut<LONG>(value, record_.lfItalic); }
 
 HRESULT EZFont::put_Italic(LONG value) {
   record_.lfItalic = static_cast<BYTE>(value);
   return S_OK;
 }
 
-HRESULT EZFont::get_Underline(LONG* value) { return Deliver<LONG>(value, record_.lfUnderline); }
+HRESULT EZFont::get_Underline(LONG* value) { return StoreOut<LONG>(value, record_.lfUnderline); }
 
 HRESULT EZFont::put_Underline(LONG value) {
   record_.lfUnderline = static_cast<BYTE>(value);
   return S_OK;
 }
 
-HRESULT EZFont::get_StrikeOut(LONG* value) { return Deliver<LONG>(value, record_.lfStrikeOut); }
+HRESULT EZFont::get_StrikeOut(LONG* value) { return StoreOut<LONG>(value, record_.lfStrikeOut); }
 
 HRESULT EZFont::put_StrikeOut(LONG value) {
   record_.lfStrikeOut = static_cast<BYTE>(value);
@@ -96,7 +89,7 @@ HRESULT EZFont::put_Name(BSTR value) {
   return S_OK;
 }
 
-HRESULT EZFont::get_Color(LONG* value) { return Deliver(value, static_cast<LONG>(color_)); }
+HRESULT EZFont::get_Color(LONG* value) { return StoreOut(value, static_cast<LONG>(color_)); }
 
 HRESULT EZFont::put_Color(LONG value) {
   if (static_cast<COLORREF>(value) > kMaxColor) return E_INVALIDARG;
@@ -105,7 +98,7 @@ HRESULT EZFont::put_Color(LONG value) {
 }
 
 HRESULT EZFont::get_FontFamily(EZIFontFamily* value) {
-  return Deliver(value, static_cast<EZIFontFamily>(record_.lfPitchAndFamily >> 4));
+  return StoreOut(value, static_cast<EZIFontFamily>(record_.lfPitchAndFamily >> 4));
 }
 
 // Stored as the GDI's FF_ family constant (value times 16), pitch bits cleared.

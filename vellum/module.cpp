@@ -14,22 +14,24 @@ namespace vellum {
 
 namespace {
 
-constexpr std::string_view kEaselScript = R"(HKCR
+// The registry script of a class: its versioned and version-independent ProgIDs, and
+// its class key (rewritten whole on every registration) naming this module.
+constexpr std::string_view kClassScript = R"(HKCR
 {
-	Quillmark.Easel.1 = s 'Easel Class'
+	@PROGID@.1 = s '@DESCRIPTION@'
 	{
-		CLSID = s '{6FB20839-CEF6-423D-A1D9-6C4758995FE7}'
+		CLSID = s '@CLSID@'
 	}
-	Quillmark.Easel = s 'Easel Class'
+	@PROGID@ = s '@DESCRIPTION@'
 	{
-		CLSID = s '{6FB20839-CEF6-423D-A1D9-6C4758995FE7}'
+		CLSID = s '@CLSID@'
 	}
 	NoRemove CLSID
 	{
-		ForceRemove {6FB20839-CEF6-423D-A1D9-6C4758995FE7} = s 'Easel Class'
+		ForceRemove @CLSID@ = s '@DESCRIPTION@'
 		{
-			ProgID = s 'Quillmark.Easel.1'
-			VersionIndependentProgID = s 'Quillmark.Easel'
+			ProgID = s '@PROGID@.1'
+			VersionIndependentProgID = s '@PROGID@'
 			InprocServer32 = s '%MODULE%'
 			{
 				val ThreadingModel = s 'both'
@@ -39,30 +41,30 @@ constexpr std::string_view kEaselScript = R"(HKCR
 }
 )";
 
-constexpr std::string_view kFontScript = R"(HKCR
-{
-	Vellum.EZFont.1 = s 'EZFont Class'
-	{
-		CLSID = s '{06655AC4-A21A-4655-B0CC-0FCD91323F48}'
-	}
-	Vellum.EZFont = s 'EZFont Class'
-	{
-		CLSID = s '{06655AC4-A21A-4655-B0CC-0FCD91323F48}'
-	}
-	NoRemove CLSID
-	{
-		ForceRemove {06655AC4-A21A-4655-B0CC-0FCD91323F48} = s 'EZFont Class'
-		{
-			ProgID = s 'Vellum.EZFont.1'
-			VersionIndependentProgID = s 'Vellum.EZFont'
-			InprocServer32 = s '%MODULE%'
-			{
-				val ThreadingModel = s 'both'
-			}
-		}
-	}
+std::string ClassScript(std::string_view progId, std::string_view description, const CLSID& clsid) {
+  const std::pair<std::string_view, std::string> fields[] = {
+      {"@PROGID@", std::string(progId)},
+      {"@DESCRIPTION@", std::string(description)},
+      {"@CLSID@", GuidToString(clsid)}};
+  std::string script(kClassScript);
+  for (const auto& [marker, value] : fields) {
+    for (size_t at = script.find(marker); at != std::string::npos; at = script.find(marker, at)) {
+      script.replace(at, marker.size(), value);
+      at += value.size();
+    }
+  }
+  return script;
 }
-)";
+
+const std::string& EaselScript() {
+  static const std::string script = ClassScript("Quillmark.Easel", "Easel Class", CLSID_Easel);
+  return script;
+}
+
+const std::string& FontScript() {
+  static const std::string script = ClassScript("Vellum.EZFont", "EZFont Class", CLSID_EZFont);
+  return script;
+}
 
 const ObjectMapEntry kObjectMap[] = {
     {&CLSID_Easel, kEaselRegistryScript, &CreateComObject<Easel>, nullptr},
@@ -77,9 +79,9 @@ VELLUM_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, 
   if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
   std::string_view found;
   if (std::strcmp(type, kRegistryResource) == 0 && id == vellum::kEaselRegistryScript) {
-    found = vellum::kEaselScript;
+    found = vellum::EaselScript();
   } else if (std::strcmp(type, kRegistryResource) == 0 && id == vellum::kFontRegistryScript) {
-    found = vellum::kFontScript;
+    found = vellum::FontScript();
   } else if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
     static const std::string library = automation::SerializeTypeLibrary(*vellum::VellumLibrary());
     found = library;

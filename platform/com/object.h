@@ -61,6 +61,14 @@ class ComPtr {
   T* pointer_ = nullptr;
 };
 
+// Stores a property's value into a caller's out pointer: E_POINTER for a null one.
+template <typename T>
+HRESULT StoreOut(T* target, T value) {
+  if (target == nullptr) return E_POINTER;
+  *target = value;
+  return S_OK;
+}
+
 // True when `iid` names T or an interface T extends.
 template <typename T>
 bool InterfaceMatches(REFIID iid) {

@@ -11,9 +11,27 @@ bool IsKnownBaseType(VARTYPE base) {
   return (base <= VT_UNKNOWN && base != VT_DECIMAL) || (base >= VT_I1 && base <= VT_UINT);
 }
 
-// The size of the value a reference of the given type points at.
-size_t ReferencedSize(VARTYPE type) {
-  if (type & VT_ARRAY) return sizeof(SAFEARRAY*);
+// A by-reference variant copied as the value it refers to (one level, as VariantCopyInd).
+HRESULT CopyReferenced(VARIANT* target, const VARIANT* source) {
+  const VARTYPE type = source->vt & ~VT_BYREF;
+  if (source->byref == nullptr) return E_INVALIDARG;
+  if (type == VT_VARIANT) {
+    const VARIANT* referenced = source->pvarVal;
+    if (referenced->vt == (VT_BYREF | VT_VARIANT)) return E_INVALIDARG;
+    return VariantCopyInd(target, referenced);
+  }
+  // Every by-value member of the union starts at its first byte.
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = type;
+  std::memcpy(&value.llVal, source->byref,
+              (type & VT_ARRAY) ? sizeof(SAFEARRAY*) : ScalarSize(type));
+  return VariantCopy(target, &value);
+}
+
+}  // namespace
+
+size_t ScalarSize(VARTYPE type) {
   switch (type) {
     case VT_I1:
     case VT_UI1:
@@ -29,29 +47,20 @@ size_t ReferencedSize(VARTYPE type) {
     case VT_R4:
     case VT_ERROR:
       return 4;
-    default:  // 8-byte numbers, strings and object pointers
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
       return 8;
+    case VT_BSTR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+      return sizeof(void*);
+    default:
+      return 0;
   }
 }
-
-// A by-reference variant copied as the value it refers to (one level, as VariantCopyInd).
-HRESULT CopyReferenced(VARIANT* target, const VARIANT* source) {
-  const VARTYPE type = source->vt & ~VT_BYREF;
-  if (source->byref == nullptr) return E_INVALIDARG;
-  if (type == VT_VARIANT) {
-    const VARIANT* referenced = source->pvarVal;
-    if (referenced->vt == (VT_BYREF | VT_VARIANT)) return E_INVALIDARG;
-    return VariantCopyInd(target, referenced);
-  }
-  // Every by-value member of the union starts at its first byte.
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = type;
-  std::memcpy(&value.llVal, source->byref, ReferencedSize(type));
-  return VariantCopy(target, &value);
-}
-
-}  // namespace
 
 bool IsKnownVariantType(VARTYPE type) {
   const VARTYPE base = type & VT_TYPEMASK;

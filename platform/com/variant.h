@@ -137,6 +137,10 @@ HRESULT VariantChangeType(VARIANT* target, const VARIANT* source, USHORT flags, 
 HRESULT VariantChangeTypeEx(VARIANT* target, const VARIANT* source, LCID locale, USHORT flags,
                             VARTYPE type);
 
+// Bytes a value of a scalar type takes: 1, 2, 4 or 8 (strings and objects are
+// pointers); 0 for VT_EMPTY, VT_NULL, VT_VARIANT and types the layer does not know.
+size_t ScalarSize(VARTYPE type);
+
 // True for the type codes the layer stores by value (VT_EMPTY to VT_UINT without
 // VT_DECIMAL and VT_VARIANT), alone or as an array or a reference.
 bool IsKnownVariantType(VARTYPE type);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/com/safe_array.h"
+#include "platform/kernel/code_page.h"
 
 namespace script {
 
@@ -13,24 +14,6 @@ constexpr int kMaxArrayDepth = 16;
 
 bool ToVariantAt(duk_context* ctx, duk_idx_t index, VARIANT* value, std::string* problem,
                  int depth);
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 bool ArrayToVariant(duk_context* ctx, duk_idx_t index, VARIANT* value, std::string* problem,
                     int depth) {
