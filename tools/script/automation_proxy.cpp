@@ -161,17 +161,22 @@ bool PushOutcome(duk_context* ctx, Outcome& outcome, const std::string& what) {
   return false;
 }
 
-// Calls and pushes the result; throws on failure (after every C++ object is gone).
-duk_ret_t CallAndReturn(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_t first,
-                        duk_idx_t count, const std::string& what) {
-  bool mustThrow = false;
-  {
-    Outcome outcome;
-    Invoke(ctx, object, id, flags, first, count, outcome);
-    mustThrow = PushOutcome(ctx, outcome, what);
-  }
-  if (mustThrow) return duk_throw(ctx);
-  return 1;
+// What a function implemented here leaves for the engine. Functions do their work in
+// a helper that returns one of these, so that when an error is thrown (the engine
+// unwinds with longjmp) no C++ object is alive in any frame it skips.
+enum class Reply { kValue, kNothing, kThrow };
+
+duk_ret_t Answer(duk_context* ctx, Reply reply) {
+  if (reply == Reply::kThrow) return duk_throw(ctx);
+  return reply == Reply::kValue ? 1 : 0;
+}
+
+// Calls and leaves the result, or the error to throw, on the stack.
+Reply Call(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_t first,
+           duk_idx_t count, const std::string& what) {
+  Outcome outcome;
+  Invoke(ctx, object, id, flags, first, count, outcome);
+  return PushOutcome(ctx, outcome, what) ? Reply::kThrow : Reply::kValue;
 }
 
 IDispatch* DispatchOfTarget(duk_context* ctx, duk_idx_t target) {
@@ -195,41 +200,54 @@ HRESULT IdOfName(IDispatch* object, const std::string& name, DISPID* id) {
   return object->GetIDsOfNames(IID_NULL, names, 1, 0, id);
 }
 
-duk_ret_t ThrowUnknownName(duk_context* ctx, HRESULT hr, const std::string& name) {
+Reply UnknownName(duk_context* ctx, HRESULT hr, const std::string& name) {
   PushAutomationError(ctx, hr, u"", "no member named '" + name + "'");
-  return duk_throw(ctx);
+  return Reply::kThrow;
 }
 
-duk_ret_t MemberCall(duk_context* ctx) {
-  const duk_idx_t count = duk_get_top(ctx);
-  duk_push_current_function(ctx);
-  duk_get_prop_string(ctx, -1, kTargetKey);
-  IDispatch* object = DispatchOfTarget(ctx, -1);
-  duk_get_prop_string(ctx, -2, kIdKey);
-  const auto id = static_cast<DISPID>(duk_get_int(ctx, -1));
-  duk_get_prop_string(ctx, -3, kFlagsKey);
-  const auto flags = static_cast<WORD>(duk_get_uint(ctx, -1));
-  duk_get_prop_string(ctx, -4, kNameKey);
-  const std::string name = NameAt(ctx, -1);
-  duk_pop_n(ctx, 5);
-  if (object == nullptr) return DUK_RET_TYPE_ERROR;
-  return CallAndReturn(ctx, object, id, flags, 0, count, name);
-}
+// The member a member function stands for, read from its hidden properties.
+struct BoundMember {
+  IDispatch* object = nullptr;
+  DISPID id = DISPID_UNKNOWN;
+  WORD flags = 0;
+  std::string name;
+};
 
-// `member.put(index..., value)`: `this` is the member function.
-duk_ret_t MemberPut(duk_context* ctx) {
-  const duk_idx_t count = duk_get_top(ctx);
-  duk_push_this(ctx);
-  duk_get_prop_string(ctx, -1, kTargetKey);
-  IDispatch* object = duk_is_object(ctx, -1) ? DispatchOfTarget(ctx, -1) : nullptr;
-  duk_get_prop_string(ctx, -2, kIdKey);
-  const auto id = static_cast<DISPID>(duk_get_int(ctx, -1));
-  duk_get_prop_string(ctx, -3, kNameKey);
-  const std::string name = NameAt(ctx, -1);
+BoundMember MemberAt(duk_context* ctx, duk_idx_t function) {
+  BoundMember member;
+  function = duk_normalize_index(ctx, function);
+  duk_get_prop_string(ctx, function, kTargetKey);
+  member.object = duk_is_object(ctx, -1) ? DispatchOfTarget(ctx, -1) : nullptr;
+  duk_get_prop_string(ctx, function, kIdKey);
+  member.id = static_cast<DISPID>(duk_get_int(ctx, -1));
+  duk_get_prop_string(ctx, function, kFlagsKey);
+  member.flags = static_cast<WORD>(duk_get_uint(ctx, -1));
+  duk_get_prop_string(ctx, function, kNameKey);
+  member.name = NameAt(ctx, -1);
   duk_pop_n(ctx, 4);
-  if (object == nullptr) return DUK_RET_TYPE_ERROR;
-  return CallAndReturn(ctx, object, id, DISPATCH_PROPERTYPUT, 0, count, name + ".put");
+  return member;
 }
+
+Reply CallBoundMember(duk_context* ctx, bool put) {
+  const duk_idx_t count = duk_get_top(ctx);
+  if (put) {
+    duk_push_this(ctx);  // `member.put(...)`: the member function
+  } else {
+    duk_push_current_function(ctx);
+  }
+  const BoundMember member = MemberAt(ctx, -1);
+  duk_pop(ctx);
+  if (member.object == nullptr) {
+    duk_push_error_object(ctx, DUK_ERR_TYPE_ERROR, "not an automation member");
+    return Reply::kThrow;
+  }
+  if (put) return Call(ctx, member.object, member.id, DISPATCH_PROPERTYPUT, 0, count, member.name);
+  return Call(ctx, member.object, member.id, member.flags, 0, count, member.name);
+}
+
+duk_ret_t MemberCall(duk_context* ctx) { return Answer(ctx, CallBoundMember(ctx, false)); }
+
+duk_ret_t MemberPut(duk_context* ctx) { return Answer(ctx, CallBoundMember(ctx, true)); }
 
 // Pushes the function that stands for a member with parameters.
 void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID id, WORD flags,
@@ -256,96 +274,94 @@ duk_ret_t DescribeObject(duk_context* ctx) {
 }
 
 // get(target, key, receiver)
-duk_ret_t GetTrap(duk_context* ctx) {
-  if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) return 0;
+Reply GetMember(duk_context* ctx) {
+  if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) return Reply::kNothing;
   IDispatch* object = DispatchOfTarget(ctx, 0);
   const std::string name = NameAt(ctx, 1);
-  if (object == nullptr) return DUK_RET_TYPE_ERROR;
   DISPID id = DISPID_UNKNOWN;
-  const HRESULT known = IdOfName(object, name, &id);
+  const HRESULT known = object != nullptr ? IdOfName(object, name, &id) : E_POINTER;
   if (FAILED(known)) {
     // Names the engine itself asks for when it prints or converts an object.
     if (name == "toString") {
       duk_push_c_function(ctx, DescribeObject, 0);
-      return 1;
+      return Reply::kValue;
     }
     if (name == "valueOf" || name == "toJSON" || name == "inspect" || name == "constructor") {
-      return 0;
+      return Reply::kNothing;
     }
-    return ThrowUnknownName(ctx, known, name);
+    return UnknownName(ctx, known, name);
   }
   const MemberShape shape = ShapeOf(object, id);
   if (!shape.described) {
-    bool callable = false;
-    bool mustThrow = false;
-    {
-      Outcome outcome;
-      Invoke(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, outcome);
-      callable = outcome.hr == DISP_E_BADPARAMCOUNT || outcome.hr == DISP_E_PARAMNOTOPTIONAL ||
-                 outcome.hr == DISP_E_MEMBERNOTFOUND;
-      if (!callable) mustThrow = PushOutcome(ctx, outcome, name);
-    }
-    if (mustThrow) return duk_throw(ctx);
-    if (!callable) return 1;
+    Outcome outcome;
+    Invoke(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, outcome);
+    const bool callable = outcome.hr == DISP_E_BADPARAMCOUNT ||
+                          outcome.hr == DISP_E_PARAMNOTOPTIONAL ||
+                          outcome.hr == DISP_E_MEMBERNOTFOUND;
+    if (!callable) return PushOutcome(ctx, outcome, name) ? Reply::kThrow : Reply::kValue;
     PushMemberFunction(ctx, 0, id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, name);
-    return 1;
+    return Reply::kValue;
   }
   if (shape.get && shape.getParams == 0) {
-    return CallAndReturn(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, name);
+    return Call(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, name);
   }
   if (shape.method) {
     PushMemberFunction(ctx, 0, id, DISPATCH_METHOD | (shape.get ? DISPATCH_PROPERTYGET : 0), name);
-    return 1;
+    return Reply::kValue;
   }
   if (shape.get || shape.putParams > 1) {
     PushMemberFunction(ctx, 0, id, DISPATCH_PROPERTYGET, name);
-    return 1;
+    return Reply::kValue;
   }
   // A write-only property read as a value: the object answers for itself.
-  return CallAndReturn(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, name);
+  return Call(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, name);
 }
 
+duk_ret_t GetTrap(duk_context* ctx) { return Answer(ctx, GetMember(ctx)); }
+
 // set(target, key, value, receiver)
-duk_ret_t SetTrap(duk_context* ctx) {
+Reply SetMember(duk_context* ctx) {
   if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) {
     duk_push_false(ctx);
-    return 1;
+    return Reply::kValue;
   }
   IDispatch* object = DispatchOfTarget(ctx, 0);
   const std::string name = NameAt(ctx, 1);
-  if (object == nullptr) return DUK_RET_TYPE_ERROR;
   DISPID id = DISPID_UNKNOWN;
-  const HRESULT known = IdOfName(object, name, &id);
-  if (FAILED(known)) return ThrowUnknownName(ctx, known, name);
+  const HRESULT known = object != nullptr ? IdOfName(object, name, &id) : E_POINTER;
+  if (FAILED(known)) return UnknownName(ctx, known, name);
   const bool isObject = AutomationObjectAt(ctx, 2) != nullptr;
-  bool mustThrow = false;
-  {
-    Outcome outcome;
-    Invoke(ctx, object, id, DISPATCH_PROPERTYPUT, 2, 1, outcome);
-    if (outcome.hr == DISP_E_MEMBERNOTFOUND && isObject) {
-      Outcome byReference;
-      Invoke(ctx, object, id, DISPATCH_PROPERTYPUTREF, 2, 1, byReference);
-      mustThrow = PushOutcome(ctx, byReference, name);
-    } else {
-      mustThrow = PushOutcome(ctx, outcome, name);
-    }
+  Outcome outcome;
+  Invoke(ctx, object, id, DISPATCH_PROPERTYPUT, 2, 1, outcome);
+  if (outcome.hr == DISP_E_MEMBERNOTFOUND && isObject) {
+    Outcome byReference;
+    Invoke(ctx, object, id, DISPATCH_PROPERTYPUTREF, 2, 1, byReference);
+    if (PushOutcome(ctx, byReference, name)) return Reply::kThrow;
+  } else if (PushOutcome(ctx, outcome, name)) {
+    return Reply::kThrow;
   }
-  if (mustThrow) return duk_throw(ctx);
   duk_pop(ctx);
   duk_push_true(ctx);
-  return 1;
+  return Reply::kValue;
 }
 
+duk_ret_t SetTrap(duk_context* ctx) { return Answer(ctx, SetMember(ctx)); }
+
 // apply(target, this, arguments): the default member.
-duk_ret_t ApplyTrap(duk_context* ctx) {
+Reply CallDefaultMember(duk_context* ctx) {
   IDispatch* object = DispatchOfTarget(ctx, 0);
-  if (object == nullptr) return DUK_RET_TYPE_ERROR;
+  if (object == nullptr) {
+    duk_push_error_object(ctx, DUK_ERR_TYPE_ERROR, "not an automation object");
+    return Reply::kThrow;
+  }
   const auto count = static_cast<duk_idx_t>(duk_get_length(ctx, 2));
   const duk_idx_t first = duk_get_top(ctx);
   for (duk_idx_t k = 0; k < count; ++k) duk_get_prop_index(ctx, 2, static_cast<duk_uarridx_t>(k));
-  return CallAndReturn(ctx, object, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, first,
-                       count, "default member");
+  return Call(ctx, object, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, count,
+              "default member");
 }
+
+duk_ret_t ApplyTrap(duk_context* ctx) { return Answer(ctx, CallDefaultMember(ctx)); }
 
 duk_ret_t ReleaseTarget(duk_context* ctx) {
   IDispatch* object = DispatchOfTarget(ctx, 0);

@@ -31,33 +31,36 @@ duk_ret_t Print(duk_context* ctx) {
   return 0;
 }
 
-// CreateObject(progid): the object, or an Error carrying the activation's HRESULT.
-duk_ret_t CreateObject(duk_context* ctx) {
-  duk_size_t length = 0;
-  const char* name = duk_require_lstring(ctx, 0, &length);
-  const std::string progId(name, length);
-  HRESULT hr = S_OK;
+// Leaves the new object, or the Error to throw, on the stack; true for an error.
+bool PushNewObject(duk_context* ctx, std::string_view progId) {
+  const Bstr name(script::EngineTextToUtf16(progId));
+  CLSID clsid;
   IDispatch* object = nullptr;
-  {
-    const Bstr wide(script::EngineTextToUtf16(progId));
-    CLSID clsid;
-    hr = CLSIDFromProgID(wide.Get(), &clsid);
-    if (SUCCEEDED(hr)) {
-      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                            reinterpret_cast<void**>(&object));
-    }
+  HRESULT hr = CLSIDFromProgID(name.Get(), &clsid);
+  if (SUCCEEDED(hr)) {
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                          reinterpret_cast<void**>(&object));
   }
   if (FAILED(hr)) {
-    const std::string message = "cannot create '" + progId + "': " + HresultText(hr);
+    const std::string message = "cannot create '" + std::string(progId) + "': " + HresultText(hr);
     duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", message.c_str());
     duk_push_int(ctx, hr);
     duk_put_prop_string(ctx, -2, "number");
     duk_push_string(ctx, "");
     duk_put_prop_string(ctx, -2, "description");
-    return duk_throw(ctx);
+    return true;
   }
   script::PushAutomationObject(ctx, object);
   object->Release();
+  return false;
+}
+
+// CreateObject(progid): the object, or an Error carrying the activation's HRESULT. The
+// work is done in PushNewObject so that nothing needs destroying when the Error is thrown.
+duk_ret_t CreateObject(duk_context* ctx) {
+  duk_size_t length = 0;
+  const char* name = duk_require_lstring(ctx, 0, &length);
+  if (PushNewObject(ctx, std::string_view(name, length))) return duk_throw(ctx);
   return 1;
 }
 
