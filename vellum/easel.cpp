@@ -294,8 +294,6 @@ HRESULT Easel::put_GifBackgroundIndex(LONG value) {
 // ---- methods whose bodies come with the loading, saving, geometry, compositing and
 // text work; until then they report that they are not implemented ----
 
-HRESULT Easel::LoadImage(VARIANT) { return E_NOTIMPL; }
-HRESULT Easel::SaveImage(EZImageSaveMethod, EZImageFormat, VARIANT, VARIANT*) { return E_NOTIMPL; }
 HRESULT Easel::RotateImage(SHORT, LONG) { return E_NOTIMPL; }
 HRESULT Easel::FlipImage(EZImageFlipType) { return E_NOTIMPL; }
 HRESULT Easel::CropImage(LONG, LONG, LONG, LONG) { return E_NOTIMPL; }

@@ -10,8 +10,10 @@
 #include "platform/automation/dispatch.h"
 #include "platform/com/error_info.h"
 #include "platform/com/object.h"
+#include "platform/com/safe_array.h"
 #include "platform/server/server_module.h"
 #include "vellum/core/conversions.h"
+#include "vellum/core/data_handle.h"
 #include "vellum/ez_font.h"
 #include "vellum/interfaces.h"
 #include "vellum/library_description.h"
@@ -157,6 +159,35 @@ class Easel final
  private:
   HRESULT ReportException(const std::string& message, HRESULT result);
   void FreeImage();
+
+  // ---- loading (easel_load.cpp); each raises its failure ----
+  void LoadFromPath(BSTR path);
+  void LoadFromArray(SAFEARRAY* array);
+  void LoadFromField(IDispatch* field);
+  // Reads an image from the bytes and installs it; false when it cannot be read.
+  bool LoadFromMemory(const void* bytes, uint32_t count);
+  // Identifies the format and reads the image (from the file `path` names, when the
+  // metafile readers can use it); sets the format code, the resolution members and,
+  // for GIF, TransparentColor. Null, with the failure appended, when reading fails.
+  HGLOBAL ReadImage(HISSRC source, const char* path, int32_t* width, int32_t* height);
+  // The readers that give a resolution also set DPIx, DPIy and DPIUnits from it;
+  // false (the image is refused) for a unit the object cannot express.
+  bool TakeJpegResolution(HISSRC source);
+  bool TakePngResolution(HISSRC source);
+  bool TakeTiffResolution(HISSRC source);
+
+  // ---- saving (easel_save.cpp) ----
+  class ImageBackup;
+  HRESULT SaveToFile(const VARIANT& path, int32_t format, int32_t resolution);
+  HRESULT SaveInMemory(int32_t method, int32_t format, int32_t resolution, const VARIANT& name,
+                       VARIANT* result);
+  HRESULT SaveToField(const VARIANT& field, int32_t format, int32_t resolution);
+  // Encodes the working image, reduced to `resolution`, into the destination and
+  // leaves the working image as it was. The bytes written, 0 on failure.
+  uint32_t EncodeImage(HISDEST destination, int32_t format, int32_t resolution);
+  uint32_t EncodeReduced(HISDEST destination, int32_t format, int32_t resolution);
+  uint32_t WriteFormat(HISDEST destination, int32_t format, int32_t depth, int32_t paletteCount,
+                       RGBQUAD* savePalette, bool gray);
 
   ModuleLockHolder moduleLock_;
   HGLOBAL image_ = nullptr;

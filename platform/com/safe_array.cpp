@@ -277,3 +277,24 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** copy) {
   *copy = target;
   return S_OK;
 }
+
+SAFEARRAY* ByteArrayOf(const VARIANT& value) {
+  const VARIANT* held = &value;
+  if (held->vt == (VT_BYREF | VT_VARIANT)) {
+    held = held->pvarVal;
+    if (held == nullptr) return nullptr;
+  }
+  SAFEARRAY* array = nullptr;
+  if (held->vt == (VT_ARRAY | VT_UI1)) {
+    array = held->parray;
+  } else if (held->vt == (VT_BYREF | VT_ARRAY | VT_UI1) && held->pparray != nullptr) {
+    array = *held->pparray;
+  }
+  return array != nullptr && array->cbElements == 1 ? array : nullptr;
+}
+
+SAFEARRAY* MakeByteVector(const void* bytes, ULONG count) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, count);
+  if (array != nullptr && count > 0) std::memcpy(array->pvData, bytes, count);
+  return array;
+}

@@ -62,3 +62,11 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** copy);
 
 // The element count of the array (every dimension multiplied).
 uint64_t SafeArrayElementCount(const SAFEARRAY* array);
+
+// The byte array (VT_ARRAY | VT_UI1) a value holds directly, by reference, or inside
+// a referenced VARIANT; null for any other value or an array whose elements are not
+// single bytes.
+SAFEARRAY* ByteArrayOf(const VARIANT& value);
+// A new one-dimensional VT_UI1 array (lower bound 0) holding a copy of `count` bytes;
+// null when it cannot be made.
+SAFEARRAY* MakeByteVector(const void* bytes, ULONG count);

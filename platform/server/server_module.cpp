@@ -189,3 +189,48 @@ HRESULT ServerModule::UnregisterServer() {
   }
   return S_OK;
 }
+
+namespace {
+
+constexpr std::string_view kClassScript = R"(HKCR
+{
+	@PROGID@.1 = s '@DESCRIPTION@'
+	{
+		CLSID = s '@CLSID@'
+	}
+	@PROGID@ = s '@DESCRIPTION@'
+	{
+		CLSID = s '@CLSID@'
+	}
+	NoRemove CLSID
+	{
+		ForceRemove @CLSID@ = s '@DESCRIPTION@'
+		{
+			ProgID = s '@PROGID@.1'
+			VersionIndependentProgID = s '@PROGID@'
+			InprocServer32 = s '%MODULE%'
+			{
+				val ThreadingModel = s 'both'
+			}
+		}
+	}
+}
+)";
+
+}  // namespace
+
+std::string ClassRegistryScript(std::string_view progId, std::string_view description,
+                                const CLSID& clsid) {
+  const std::pair<std::string_view, std::string> fields[] = {
+      {"@PROGID@", std::string(progId)},
+      {"@DESCRIPTION@", std::string(description)},
+      {"@CLSID@", GuidToString(clsid)}};
+  std::string script(kClassScript);
+  for (const auto& [marker, value] : fields) {
+    for (size_t at = script.find(marker); at != std::string::npos; at = script.find(marker, at)) {
+      script.replace(at, marker.size(), value);
+      at += value.size();
+    }
+  }
+  return script;
+}

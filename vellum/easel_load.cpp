@@ -1,0 +1,228 @@
+// LoadImage: a new working image from a file path, a byte array or a database field.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common/field_contract.h"
+#include "platform/gdi/gdi.h"
+#include "platform/kernel/last_error.h"
+#include "vellum/codecs/bmp.h"
+#include "vellum/codecs/identify.h"
+#include "vellum/core/image_buffer.h"
+#include "vellum/core/metafile.h"
+#include "vellum/easel.h"
+#include "vellum/easel_io.h"
+
+namespace vellum {
+
+namespace {
+
+constexpr LONG kFieldChunkBytes = 1000;
+constexpr COLORREF kMetafileBackground = 0xFFFFFF;
+
+// Closes a source when the scope ends.
+class SourceCloser {
+ public:
+  explicit SourceCloser(HISSRC source) : source_(source) {}
+  ~SourceCloser() { CloseSource(source_); }
+  SourceCloser(const SourceCloser&) = delete;
+  SourceCloser& operator=(const SourceCloser&) = delete;
+
+ private:
+  HISSRC source_;
+};
+
+// Keeps a safe array's data locked while the scope lasts.
+class ArrayAccess {
+ public:
+  explicit ArrayAccess(SAFEARRAY* array) : array_(array), hr_(SafeArrayAccessData(array, &data_)) {}
+  ~ArrayAccess() {
+    if (SUCCEEDED(hr_)) SafeArrayUnaccessData(array_);
+  }
+  ArrayAccess(const ArrayAccess&) = delete;
+  ArrayAccess& operator=(const ArrayAccess&) = delete;
+  HRESULT Result() const { return hr_; }
+  const void* Data() const { return data_; }
+
+ private:
+  SAFEARRAY* array_;
+  void* data_ = nullptr;
+  HRESULT hr_;
+};
+
+// Probes a file for reading as the loader does before it opens a source: false, with
+// the system's error, when the file cannot be opened.
+bool CanOpenForReading(const char* path) {
+  const int file = open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  close(file);
+  return true;
+}
+
+// A metafile held in memory: the whole source as an enhanced metafile, a Windows
+// metafile (behind a placeable header or not) converted to one. The renderer's
+// failures stay in its own context: this path leaves the thread's code alone.
+HGLOBAL ReadMetafileFromSource(HISSRC source, int32_t format, int32_t* width, int32_t* height) {
+  const uint32_t size = DataSize(source);
+  std::vector<uint8_t> bytes(size);
+  if (size == 0 || !Rewind(source) || !ReadExactly(source, bytes.data(), size)) return nullptr;
+  HENHMETAFILE metafile = nullptr;
+  if (format == kFormatEmf) {
+    metafile = SetEnhMetaFileBits(size, bytes.data());
+  } else {
+    uint32_t key = 0;
+    if (size >= sizeof key) std::memcpy(&key, bytes.data(), sizeof key);
+    const uint32_t skip = key == kPlaceableKey ? kPlaceableHeaderSize : 0;
+    const METAFILEPICT picture{MM_ANISOTROPIC, 0, 0, nullptr};
+    if (size > skip) metafile = SetWinMetaFileBits(size - skip, bytes.data() + skip, nullptr, &picture);
+  }
+  if (metafile == nullptr) return nullptr;
+  OpContext ctx;
+  HGLOBAL image = RenderEnhMetaFile(ctx, metafile, width, height, kMetafileBackground);
+  DeleteEnhMetaFile(metafile);
+  return image;
+}
+
+}  // namespace
+
+HRESULT Easel::LoadImage(VARIANT p_vImage) {
+  return RunLoadOrSave([&]() -> HRESULT {
+    if (const BSTR* path = PathArgument(p_vImage)) {
+      LoadFromPath(*path);
+    } else if (p_vImage.vt == VT_DISPATCH) {
+      LoadFromField(p_vImage.pdispVal);
+    } else if (SAFEARRAY* bytes = ByteArrayOf(p_vImage)) {
+      LoadFromArray(bytes);
+    } else {
+      return E_INVALIDARG;
+    }
+    return S_OK;
+  });
+}
+
+void Easel::LoadFromPath(BSTR path) {
+  const std::optional<std::string> name = PathToAnsi(path);
+  if (!name) ReportFailure(u"Can not convert unicode file name to ANSI format", GetLastError());
+  if (!CanOpenForReading(name->c_str())) {
+    ReportFailure(u"Can not access to the image file", GetLastError());
+  }
+  HISSRC source = OpenFileSource(name->c_str());
+  if (source == nullptr) {
+    ReportFailure(u"An error occured while opening the image file", GetLastError(), CoreLastError());
+  }
+  int32_t width = 0;
+  int32_t height = 0;
+  HGLOBAL image = nullptr;
+  {
+    const SourceCloser closer(source);
+    image = ReadImage(source, name->c_str(), &width, &height);
+  }
+  if (image == nullptr) ReportFailure(u"An error occured while loading the image file\n");
+  ReplaceImage(image, static_cast<uint32_t>(width), height);
+}
+
+void Easel::LoadFromArray(SAFEARRAY* array) {
+  if (SafeArrayGetDim(array) != 1) ReportFailure(u"Safe array should contain a vector of values");
+  const ULONG count = array->rgsabound[0].cElements;
+  bool loaded = false;
+  {
+    const ArrayAccess access(array);
+    if (FAILED(access.Result())) {
+      ReportFailure(u"Can not access to the array's data", 0, 0, access.Result());
+    }
+    loaded = LoadFromMemory(access.Data(), count);
+  }
+  if (!loaded) ReportFailure(u"Can not load image. Operation failed\n");
+}
+
+void Easel::LoadFromField(IDispatch* field) {
+  DISPID member = DISPID_UNKNOWN;
+  if (FAILED(field_contract::FindMember(field, field_contract::kGetChunk, kFieldLocale, &member))) {
+    ReportFailure(u"Invalid pointer, please, convert it to the ADO field");
+  }
+  // The whole value, chunk by chunk, until the field answers VT_NULL.
+  std::vector<uint8_t> value;
+  bool complete = false;
+  try {
+    for (;;) {
+      Variant chunk;
+      const HRESULT hr = field_contract::GetChunk(field, kFieldChunkBytes, kFieldLocale, &chunk);
+      if (SUCCEEDED(hr) && chunk.vt == VT_NULL) {
+        complete = true;
+        break;
+      }
+      SAFEARRAY* bytes = SUCCEEDED(hr) ? ByteArrayOf(chunk) : nullptr;
+      if (bytes == nullptr || SafeArrayGetDim(bytes) == 0) {
+        AppendErrorText(GetLastError(),
+                        u"A database error has occured: can not read BLOB from the database", 0, 0);
+        break;
+      }
+      const auto* data = static_cast<const uint8_t*>(bytes->pvData);
+      value.insert(value.end(), data, data + bytes->rgsabound[bytes->cDims - 1].cElements);
+      if (value.size() > kGlobalMemoryLimit) throw std::bad_alloc();
+    }
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    AppendErrorText(GetLastError(), u"Not enough memory to perform the operation", 0, 0);
+    complete = false;
+  }
+  if (!complete || value.empty() ||
+      !LoadFromMemory(value.data(), static_cast<uint32_t>(value.size()))) {
+    ReportFailure(u"Can not read data from the database BLOB referenced by the field");
+  }
+}
+
+bool Easel::LoadFromMemory(const void* bytes, uint32_t count) {
+  HISSRC source = OpenMemorySource(bytes, count);
+  if (source == nullptr) return false;
+  int32_t width = 0;
+  int32_t height = 0;
+  HGLOBAL image = nullptr;
+  {
+    const SourceCloser closer(source);
+    image = ReadImage(source, nullptr, &width, &height);
+  }
+  if (image == nullptr) return false;
+  ReplaceImage(image, static_cast<uint32_t>(width), height);
+  return true;
+}
+
+HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_t* height) {
+  const int32_t format = IdentifyFormat(source);
+  imageFormat_ = static_cast<int16_t>(format);
+  SeekHandle(source, 0, kSeekStart);
+  GlobalBlock image;
+  bool resolutionTaken = true;
+  std::u16string_view refusal;  // the reason for a format read no further
+  switch (format) {
+    case kFormatBmp:
+      image = GlobalBlock(ReadBMP(source, width, height, 24));
+      break;
+    case kFormatWmf:
+    case kFormatEmf:
+      image = GlobalBlock(path != nullptr
+                              ? ReadMetafile(path, width, height, 0, 0, kMetafileBackground)
+                              : ReadMetafileFromSource(source, format, width, height));
+      break;
+    default:
+      refusal = u"Format of the image is not supported";
+      break;
+  }
+  if (image && !resolutionTaken) {
+    refusal = u"The DPI units of this image is not supported";
+    image.Reset();
+  }
+  if (!image) {
+    if (!refusal.empty()) AppendErrorText(0, refusal, CoreLastError(), 0);
+    AppendErrorText(0, u"Can not read image data from the storage", CoreLastError(), 0);
+    return nullptr;
+  }
+  return image.Release();
+}
+
+}  // namespace vellum

@@ -1,0 +1,333 @@
+// SaveImage: the working image, reduced to the colour resolution the object asks for,
+// written to a file, a byte array, the page's response or a database field.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "common/field_contract.h"
+#include "platform/kernel/last_error.h"
+#include "vellum/codecs/bmp.h"
+#include "vellum/codecs/codec_types.h"
+#include "vellum/core/image_buffer.h"
+#include "vellum/core/metafile.h"
+#include "vellum/easel.h"
+#include "vellum/easel_io.h"
+#include "vellum/image_formats.h"
+#include "vellum/pixelops/color_reduction.h"
+#include "vellum/response_output.h"
+
+namespace vellum {
+
+namespace {
+
+constexpr int32_t kLastFormat = eziPSD;
+constexpr uint32_t kFieldPieceBytes = 1000;
+constexpr size_t kSavePaletteEntries = 300;
+// A Windows metafile this short holds no picture.
+constexpr uint32_t kMinWmfBytes = 28;
+
+// Room for the encoded file: 12 bytes for each pixel of the image grown to whole
+// 16 x 16 blocks (a JPEG writer encodes whole blocks), 1000 bytes, and 8 KiB for the
+// headers, palettes and tables of the largest writer, so that a tiny image has room
+// for a 256-entry palette and its headers. Computed in 64 bits.
+uint64_t EncodeBlockBytes(uint32_t width, int32_t height) {
+  const auto wholeBlocks = [](uint64_t side) { return (side + 15) / 16 * 16; };
+  const uint64_t rows = height > 0 ? static_cast<uint64_t>(height) : 0;
+  return wholeBlocks(width) * wholeBlocks(rows) * 12 + 1000 + 8192;
+}
+
+// The in-memory destination's block: movable, zeroed and locked while it lives.
+class EncodeBlock {
+ public:
+  explicit EncodeBlock(uint64_t bytes) {
+    if (bytes > kGlobalMemoryLimit) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return;
+    }
+    block_ = GlobalBlock(GlobalAlloc(GHND, bytes));
+    if (block_) data_ = static_cast<uint8_t*>(GlobalLock(block_.Handle()));
+    if (data_ != nullptr) size_ = static_cast<uint32_t>(bytes);
+  }
+  ~EncodeBlock() {
+    if (data_ != nullptr) GlobalUnlock(block_.Handle());
+  }
+  EncodeBlock(const EncodeBlock&) = delete;
+  EncodeBlock& operator=(const EncodeBlock&) = delete;
+  uint8_t* Data() const { return data_; }
+  uint32_t Size() const { return size_; }
+
+ private:
+  GlobalBlock block_;
+  uint8_t* data_ = nullptr;
+  uint32_t size_ = 0;
+};
+
+// Closes a destination when the scope ends; Close reports the bytes written.
+class DestinationCloser {
+ public:
+  explicit DestinationCloser(HISDEST destination) : destination_(destination) {}
+  ~DestinationCloser() { Close(); }
+  DestinationCloser(const DestinationCloser&) = delete;
+  DestinationCloser& operator=(const DestinationCloser&) = delete;
+  void Close() {
+    if (destination_ != nullptr) CloseDestination(std::exchange(destination_, nullptr));
+  }
+
+ private:
+  HISDEST destination_;
+};
+
+[[noreturn]] void RaiseOutOfMemory() {
+  throw CEZException("Not enough memory to perform the operation", 0);
+}
+
+[[maybe_unused]] bool SameColor(const RGBQUAD& entry, COLORREF color) {
+  return entry.rgbRed == (color & 0xFF) && entry.rgbGreen == ((color >> 8) & 0xFF) &&
+         entry.rgbBlue == ((color >> 16) & 0xFF);
+}
+
+// A colour value that names a colour (values from 0x1000000 up name none, -1 among them).
+[[maybe_unused]] bool IsColor(COLORREF color) { return color < 0x1000000; }
+
+}  // namespace
+
+// The working image as it was before a save: its size, format code and normalized
+// flag, and a copy of its pixels when the encoding may replace them.
+class Easel::ImageBackup {
+ public:
+  ImageBackup(Easel& owner, bool copyPixels)
+      : owner_(owner),
+        width_(owner.width_),
+        height_(owner.height_),
+        format_(owner.imageFormat_),
+        normalized_(owner.normalized_) {
+    if (!copyPixels) return;
+    const SIZE_T bytes = GlobalSize(owner.image_);
+    copy_ = GlobalBlock(GlobalAlloc(GMEM_FIXED, bytes));
+    if (!copy_) return;
+    const BlockLock pixels(owner.image_);
+    if (pixels.Data() == nullptr) {
+      copy_.Reset();
+      return;
+    }
+    std::memcpy(copy_.Data(), pixels.Data(), bytes);
+    copied_ = true;
+  }
+  // False when the pixels were to be copied and could not be.
+  bool Ok(bool copyPixels) const { return !copyPixels || copied_; }
+  ~ImageBackup() {
+    if (copied_) {
+      owner_.FreeImage();
+      owner_.image_ = copy_.Release();
+    }
+    owner_.width_ = width_;
+    owner_.height_ = height_;
+    owner_.imageFormat_ = format_;
+    owner_.normalized_ = normalized_;
+  }
+  ImageBackup(const ImageBackup&) = delete;
+  ImageBackup& operator=(const ImageBackup&) = delete;
+
+ private:
+  Easel& owner_;
+  uint32_t width_;
+  int32_t height_;
+  int16_t format_;
+  int32_t normalized_;
+  GlobalBlock copy_;
+  bool copied_ = false;
+};
+
+HRESULT Easel::SaveImage(EZImageSaveMethod p_iHowToSave, EZImageFormat p_iFormat,
+                         VARIANT p_vSaveData, VARIANT* p_vResultData) {
+  return RunLoadOrSave([&]() -> HRESULT {
+    const int32_t format = p_iFormat;
+    const int32_t method = p_iHowToSave;
+    if (format > kLastFormat) ReportFailure(u"Can not convert to the image format specified");
+    if (method < eziFile || (method > eziMemory && method != eziBrowser && method != eziDatabaseBlob)) {
+      ReportFailure(u"The image save method is not supported");
+    }
+    // GIF holds at most 256 colours.
+    const int32_t resolution =
+        colorResolution_ == eziTrueColors && format == eziGIF ? ezi256Colors : colorResolution_;
+    switch (method) {
+      case eziFile:
+        return SaveToFile(p_vSaveData, format, resolution);
+      case eziDatabaseBlob:
+        return SaveToField(p_vSaveData, format, resolution);
+      default:
+        return SaveInMemory(method, format, resolution, p_vSaveData, p_vResultData);
+    }
+  });
+}
+
+HRESULT Easel::SaveToFile(const VARIANT& path, int32_t format, int32_t resolution) {
+  const BSTR* text = PathArgument(path);
+  if (text == nullptr || SysStringLen(*text) == 0) return E_INVALIDARG;
+  const std::optional<std::string> name = PathToAnsi(*text);
+  if (!name) ReportFailure(u"Can not convert file name to ANSI format", GetLastError());
+  HISDEST destination = OpenFileDestination(name->c_str());
+  if (destination == nullptr) {
+    ReportFailure(u"Can not open image file", GetLastError(), CoreLastError());
+  }
+  uint32_t written = 0;
+  {
+    DestinationCloser closer(destination);
+    written = EncodeImage(destination, format, resolution);
+  }
+  if (written == 0) ReportFailure(u"Image file could not be saved to the file");
+  return S_OK;
+}
+
+HRESULT Easel::SaveInMemory(int32_t method, int32_t format, int32_t resolution,
+                            const VARIANT& name, VARIANT* result) {
+  const EncodeBlock block(EncodeBlockBytes(width_, height_));
+  if (block.Data() == nullptr) RaiseOutOfMemory();
+  uint32_t written = 0;
+  HRESULT sent = S_OK;
+  try {
+    HISDEST destination = OpenMemoryDestination(block.Data(), block.Size());
+    if (destination == nullptr) {
+      ReportFailure(u"Can not generate image in memory", GetLastError(), CoreLastError());
+    }
+    {
+      DestinationCloser closer(destination);
+      written = EncodeImage(destination, format, resolution);
+    }
+    if (written > 0 && method == eziMemory && result != nullptr) {
+      SAFEARRAY* bytes = MakeByteVector(block.Data(), written);
+      if (bytes == nullptr) ReportFailure(u"Can not generate the array", 0, 0, E_OUTOFMEMORY);
+      VariantClear(result);
+      result->vt = VT_ARRAY | VT_UI1;
+      result->parray = bytes;
+    }
+    if (written > 0 && method == eziBrowser) {
+      const ResponseHeaders headers{format, &name, bufferResponse_, SentAsAttachment(format)};
+      sent = WriteToResponse(block.Data(), written, headers);
+    }
+  } catch (...) {  // any failure of these steps is reported as the operation's
+    written = 0;
+  }
+  if (written == 0 || sent != S_OK) {
+    ReportFailure(u"Operation failed", GetLastError(), CoreLastError());
+  }
+  return S_OK;
+}
+
+HRESULT Easel::SaveToField(const VARIANT& field, int32_t format, int32_t resolution) {
+  if (field.vt != VT_DISPATCH) return E_INVALIDARG;
+  DISPID member = DISPID_UNKNOWN;
+  if (FAILED(field_contract::FindMember(field.pdispVal, field_contract::kAppendChunk,
+                                        kFieldLocale, &member))) {
+    ReportFailure(u"Invalid pointer, please, convert it to the ADO field");
+  }
+  const EncodeBlock block(EncodeBlockBytes(width_, height_));
+  if (block.Data() == nullptr) RaiseOutOfMemory();
+  HISDEST destination = OpenMemoryDestination(block.Data(), block.Size());
+  if (destination == nullptr) ReportFailure(u"Can not save file to memory", 0, CoreLastError());
+  uint32_t written = 0;
+  {
+    DestinationCloser closer(destination);
+    written = EncodeImage(destination, format, resolution);
+  }
+  // The bytes go to the field in pieces of 1000; a piece the field refuses ends the save.
+  bool appended = written > 0;
+  for (uint64_t offset = 0; appended && offset < written; offset += kFieldPieceBytes) {
+    const auto size = static_cast<ULONG>(std::min<uint64_t>(kFieldPieceBytes, written - offset));
+    Variant piece;
+    piece.parray = MakeByteVector(block.Data() + offset, size);
+    if (piece.parray == nullptr) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      AppendErrorText(GetLastError(), u"Not enough memory to perform the operation", 0, 0);
+      appended = false;
+      break;
+    }
+    piece.vt = VT_ARRAY | VT_UI1;
+    appended = SUCCEEDED(field_contract::AppendChunk(field.pdispVal, piece, kFieldLocale));
+  }
+  if (!appended) ReportFailure(u"Operation failed", GetLastError(), CoreLastError());
+  return S_OK;
+}
+
+uint32_t Easel::EncodeImage(HISDEST destination, int32_t format, int32_t resolution) {
+  if (image_ == nullptr) {
+    AppendErrorText(0, u"Can not save an empty image", 0, 0);
+    return 0;
+  }
+  // Only a reduction or the 24-bit round trip of a buffer that is not exactly an RGB
+  // image replaces the pixels; otherwise the flags alone need putting back.
+  const bool mayReplacePixels =
+      resolution != eziTrueColors || GlobalSize(image_) != ImageBytes(width_, height_, 3);
+  const ImageBackup backup(*this, mayReplacePixels);
+  if (!backup.Ok(mayReplacePixels)) return 0;
+  try {
+    return EncodeReduced(destination, format, resolution);
+  } catch (...) {
+    return 0;
+  }
+}
+
+uint32_t Easel::EncodeReduced(HISDEST destination, int32_t format, int32_t resolution) {
+  if (resolution != eziTrueColors && !NormalizeImage(0, nullptr)) {
+    AppendErrorText(0, u"Conversion to BMP failed", 0, 0);
+    return 0;
+  }
+  std::array<RGBQUAD, kSavePaletteEntries> savePalette;
+  savePalette.fill(RGBQUAD{0, 0, 0, 255});
+  int32_t depth = 24;
+  int32_t paletteCount = 0;
+  bool gray = false;
+  if (resolution != eziTrueColors) {
+    HGLOBAL reduced = nullptr;
+    {
+      const BlockLock rgb(image_);
+      reduced = ReduceColorsForSave(rgb.Data(), width_, static_cast<uint32_t>(height_), resolution,
+                                    colorAdjustmentAlgorithm_, format, defaultPalette_,
+                                    savePalette.data(), &depth, &paletteCount);
+    }
+    if (reduced == nullptr) {
+      AppendErrorText(GetLastError(), u"Operation failed", CoreLastError(), 0);
+      return 0;
+    }
+    ReplaceImage(reduced, width_, height_);
+    gray = paletteCount == 0;
+  }
+  const RGBQUAD* palette = paletteCount > 0 ? savePalette.data() : nullptr;
+  const bool expandForMetafile = format == eziWMF || format == eziEMF;
+  const bool expandForJpeg = format == eziJPG && depth > 1 && !gray;
+  if (expandForMetafile || expandForJpeg) {
+    normalized_ = 0;
+    if (!NormalizeImage(paletteCount, palette)) return 0;
+    depth = 24;
+  }
+  return WriteFormat(destination, format, depth, paletteCount, savePalette.data(), gray);
+}
+
+uint32_t Easel::WriteFormat(HISDEST destination, int32_t format, int32_t depth,
+                            int32_t paletteCount, RGBQUAD* savePalette, bool gray) {
+  (void)gray;
+  const BlockLock image(image_);
+  const uint8_t* pixels = image.Data();
+  const auto width = static_cast<int32_t>(width_);
+  uint32_t written = 0;
+  switch (format) {
+    case eziBMP:
+      written = WriteBMP(destination, pixels, width, height_, depth, paletteCount, savePalette);
+      break;
+    case eziWMF:
+      written = WriteWMF(destination, pixels, width, height_, TRUE);
+      if (written < kMinWmfBytes) written = 0;
+      break;
+    case eziEMF:
+      written = WriteEMF(destination, pixels, width, height_);
+      break;
+    default:
+      break;
+  }
+  if (written == 0) {
+    AppendErrorText(0, u"Can not write image data to the storage\n", CoreLastError(), 0);
+  }
+  return written;
+}
+
+}  // namespace vellum
