@@ -61,6 +61,9 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, StoreError
     return nullptr;
   }
   sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+  // A double-quoted name that matches no column must not be read as a text literal.
+  sqlite3_db_config(handle, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(handle, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   return std::shared_ptr<Connection>(new Connection(handle));
 }
 
