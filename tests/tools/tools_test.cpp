@@ -203,4 +203,48 @@ TEST_F(ToolsTest, TwoProcessesRegisteringAtOnceBothLand) {
   }
 }
 
+// An image saved by one process into an SQLite field in pieces and committed is read
+// back from the field by another.
+TEST_F(ToolsTest, ImagesStoredInADatabaseLoadInAnotherProcess) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  ASSERT_EQ(Register(DATABASE_MODULE_PATH).status, 0);
+  const std::string original = directory_.File("original.bmp");
+  const std::string database = directory_.File("images.db");
+  const std::string fetched = directory_.File("fetched.bmp");
+  ASSERT_TRUE(testing_support::RunPython(
+      "import sys\nfrom PIL import Image\n"
+      "Image.effect_noise((61, 47), 60).convert('RGB').save(sys.argv[1])\n",
+      {original}));
+  const ToolRun stored = Script(R"js(
+    var db = CreateObject("Vellum.Database");
+    db.Open(args[0]);
+    db.Execute("CREATE TABLE images (id INTEGER PRIMARY KEY, data BLOB)");
+    db.Execute("INSERT INTO images (data) VALUES (NULL)");
+    var field = db.Field("images", "data", db.LastInsertRowId);
+    var easel = CreateObject("Quillmark.Easel");
+    easel.LoadImage(args[1]);
+    easel.SaveImage(4, 1, field);
+    field.Update();
+    print(field.ActualSize);
+    db.Close();
+  )js", ShellQuote(database) + " " + ShellQuote(original));
+  ASSERT_EQ(stored.status, 0) << stored.err;
+  EXPECT_EQ(stored.out, std::to_string(testing_support::ReadFileBytes(original).size()) + "\n");
+
+  const ToolRun loaded = Script(R"js(
+    var db = CreateObject("Vellum.Database");
+    db.Open(args[0]);
+    var easel = CreateObject("Quillmark.Easel");
+    easel.LoadImage(db.Field("images", "data", 1));
+    print(easel.Width, easel.Height, easel.ImageFormat);
+    easel.SaveImage(0, 1, args[1]);
+  )js", ShellQuote(database) + " " + ShellQuote(fetched));
+  ASSERT_EQ(loaded.status, 0) << loaded.err;
+  EXPECT_EQ(loaded.out, "61 47 1\n");
+  const auto expected = testing_support::DecodeWithPillow(original);
+  const auto actual = testing_support::DecodeWithPillow(fetched);
+  ASSERT_TRUE(expected && actual);
+  EXPECT_EQ(actual->rgb, expected->rgb);
+}
+
 }  // namespace
