@@ -8,6 +8,7 @@
 #include "vellum/codecs/byte_order.h"
 #include "vellum/codecs/gif_lzw_decoder.h"
 #include "vellum/codecs/gif_run_encoder.h"
+#include "vellum/codecs/palette_bytes.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
 
@@ -48,9 +49,7 @@ bool ReadColorTable(DataHandle* source, uint8_t flags, Palette& palette) {
   const size_t count = size_t{2} << (flags & 7);
   std::array<uint8_t, 256 * 3> bytes;
   if (!ReadExactly(source, bytes.data(), count * 3)) return false;
-  for (size_t i = 0; i < count; ++i) {
-    palette[i] = RGBQUAD{bytes[3 * i + 2], bytes[3 * i + 1], bytes[3 * i], 0};
-  }
+  TriplesToPalette(bytes.data(), count, palette.data());
   return true;
 }
 
@@ -185,10 +184,9 @@ std::vector<uint8_t> FileStart(const GifWriteRequest& request, int minCodeSize) 
   bytes.push_back(static_cast<uint8_t>(kTablePresent | (n - 1) << 4 | (n - 1)));
   bytes.push_back(static_cast<uint8_t>(request.background));
   bytes.push_back(0);  // aspect ratio
-  for (int i = 0; i < (1 << n); ++i) {
-    const RGBQUAD& entry = request.palette[i];
-    bytes.insert(bytes.end(), {entry.rgbRed, entry.rgbGreen, entry.rgbBlue});
-  }
+  const size_t tableStart = bytes.size();
+  bytes.resize(tableStart + 3 * (size_t{1} << n));
+  PaletteToTriples(request.palette, size_t{1} << n, bytes.data() + tableStart);
   if (transparent) {
     bytes.insert(bytes.end(), {kExtensionIntroducer, kGraphicControlLabel, 4, 1, 0, 0,
                                static_cast<uint8_t>(request.transparent), 0});
