@@ -163,7 +163,8 @@ TEST(WriteGif, IndexImagesDecodeExactlyInIndependentDecoders) {
       {"two-colour runs", 301, 97, 1, RandomRuns(301 * 97, 2, 2)},
       {"every index", 256, 3, 8, gradient},
       {"single colour", 100, 100, 8, std::vector<uint8_t>(100 * 100, 7)},
-      {"large single colour", 3001, 1999, 8, std::vector<uint8_t>(3001 * 1999, 200)},
+      // More pixels than one triangle of run codes covers before the table fills.
+      {"large single colour", 4001, 2001, 8, std::vector<uint8_t>(4001 * 2001, 200)},
       {"noisy", 300, 200, 8, RandomBytes(300 * 200, 256, 3)},
       {"runs", 1023, 769, 8, RandomRuns(1023 * 769, 256, 4)},
       {"sixteen colours", 129, 65, 4, RandomRuns(129 * 65, 16, 5)},
@@ -256,16 +257,15 @@ TEST(WriteGif, RefusesBadArgumentsAndReportsFailedWrites) {
 }
 
 TEST(GifRunCodes, SquareRootAndTriangleCostAreExact) {
-  for (uint64_t x = 0; x < 300000; ++x) {
-    const uint64_t root = IntegerSquareRoot(x);
-    ASSERT_TRUE(root * root <= x && (root + 1) * (root + 1) > x) << x;
-  }
-  for (uint64_t x : {uint64_t{1} << 32, (uint64_t{1} << 40) + 12345, UINT32_MAX * uint64_t{3}}) {
-    const uint64_t root = IntegerSquareRoot(x);
-    EXPECT_TRUE(root * root <= x && (root + 1) * (root + 1) > x) << x;
-  }
+  auto exact = [](uint64_t x) {
+    const uint64_t root = IntegerSquareRoot(uint32_t(x));
+    return root * root <= x && (root + 1) * (root + 1) > x;
+  };
+  for (uint64_t x = 0; x < 300000; ++x) ASSERT_TRUE(exact(x)) << x;
+  for (uint64_t x = 300000; x <= UINT32_MAX; x = x * 3 + 1) ASSERT_TRUE(exact(x)) << x;
+  EXPECT_TRUE(exact(UINT32_MAX));
   // Spelling x pixels with runs 1, 2, ..., q long, starting afresh after each full triangle.
-  for (uint64_t q : {3u, 10u, 3837u}) {
+  for (uint32_t q : {3u, 10u, 3837u}) {
     for (uint64_t x : {1u, 2u, 3u, 6u, 7u, 100u, 7363400u, 7363403u, 40000000u}) {
       uint64_t codes = 0, left = x, n = 0;
       while (left > 0) {

@@ -64,14 +64,22 @@ class IndexRowWriter {
 
   bool Full() const { return order_.Done(); }
 
+  // The place of the next `count` indices when they fit in the current row
+  // (they count as written), else null.
+  uint8_t* Claim(size_t count) {
+    if (Full() || count > image_.width - x_) return nullptr;
+    uint8_t* place = row_ + x_;
+    Advance(count);
+    return place;
+  }
+
   void Put(const uint8_t* bytes, size_t count) {
     while (count > 0 && !Full()) {
       const size_t n = std::min<size_t>(count, image_.width - x_);
       std::memcpy(row_ + x_, bytes, n);
       bytes += n;
       count -= n;
-      x_ += n;
-      if (x_ == image_.width) NextRow();
+      Advance(n);
     }
   }
 
@@ -80,9 +88,13 @@ class IndexRowWriter {
     x_ = 0;
     if (!Full()) row_ = image_.pixels + size_t{order_.Row()} * image_.width;
   }
-  void NextRow() {
-    order_.Advance();
-    StartRow();
+
+  void Advance(size_t count) {
+    x_ += count;
+    if (x_ == image_.width) {
+      order_.Advance();
+      StartRow();
+    }
   }
 
   const GifIndexImage& image_;
@@ -91,10 +103,17 @@ class IndexRowWriter {
   size_t x_ = 0;
 };
 
+// The string table holds for every entry its prefix code, last index, first
+// index and length. Strings are spelled by following exactly `length` links, so
+// a damaged chain can neither loop nor write past the string's place.
 class LzwDecoder {
  public:
   explicit LzwDecoder(int minCodeSize)
       : clear_(1u << minCodeSize), end_(clear_ + 1), initialWidth_(minCodeSize + 1) {
+    for (uint32_t code = 0; code < clear_; ++code) {
+      suffix_[code] = first_[code] = static_cast<uint8_t>(code);
+      length_[code] = 1;
+    }
     Reset();
   }
 
@@ -120,45 +139,37 @@ class LzwDecoder {
     hasPrevious_ = false;
   }
 
-  // Outputs the string of one code and extends the table; false for a code the
-  // table cannot stand for.
+  // Extends the table and outputs the string of one code; false for a code that
+  // the table cannot stand for.
   bool DecodeCode(uint32_t code, IndexRowWriter& rows) {
-    if (!hasPrevious_) {  // first code after a clear: a single index
-      if (code >= clear_) return false;
-      const uint8_t index = static_cast<uint8_t>(code);
-      rows.Put(&index, 1);
-      Remember(code, index);
-      return true;
-    }
-    size_t top = stack_.size();
-    uint32_t walk = code;
-    if (code == next_ && next_ < kMaxCodes) {
-      // Not in the table yet: the previous string followed by its own first index.
-      stack_[--top] = previousFirst_;
-      walk = previous_;
-    } else if (code >= next_) {
+    if (!hasPrevious_) {
+      if (code >= clear_) return false;  // the first code after a clear is a single index
+    } else if (code > next_) {
       return false;
+    } else {
+      // The new entry is the previous string plus this string's first index; a code
+      // equal to the next free one stands for that very entry.
+      AddEntry(code == next_ ? previousFirst_ : first_[code]);
     }
-    // Codes above the next free one are refused above, so every prefix lies below
-    // its code; the guard keeps a broken chain from looping or overrunning the stack.
-    while (walk >= clear_) {
-      if (prefix_[walk] >= walk || top == 0) return false;
-      stack_[--top] = suffix_[walk];
-      walk = prefix_[walk];
+    const uint32_t length = length_[code];
+    if (uint8_t* place = rows.Claim(length)) {
+      Spell(code, place);
+    } else {
+      Spell(code, stack_.data());
+      rows.Put(stack_.data(), length);
     }
-    if (top == 0) return false;
-    const uint8_t first = static_cast<uint8_t>(walk);
-    stack_[--top] = first;
-    rows.Put(stack_.data() + top, stack_.size() - top);
-    AddEntry(first);
-    Remember(code, first);
+    previous_ = code;
+    previousFirst_ = first_[code];
+    hasPrevious_ = true;
     return true;
   }
 
-  void AddEntry(uint8_t first) {
+  void AddEntry(uint8_t last) {
     if (next_ >= kMaxCodes) return;  // a full table stays as it is until a clear
     prefix_[next_] = static_cast<uint16_t>(previous_);
-    suffix_[next_] = first;
+    suffix_[next_] = last;
+    first_[next_] = previousFirst_;
+    length_[next_] = static_cast<uint16_t>(length_[previous_] + 1);
     ++next_;
     if (next_ == limit_ && limit_ < kMaxCodes) {
       ++width_;
@@ -166,10 +177,9 @@ class LzwDecoder {
     }
   }
 
-  void Remember(uint32_t code, uint8_t first) {
-    previous_ = code;
-    previousFirst_ = first;
-    hasPrevious_ = true;
+  void Spell(uint32_t code, uint8_t* out) const {
+    for (uint32_t i = length_[code]; i-- > 1; code = prefix_[code]) out[i] = suffix_[code];
+    out[0] = suffix_[code];
   }
 
   const uint32_t clear_;
@@ -183,6 +193,8 @@ class LzwDecoder {
   uint8_t previousFirst_ = 0;
   std::array<uint16_t, kMaxCodes> prefix_{};
   std::array<uint8_t, kMaxCodes> suffix_{};
+  std::array<uint8_t, kMaxCodes> first_{};
+  std::array<uint16_t, kMaxCodes> length_{};
   std::array<uint8_t, kMaxCodes> stack_{};
 };
 

@@ -222,28 +222,26 @@ class RunEncoder {
 
 }  // namespace
 
-uint64_t IntegerSquareRoot(uint64_t x) {
+uint32_t IntegerSquareRoot(uint32_t x) {
   if (x < 2) return x;
-  uint64_t root = 1;
-  for (uint64_t v = x; v != 0; v >>= 2) root <<= 1;
+  uint32_t root = 1;
+  for (uint32_t v = x; v != 0; v >>= 2) root <<= 1;
   while (true) {
-    const uint64_t next = (x / root + root) / 2;
+    const uint32_t next = (x / root + root) / 2;
     if (next == root || next == root + 1) return root;
     root = next;
   }
 }
 
-uint64_t TriangleCost(uint64_t runLength, uint64_t codes) {
-  const uint64_t full = codes * (codes + 1) / 2;
-  uint64_t cost = 0;
-  while (runLength >= full) {
-    cost += codes;
-    runLength -= full;
-  }
-  if (runLength > 0) {
-    uint64_t n = IntegerSquareRoot(runLength);
-    while (n * (n + 1) >= 2 * runLength) --n;
-    while (n * (n + 1) < 2 * runLength) ++n;
+uint64_t TriangleCost(uint64_t runLength, uint32_t codes) {
+  const uint64_t full = uint64_t{codes} * (codes + 1) / 2;
+  uint64_t cost = codes * (runLength / full);  // whole triangles
+  const uint64_t left = runLength % full;
+  if (left > 0) {
+    // The shortest triangle 1 + 2 + ... + n that covers what is left.
+    uint64_t n = IntegerSquareRoot(static_cast<uint32_t>(left));
+    while (n * (n + 1) >= 2 * left) --n;
+    while (n * (n + 1) < 2 * left) ++n;
     cost += n;
   }
   return cost;

@@ -16,10 +16,11 @@ bool EncodeGifImageData(DataHandle* destination, int minCodeSize, const uint8_t*
                         uint32_t width, uint32_t height, bool interlaced);
 
 // Integer square root by Newton steps from a power of two above the root.
-uint64_t IntegerSquareRoot(uint64_t x);
+uint32_t IntegerSquareRoot(uint32_t x);
 
 // The number of codes that spell a run of `runLength` pixels with triangles of
 // run codes 1, 2, ..., `codes` long (a fresh table after each full triangle).
-uint64_t TriangleCost(uint64_t runLength, uint64_t codes);
+// `codes` is 1 to 4093, so what is left after the whole triangles fits 32 bits.
+uint64_t TriangleCost(uint64_t runLength, uint32_t codes);
 
 }  // namespace vellum

@@ -127,12 +127,12 @@ class RunLengthLines {
     size_t filled = 0;
     uint8_t byte = 0;
     while (filled < count && Next(byte)) {
-      size_t run = 1;
-      if ((byte & kRunFlag) == kRunFlag) {
-        run = byte & kMaxRun;
-        if (!Next(byte)) break;
+      if ((byte & kRunFlag) != kRunFlag) {
+        line[filled++] = byte;
+        continue;
       }
-      run = std::min(run, count - filled);
+      const size_t run = std::min<size_t>(byte & kMaxRun, count - filled);
+      if (!Next(byte)) break;
       std::memset(line + filled, byte, run);
       filled += run;
     }
@@ -225,20 +225,26 @@ GlobalBlock DecodeImage(OpContext& ctx, DataHandle* source, const PcxHeader& hea
 
 // ---- writing ----
 
-// Appends the run-length code of `count` bytes to `out`: runs of up to 63 equal
-// bytes as a count byte and the value, a single byte below 0xC0 as itself.
-void EncodeRuns(const uint8_t* bytes, size_t count, std::vector<uint8_t>& out) {
-  for (size_t i = 0; i < count;) {
-    size_t run = 1;
-    while (run < kMaxRun && i + run < count && bytes[i + run] == bytes[i]) ++run;
-    if (run == 1 && bytes[i] < kRunFlag) {
-      out.push_back(bytes[i]);
+// Writes the run-length code of `count` bytes to `out` and returns its end: runs
+// of up to 63 equal bytes as a count byte and the value, a single byte below 0xC0
+// as itself.
+uint8_t* EncodeRuns(const uint8_t* bytes, size_t count, uint8_t* out) {
+  const uint8_t* const end = bytes + count;
+  while (bytes < end) {
+    const uint8_t value = *bytes;
+    const uint8_t* const limit = bytes + std::min<size_t>(kMaxRun, end - bytes);
+    const uint8_t* run = bytes + 1;
+    while (run < limit && *run == value) ++run;
+    const size_t length = run - bytes;
+    if (length == 1 && value < kRunFlag) {
+      *out++ = value;
     } else {
-      out.push_back(static_cast<uint8_t>(kRunFlag | run));
-      out.push_back(bytes[i]);
+      *out++ = static_cast<uint8_t>(kRunFlag | length);
+      *out++ = value;
     }
-    i += run;
+    bytes = run;
   }
+  return out;
 }
 
 struct PcxImage {
@@ -278,15 +284,14 @@ bool WriteImage(DataHandle* destination, const PcxImage& image, const RGBQUAD* p
   const auto header = WrittenHeader(image);
   if (!WriteBytes(destination, header.data(), header.size())) return false;
   std::vector<uint8_t> line(size_t{image.planes} * image.bytesPerLine);
-  std::vector<uint8_t> encoded;
-  encoded.reserve(line.size() * 2);
+  std::vector<uint8_t> encoded(line.size() * 2);  // a run of one high byte takes two
   for (uint32_t y = 0; y < image.height; ++y) {
     FillLine(image, y, line);
-    encoded.clear();
+    uint8_t* end = encoded.data();
     for (uint32_t plane = 0; plane < image.planes; ++plane) {
-      EncodeRuns(line.data() + size_t{plane} * image.bytesPerLine, image.bytesPerLine, encoded);
+      end = EncodeRuns(line.data() + size_t{plane} * image.bytesPerLine, image.bytesPerLine, end);
     }
-    if (!WriteBytes(destination, encoded.data(), encoded.size())) return false;
+    if (!WriteBytes(destination, encoded.data(), end - encoded.data())) return false;
   }
   if (palette == nullptr) return true;
   uint8_t trailer[kPaletteBytes];
