@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 #include <vector>
 
@@ -62,6 +63,14 @@ Written WriteToMemory(size_t capacity, Write write) {
   written.bytes = std::move(block);
   return written;
 }
+
+inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> joined;
+  for (const auto& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+inline std::vector<uint8_t> Le16(uint32_t value) { return {uint8_t(value), uint8_t(value >> 8)}; }
 
 // A palette whose entries all differ, so that colours identify indices.
 inline vellum::Palette DistinctPalette() {

@@ -82,26 +82,13 @@ std::vector<uint8_t> GifFile(int width, int height, const std::vector<uint8_t>& 
                              const std::vector<uint8_t>& extensions = {},
                              const std::vector<uint8_t>& after = {}, uint8_t flags = 0,
                              const std::vector<uint8_t>& local = {}) {
-  std::vector<uint8_t> f = {'G',
-                            'I',
-                            'F',
-                            '8',
-                            '9',
-                            'a',
-                            uint8_t(width),
-                            uint8_t(width >> 8),
-                            uint8_t(height),
-                            uint8_t(height >> 8),
-                            0xF7,
-                            0,
-                            0};
-  const Palette palette = DistinctPalette();
-  for (const RGBQUAD& e : palette) f.insert(f.end(), {e.rgbRed, e.rgbGreen, e.rgbBlue});
-  f.insert(f.end(), extensions.begin(), extensions.end());
-  f.insert(f.end(), {0x2C, 0, 0, 0, 0, uint8_t(width), uint8_t(width >> 8), uint8_t(height),
-                     uint8_t(height >> 8), flags});
-  f.insert(f.end(), local.begin(), local.end());
-  f.push_back(8);
+  std::vector<uint8_t> table;
+  for (const RGBQUAD& e : DistinctPalette())
+    table.insert(table.end(), {e.rgbRed, e.rgbGreen, e.rgbBlue});
+  const auto screen =
+      Concat({{'G', 'I', 'F', '8', '9', 'a'}, Le16(width), Le16(height), {0xF7, 0, 0}});
+  const auto image = Concat({{0x2C, 0, 0, 0, 0}, Le16(width), Le16(height), {flags}, local, {8}});
+  std::vector<uint8_t> f = Concat({screen, table, extensions, image});
   for (size_t at = 0; at < data.size(); at += 255) {
     const size_t n = std::min<size_t>(255, data.size() - at);
     f.push_back(uint8_t(n));
@@ -341,15 +328,10 @@ TEST(ReadGif, OnlyGraphicControlBlocksBeforeTheImageCount) {
                          DistinctPalette()[2].rgbBlue << 16;
   EXPECT_EQ(with({}, GraphicControl(true, 2)), -1);
   EXPECT_EQ(with(GraphicControl(true, 2), {}), color2);
-  std::vector<uint8_t> two = GraphicControl(true, 7);
-  const std::vector<uint8_t> later = GraphicControl(true, 2);
-  two.insert(two.end(), later.begin(), later.end());
-  EXPECT_EQ(with(two, {}), color2);
-  two = GraphicControl(true, 2);
-  const std::vector<uint8_t> cleared = GraphicControl(false, 2);
-  two.insert(two.end(), cleared.begin(), cleared.end());
+  EXPECT_EQ(with(Concat({GraphicControl(true, 7), GraphicControl(true, 2)}), {}), color2);
   // Comments and application blocks are skipped whatever they hold.
-  two.insert(two.end(), {0x21, 0xFE, 3, 'a', 0x2C, 'c', 0, 0x21, 0xFF, 1, 0x3B, 0});
+  const std::vector<uint8_t> others = {0x21, 0xFE, 3, 'a', 0x2C, 'c', 0, 0x21, 0xFF, 1, 0x3B, 0};
+  const auto two = Concat({GraphicControl(true, 2), GraphicControl(false, 2), others});
   EXPECT_EQ(with(two, {}), -1);
 }
 
