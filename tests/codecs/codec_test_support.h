@@ -43,6 +43,13 @@ Decoded DecodeBytes(const std::vector<uint8_t>& bytes, Read read) {
   return result;
 }
 
+// Runs a reader asked for 24 bits (ReadPCX, ReadPSD) over `bytes`.
+inline Decoded DecodeRgb(const std::vector<uint8_t>& bytes,
+                         HGLOBAL (*read)(vellum::HISSRC, int32_t*, int32_t*, int32_t)) {
+  return DecodeBytes(
+      bytes, [read](vellum::HISSRC s, int32_t* w, int32_t* h) { return read(s, w, h, 24); });
+}
+
 // What a writer left in a memory destination of `capacity` bytes.
 struct Written {
   uint32_t result = 0;

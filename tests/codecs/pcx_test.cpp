@@ -15,9 +15,7 @@ namespace {
 using namespace codec_testing;
 using testing_support::TempDir;
 
-Decoded ReadPcx(const std::vector<uint8_t>& bytes) {
-  return DecodeBytes(bytes, [](HISSRC s, int32_t* w, int32_t* h) { return ReadPCX(s, w, h, 24); });
-}
+Decoded ReadPcx(const std::vector<uint8_t>& bytes) { return DecodeRgb(bytes, ReadPCX); }
 
 // A hand-made file: header, then each line stored as runs of one byte.
 std::vector<uint8_t> PcxFile(int version, int bitsPerPlane, int planes, int width, int height,

@@ -14,9 +14,7 @@ namespace {
 using namespace codec_testing;
 using testing_support::TempDir;
 
-Decoded ReadPsd(const std::vector<uint8_t>& bytes) {
-  return DecodeBytes(bytes, [](HISSRC s, int32_t* w, int32_t* h) { return ReadPSD(s, w, h, 24); });
-}
+Decoded ReadPsd(const std::vector<uint8_t>& bytes) { return DecodeRgb(bytes, ReadPSD); }
 
 void Put16(std::vector<uint8_t>& f, uint32_t v) {
   f.insert(f.end(), {uint8_t(v >> 8), uint8_t(v)});

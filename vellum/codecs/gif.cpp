@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vellum/codecs/byte_order.h"
+#include "vellum/codecs/codec_entry.h"
 #include "vellum/codecs/gif_lzw_decoder.h"
 #include "vellum/codecs/gif_run_encoder.h"
 #include "vellum/codecs/palette_bytes.h"
@@ -215,33 +216,24 @@ bool WriteGifFile(DataHandle* destination, const GifWriteRequest& request) {
 }  // namespace
 
 HGLOBAL ReadGIF(HISSRC source, int32_t* width, int32_t* height, int32_t* transparentColor) {
-  return RunEntry([&](OpContext& ctx) -> HGLOBAL {
-    if (!CheckHandle(ctx, source)) return nullptr;
-    if (width == nullptr || height == nullptr || transparentColor == nullptr) {
-      ctx.Fail(kErrInvalidArgument);
-      return nullptr;
-    }
-    DecodedGif image;
-    if (!ReadFirstImage(ctx, source, image)) return nullptr;
-    *width = static_cast<int32_t>(image.width);
-    *height = static_cast<int32_t>(image.height);
-    *transparentColor = image.transparentColor;
-    return image.rgb.Release();
-  });
+  return RunReadEntry(source, width, height, transparentColor != nullptr,
+                      [&](OpContext& ctx, ImageSize& size) -> GlobalBlock {
+                        DecodedGif image;
+                        if (!ReadFirstImage(ctx, source, image)) return {};
+                        size = {image.width, image.height};
+                        *transparentColor = image.transparentColor;
+                        return std::move(image.rgb);
+                      });
 }
 
 uint32_t WriteGIF(HISDEST destination, const uint8_t* pixels, int32_t width, int32_t height,
                   int32_t interlace, int32_t backgroundIndex, int32_t transparentIndex,
                   int32_t tableBits, const RGBQUAD* palette) {
-  return RunEntry([&](OpContext& ctx) -> uint32_t {
-    if (!CheckHandle(ctx, destination)) return 0;
-    const GifWriteRequest request{pixels,         width,           height,
-                                  interlace != 0, backgroundIndex, transparentIndex,
-                                  tableBits,      palette};
-    if (!ValidRequest(request)) return ctx.Fail(kErrInvalidArgument);
-    if (!WriteGifFile(destination, request)) return ctx.Fail(kErrWriteFile);
-    return DataSize(destination);
-  });
+  const GifWriteRequest request{
+      pixels, width, height, interlace != 0, backgroundIndex, transparentIndex, tableBits, palette};
+  return RunWriteEntry(
+      destination, [&] { return ValidRequest(request); },
+      [&] { return WriteGifFile(destination, request); });
 }
 
 }  // namespace vellum

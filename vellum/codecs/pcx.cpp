@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vellum/codecs/byte_order.h"
+#include "vellum/codecs/codec_entry.h"
 #include "vellum/codecs/palette_bytes.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
@@ -303,38 +304,27 @@ bool WriteImage(DataHandle* destination, const PcxImage& image, const RGBQUAD* p
 }  // namespace
 
 HGLOBAL ReadPCX(HISSRC source, int32_t* width, int32_t* height, int32_t requestedBits) {
-  return RunEntry([&](OpContext& ctx) -> HGLOBAL {
-    if (!CheckHandle(ctx, source)) return nullptr;
-    if (width == nullptr || height == nullptr || requestedBits != 24) {
-      ctx.Fail(kErrInvalidArgument);
-      return nullptr;
-    }
-    PcxHeader header;
-    if (!ReadHeader(ctx, source, header)) return nullptr;
-    GlobalBlock rgb = DecodeImage(ctx, source, header);
-    if (!rgb) return nullptr;
-    *width = static_cast<int32_t>(header.width);
-    *height = static_cast<int32_t>(header.height);
-    return rgb.Release();
-  });
+  return RunReadEntry(source, width, height, requestedBits == 24,
+                      [&](OpContext& ctx, ImageSize& size) -> GlobalBlock {
+                        PcxHeader header;
+                        if (!ReadHeader(ctx, source, header)) return {};
+                        size = {header.width, header.height};
+                        return DecodeImage(ctx, source, header);
+                      });
 }
 
 uint32_t WritePCX(HISDEST destination, const uint8_t* pixels, int32_t width, int32_t height,
                   int32_t bits, const RGBQUAD* palette) {
-  return RunEntry([&](OpContext& ctx) -> uint32_t {
-    if (!CheckHandle(ctx, destination)) return 0;
-    // x max, y max and the even bytes per line must fit their 16-bit fields.
-    if (pixels == nullptr || width < 1 || width > 0xFFFE || height < 1 || height > 0x10000 ||
-        (bits != 8 && bits != 24) || (bits == 8 && palette == nullptr)) {
-      return ctx.Fail(kErrInvalidArgument);
-    }
+  // x max, y max and the even bytes per line must fit their 16-bit fields.
+  auto valid = [&] {
+    return pixels != nullptr && width >= 1 && width <= 0xFFFE && height >= 1 && height <= 0x10000 &&
+           (bits == 24 || (bits == 8 && palette != nullptr));
+  };
+  return RunWriteEntry(destination, valid, [&] {
     const uint32_t w = static_cast<uint32_t>(width);
     const PcxImage image{pixels, w, static_cast<uint32_t>(height), bits == 8 ? 1u : 3u,
                          w + (w & 1)};
-    if (!WriteImage(destination, image, bits == 8 ? palette : nullptr)) {
-      return ctx.Fail(kErrWriteFile);
-    }
-    return DataSize(destination);
+    return WriteImage(destination, image, bits == 8 ? palette : nullptr);
   });
 }
 

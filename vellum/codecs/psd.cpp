@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vellum/codecs/byte_order.h"
+#include "vellum/codecs/codec_entry.h"
 #include "vellum/codecs/palette_bytes.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
@@ -278,42 +279,33 @@ bool WriteRgbChannels(DataHandle* destination, const uint8_t* rgb, uint32_t widt
 }  // namespace
 
 HGLOBAL ReadPSD(HISSRC source, int32_t* width, int32_t* height, int32_t requestedBits) {
-  return RunEntry([&](OpContext& ctx) -> HGLOBAL {
-    if (!CheckHandle(ctx, source)) return nullptr;
-    if (width == nullptr || height == nullptr || requestedBits != 24) {
-      ctx.Fail(kErrInvalidArgument);
-      return nullptr;
-    }
-    PsdImage image;
-    Palette palette{};
-    if (!ReadHeader(ctx, source, image) || !ReadColorModeData(ctx, source, image.mode, palette) ||
-        !ReadToImageData(ctx, source, image)) {
-      return nullptr;
-    }
-    GlobalBlock rgb = DecodeComposite(ctx, source, image, palette);
-    if (!rgb) return nullptr;
-    *width = static_cast<int32_t>(image.width);
-    *height = static_cast<int32_t>(image.height);
-    return rgb.Release();
-  });
+  return RunReadEntry(source, width, height, requestedBits == 24,
+                      [&](OpContext& ctx, ImageSize& size) -> GlobalBlock {
+                        PsdImage image;
+                        Palette palette{};
+                        if (!ReadHeader(ctx, source, image) ||
+                            !ReadColorModeData(ctx, source, image.mode, palette) ||
+                            !ReadToImageData(ctx, source, image)) {
+                          return {};
+                        }
+                        size = {image.width, image.height};
+                        return DecodeComposite(ctx, source, image, palette);
+                      });
 }
 
 uint32_t WritePSD(HISDEST destination, const uint8_t* pixels, int32_t width, int32_t height,
                   int32_t bits, const RGBQUAD* palette) {
-  return RunEntry([&](OpContext& ctx) -> uint32_t {
-    if (!CheckHandle(ctx, destination)) return 0;
-    if (pixels == nullptr || width < 1 || height < 1 || (bits != 8 && bits != 24) ||
-        (bits == 8 && palette == nullptr)) {
-      return ctx.Fail(kErrInvalidArgument);
-    }
+  auto valid = [&] {
+    return pixels != nullptr && width >= 1 && height >= 1 &&
+           (bits == 24 || (bits == 8 && palette != nullptr));
+  };
+  return RunWriteEntry(destination, valid, [&] {
     const uint32_t w = static_cast<uint32_t>(width);
     const uint32_t h = static_cast<uint32_t>(height);
     const std::vector<uint8_t> start = FileStart(w, h, bits == 8 ? palette : nullptr);
-    const bool written = WriteBytes(destination, start.data(), start.size()) &&
-                         (bits == 8 ? WriteBytes(destination, pixels, size_t{w} * h)
-                                    : WriteRgbChannels(destination, pixels, w, h));
-    if (!written) return ctx.Fail(kErrWriteFile);
-    return DataSize(destination);
+    return WriteBytes(destination, start.data(), start.size()) &&
+           (bits == 8 ? WriteBytes(destination, pixels, size_t{w} * h)
+                      : WriteRgbChannels(destination, pixels, w, h));
   });
 }
 
