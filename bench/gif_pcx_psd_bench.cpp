@@ -1,10 +1,11 @@
 // GIF, PCX and layered-image (8BPS) encode and decode on the 1920 x 1200
 // photograph: GIF of a 256-colour index image made from it (3-3-2 bits of red,
 // green and blue), PCX (24-bit) and 8BPS (RGB) of the photograph itself; each
-// decode reads what the encode wrote. bench/gif_pcx_psd_pillow.py times Pillow
-// on the same pictures.
+// decode reads what the encode wrote. The written files are left beside the
+// photograph, where bench/gif_pcx_psd_pillow.py has Pillow decode them too.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "bench/support/bench_data.h"
@@ -75,7 +76,13 @@ void EncodeLoop(benchmark::State& state, size_t capacity, Write write) {
 }
 
 template <typename Read>
-void DecodeLoop(benchmark::State& state, const std::vector<uint8_t>& file, Read read) {
+void DecodeLoop(benchmark::State& state, const std::vector<uint8_t>& file, Read read,
+                const char* keepAs) {
+  if (FILE* kept = std::fopen(bench_support::DataPath(keepAs).c_str(), "wb")) {
+    std::fwrite(file.data(), 1, file.size(), kept);
+    std::fclose(kept);
+  }
+  state.counters["file bytes"] = static_cast<double>(file.size());
   for (auto _ : state) {
     HISSRC source = OpenMemorySource(file.data(), static_cast<uint32_t>(file.size()));
     int32_t width = 0, height = 0;
@@ -109,22 +116,27 @@ void GifEncode(benchmark::State& state) { EncodeLoop(state, Capacity(), WriteGif
 void GifDecode(benchmark::State& state) {
   const std::vector<uint8_t> file = Encode(Capacity(), WriteGifOf(Indexed()));
   int32_t transparent = 0;
-  DecodeLoop(state, file,
-             [&](HISSRC s, int32_t* w, int32_t* h) { return ReadGIF(s, w, h, &transparent); });
+  DecodeLoop(
+      state, file, [&](HISSRC s, int32_t* w, int32_t* h) { return ReadGIF(s, w, h, &transparent); },
+      "written.gif");
 }
 
 void PcxEncode(benchmark::State& state) { EncodeLoop(state, Capacity(), WritePhotoAs(WritePCX)); }
 
 void PcxDecode(benchmark::State& state) {
   const std::vector<uint8_t> file = Encode(Capacity(), WritePhotoAs(WritePCX));
-  DecodeLoop(state, file, [](HISSRC s, int32_t* w, int32_t* h) { return ReadPCX(s, w, h, 24); });
+  DecodeLoop(
+      state, file, [](HISSRC s, int32_t* w, int32_t* h) { return ReadPCX(s, w, h, 24); },
+      "written.pcx");
 }
 
 void PsdEncode(benchmark::State& state) { EncodeLoop(state, Capacity(), WritePhotoAs(WritePSD)); }
 
 void PsdDecode(benchmark::State& state) {
   const std::vector<uint8_t> file = Encode(Capacity(), WritePhotoAs(WritePSD));
-  DecodeLoop(state, file, [](HISSRC s, int32_t* w, int32_t* h) { return ReadPSD(s, w, h, 24); });
+  DecodeLoop(
+      state, file, [](HISSRC s, int32_t* w, int32_t* h) { return ReadPSD(s, w, h, 24); },
+      "written.psd");
 }
 
 BENCHMARK(GifEncode)->Unit(benchmark::kMillisecond);
