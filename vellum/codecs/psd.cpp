@@ -1,7 +1,6 @@
 #include "vellum/codecs/psd.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <vector>
 
