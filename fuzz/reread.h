@@ -36,7 +36,8 @@ inline void ReadWriteRead(const uint8_t* data, size_t size, Reader read, Writer 
   const size_t bytes = size_t(width) * size_t(height) * 3;
   if (GlobalSize(image) != bytes) __builtin_trap();
 
-  std::vector<uint8_t> file(bytes * 2 + 4096);
+  // Room for run-length data that doubles every byte of lines padded to even widths.
+  std::vector<uint8_t> file(bytes * 4 + 4096);
   vellum::HISDEST destination =
       vellum::OpenMemoryDestination(file.data(), static_cast<uint32_t>(file.size()));
   const uint32_t written =
