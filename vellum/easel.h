@@ -188,6 +188,8 @@ class Easel final
   uint32_t EncodeReduced(HISDEST destination, int32_t format, int32_t resolution);
   uint32_t WriteFormat(HISDEST destination, int32_t format, int32_t depth, int32_t paletteCount,
                        RGBQUAD* savePalette, bool gray);
+  // The transparent index a GIF is written with (negative: none).
+  int32_t ChooseGifTransparency(const RGBQUAD* savePalette);
 
   ModuleLockHolder moduleLock_;
   HGLOBAL image_ = nullptr;

@@ -9,7 +9,10 @@
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/last_error.h"
 #include "vellum/codecs/bmp.h"
+#include "vellum/codecs/gif.h"
 #include "vellum/codecs/identify.h"
+#include "vellum/codecs/pcx.h"
+#include "vellum/codecs/psd.h"
 #include "vellum/core/image_buffer.h"
 #include "vellum/core/metafile.h"
 #include "vellum/easel.h"
@@ -202,6 +205,19 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
   switch (format) {
     case kFormatBmp:
       image = GlobalBlock(ReadBMP(source, width, height, 24));
+      break;
+    case kFormatGif: {
+      // The file's transparent colour (or -1) becomes the object's.
+      auto transparent = static_cast<int32_t>(transparentColor_);
+      image = GlobalBlock(ReadGIF(source, width, height, &transparent));
+      transparentColor_ = static_cast<COLORREF>(transparent);
+      break;
+    }
+    case kFormatPcx:
+      image = GlobalBlock(ReadPCX(source, width, height, 24));
+      break;
+    case kFormatPsd:
+      image = GlobalBlock(ReadPSD(source, width, height, 24));
       break;
     case kFormatWmf:
     case kFormatEmf:

@@ -8,6 +8,9 @@
 #include "platform/kernel/last_error.h"
 #include "vellum/codecs/bmp.h"
 #include "vellum/codecs/codec_types.h"
+#include "vellum/codecs/gif.h"
+#include "vellum/codecs/pcx.h"
+#include "vellum/codecs/psd.h"
 #include "vellum/core/image_buffer.h"
 #include "vellum/core/metafile.h"
 #include "vellum/easel.h"
@@ -25,6 +28,8 @@ constexpr uint32_t kFieldPieceBytes = 1000;
 constexpr size_t kSavePaletteEntries = 300;
 // A Windows metafile this short holds no picture.
 constexpr uint32_t kMinWmfBytes = 28;
+constexpr int32_t kGifTableBits = 8;
+constexpr size_t kPaletteEntries = 256;
 
 // Room for the encoded file: 12 bytes for each pixel of the image grown to whole
 // 16 x 16 blocks (a JPEG writer encodes whole blocks), 1000 bytes, and 8 KiB for the
@@ -81,13 +86,26 @@ class DestinationCloser {
   throw CEZException("Not enough memory to perform the operation", 0);
 }
 
-[[maybe_unused]] bool SameColor(const RGBQUAD& entry, COLORREF color) {
+bool SameColor(const RGBQUAD& entry, COLORREF color) {
   return entry.rgbRed == (color & 0xFF) && entry.rgbGreen == ((color >> 8) & 0xFF) &&
          entry.rgbBlue == ((color >> 16) & 0xFF);
 }
 
 // A colour value that names a colour (values from 0x1000000 up name none, -1 among them).
-[[maybe_unused]] bool IsColor(COLORREF color) { return color < 0x1000000; }
+bool IsColor(COLORREF color) { return color < 0x1000000; }
+
+// One index byte per pixel from 4-bit rows that each start on a byte; null when
+// memory runs out.
+HGLOBAL UnpackFourBitRows(const uint8_t* packed, uint32_t width, uint32_t height) {
+  OpContext ctx;
+  GlobalBlock indices = AllocateImageBuffer(ctx, ImageBytes(width, height, 1), false);
+  if (!indices) return nullptr;
+  const size_t stride = (size_t{width} + 1) / 2;
+  for (uint32_t y = 0; y < height; ++y) {
+    UnpackRowIndices(packed + y * stride, width, 4, indices.Data() + size_t{y} * width);
+  }
+  return indices.Release();
+}
 
 }  // namespace
 
@@ -292,6 +310,21 @@ uint32_t Easel::EncodeReduced(HISDEST destination, int32_t format, int32_t resol
     ReplaceImage(reduced, width_, height_);
     gray = paletteCount == 0;
   }
+  // The layered-image writer takes 8-bit indices only: 16 colours packed for it would
+  // make every such save fail, so they go to it a byte per pixel.
+  if (format == eziPSD && depth == 4) {
+    HGLOBAL indices = nullptr;
+    {
+      const BlockLock packed(image_);
+      indices = UnpackFourBitRows(packed.Data(), width_, static_cast<uint32_t>(height_));
+    }
+    if (indices == nullptr) {
+      AppendErrorText(ERROR_NOT_ENOUGH_MEMORY, u"Operation failed", kErrNoMemory, 0);
+      return 0;
+    }
+    ReplaceImage(indices, width_, height_);
+    depth = 8;
+  }
   const RGBQUAD* palette = paletteCount > 0 ? savePalette.data() : nullptr;
   const bool expandForMetafile = format == eziWMF || format == eziEMF;
   const bool expandForJpeg = format == eziJPG && depth > 1 && !gray;
@@ -301,6 +334,23 @@ uint32_t Easel::EncodeReduced(HISDEST destination, int32_t format, int32_t resol
     depth = 24;
   }
   return WriteFormat(destination, format, depth, paletteCount, savePalette.data(), gray);
+}
+
+// The first save-palette entry of TransparentColor becomes the GIF's transparent and
+// background index, and stays so for later saves. A GIF gets a transparent index only
+// when one was found so, now or before, or set through the index's accessor: the
+// initial index 1 alone would make one of the palette's colours vanish.
+int32_t Easel::ChooseGifTransparency(const RGBQUAD* savePalette) {
+  if (IsColor(transparentColor_)) {
+    for (size_t i = 0; i < kPaletteEntries; ++i) {
+      if (SameColor(savePalette[i], transparentColor_)) {
+        gifTransparentIndex_ = gifBackgroundIndex_ = static_cast<int32_t>(i);
+        gifTransparentIndexSet_ = 1;
+        break;
+      }
+    }
+  }
+  return gifTransparentIndexSet_ != 0 ? gifTransparentIndex_ : -1;
 }
 
 uint32_t Easel::WriteFormat(HISDEST destination, int32_t format, int32_t depth,
@@ -313,6 +363,16 @@ uint32_t Easel::WriteFormat(HISDEST destination, int32_t format, int32_t depth,
   switch (format) {
     case eziBMP:
       written = WriteBMP(destination, pixels, width, height_, depth, paletteCount, savePalette);
+      break;
+    case eziGIF:
+      written = WriteGIF(destination, pixels, width, height_, 0, gifBackgroundIndex_,
+                         ChooseGifTransparency(savePalette), kGifTableBits, savePalette);
+      break;
+    case eziPCX:
+      written = WritePCX(destination, pixels, width, height_, depth, savePalette);
+      break;
+    case eziPSD:
+      written = WritePSD(destination, pixels, width, height_, depth, savePalette);
       break;
     case eziWMF:
       written = WriteWMF(destination, pixels, width, height_, TRUE);

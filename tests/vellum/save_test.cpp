@@ -2,6 +2,7 @@
 // method, the destinations, the writers' arguments and the messages.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <set>
 
@@ -119,9 +120,15 @@ TEST_F(SaveTest, EveryFormatRoundTripsAtEveryResolution) {
   const TestImage photo = Photo();
   easel_.Install(photo);
   const vellum_testing::WorkingImage before = easel_.State();
+  // The picture each reduction gives, as BMP holds it.
+  std::map<std::pair<int, int>, std::vector<uint8_t>> reduced;
   for (const Reduction& r : kReductions) {
     SetReduction(easel_, r);
-    const std::vector<uint8_t> reference = Decode(easel_.SaveToMemory(kBmp));
+    reduced[{r.resolution, r.algorithm}] = Decode(easel_.SaveToMemory(kBmp));
+  }
+  for (const Reduction& r : kReductions) {
+    SetReduction(easel_, r);
+    const std::vector<uint8_t>& reference = reduced[{r.resolution, r.algorithm}];
     ASSERT_EQ(reference.size(), photo.bytes.size()) << Describe(kBmp, r);
     if (r.resolution == 24) {
       EXPECT_EQ(reference, photo.bytes);
@@ -131,14 +138,18 @@ TEST_F(SaveTest, EveryFormatRoundTripsAtEveryResolution) {
     for (int format : kAllFormats) {
       const std::vector<uint8_t> saved = easel_.SaveToMemory(format);
       EXPECT_EQ(easel_.State(), before) << Describe(format, r);
-      ASSERT_FALSE(saved.empty()) << Describe(format, r) << "\n" << ::testing::PrintToString(easel_.ErrorDescription());
+      ASSERT_FALSE(saved.empty()) << Describe(format, r);
       LONG width = 0;
       LONG height = 0;
       const std::vector<uint8_t> loaded = Decode(saved, &width, &height);
       EXPECT_EQ(width, 23) << Describe(format, r);
       EXPECT_EQ(height, 11) << Describe(format, r);
+      // GIF holds 256 colours at most; JPEG and PNG store gray without a palette.
+      const bool gifAt24 = format == kGif && r.resolution == 24;
       const bool grayWithoutPalette = r.resolution == 1 && (format == kJpeg || format == kPng);
-      const std::vector<uint8_t>& expected = grayWithoutPalette ? GrayOf(photo) : reference;
+      const std::vector<uint8_t> expected = gifAt24              ? reduced[{8, r.algorithm}]
+                                            : grayWithoutPalette ? GrayOf(photo)
+                                                                 : reference;
       if (format == kJpeg) {
         EXPECT_LT(MeanDifference(loaded, expected), 12.0) << Describe(format, r);
       } else {
