@@ -32,8 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   easel->get_Width(&width);
   easel->get_Height(&height);
   if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxSavedPixels) return 0;
-  easel->put_ColorResolution(static_cast<vellum::EZImageColorResolution>(kResolutions[choice / 9 % 4]));
-  easel->put_ColorAdjustmentAlgorithm(static_cast<vellum::EZIImageColorSelectMethod>(choice / 36 % 3));
+  easel->put_ColorResolution(
+      static_cast<vellum::EZImageColorResolution>(kResolutions[choice / 9 % 4]));
+  easel->put_ColorAdjustmentAlgorithm(
+      static_cast<vellum::EZIImageColorSelectMethod>(choice / 36 % 3));
   Variant saved;
   const auto format = static_cast<vellum::EZImageFormat>(1 + choice % 9);
   if (easel->SaveImage(vellum::eziMemory, format, Variant(), &saved) == S_OK &&

@@ -82,7 +82,8 @@ HGLOBAL ReadMetafileFromSource(HISSRC source, int32_t format, int32_t* width, in
     if (size >= sizeof key) std::memcpy(&key, bytes.data(), sizeof key);
     const uint32_t skip = key == kPlaceableKey ? kPlaceableHeaderSize : 0;
     const METAFILEPICT picture{MM_ANISOTROPIC, 0, 0, nullptr};
-    if (size > skip) metafile = SetWinMetaFileBits(size - skip, bytes.data() + skip, nullptr, &picture);
+    if (size > skip)
+      metafile = SetWinMetaFileBits(size - skip, bytes.data() + skip, nullptr, &picture);
   }
   if (metafile == nullptr) return nullptr;
   OpContext ctx;
@@ -116,7 +117,8 @@ void Easel::LoadFromPath(BSTR path) {
   }
   HISSRC source = OpenFileSource(name->c_str());
   if (source == nullptr) {
-    ReportFailure(u"An error occured while opening the image file", GetLastError(), CoreLastError());
+    ReportFailure(u"An error occured while opening the image file", GetLastError(),
+                  CoreLastError());
   }
   int32_t width = 0;
   int32_t height = 0;
@@ -221,9 +223,9 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
       break;
     case kFormatWmf:
     case kFormatEmf:
-      image = GlobalBlock(path != nullptr
-                              ? ReadMetafile(path, width, height, 0, 0, kMetafileBackground)
-                              : ReadMetafileFromSource(source, format, width, height));
+      image =
+          GlobalBlock(path != nullptr ? ReadMetafile(path, width, height, 0, 0, kMetafileBackground)
+                                      : ReadMetafileFromSource(source, format, width, height));
       break;
     default:
       refusal = u"Format of the image is not supported";

@@ -162,7 +162,8 @@ HRESULT Easel::SaveImage(EZImageSaveMethod p_iHowToSave, EZImageFormat p_iFormat
     const int32_t format = p_iFormat;
     const int32_t method = p_iHowToSave;
     if (format > kLastFormat) ReportFailure(u"Can not convert to the image format specified");
-    if (method < eziFile || (method > eziMemory && method != eziBrowser && method != eziDatabaseBlob)) {
+    if (method < eziFile ||
+        (method > eziMemory && method != eziBrowser && method != eziDatabaseBlob)) {
       ReportFailure(u"The image save method is not supported");
     }
     // GIF holds at most 256 colours.
@@ -197,8 +198,8 @@ HRESULT Easel::SaveToFile(const VARIANT& path, int32_t format, int32_t resolutio
   return S_OK;
 }
 
-HRESULT Easel::SaveInMemory(int32_t method, int32_t format, int32_t resolution,
-                            const VARIANT& name, VARIANT* result) {
+HRESULT Easel::SaveInMemory(int32_t method, int32_t format, int32_t resolution, const VARIANT& name,
+                            VARIANT* result) {
   const EncodeBlock block(EncodeBlockBytes(width_, height_));
   if (block.Data() == nullptr) RaiseOutOfMemory();
   uint32_t written = 0;
@@ -235,8 +236,8 @@ HRESULT Easel::SaveInMemory(int32_t method, int32_t format, int32_t resolution,
 HRESULT Easel::SaveToField(const VARIANT& field, int32_t format, int32_t resolution) {
   if (field.vt != VT_DISPATCH) return E_INVALIDARG;
   DISPID member = DISPID_UNKNOWN;
-  if (FAILED(field_contract::FindMember(field.pdispVal, field_contract::kAppendChunk,
-                                        kFieldLocale, &member))) {
+  if (FAILED(field_contract::FindMember(field.pdispVal, field_contract::kAppendChunk, kFieldLocale,
+                                        &member))) {
     ReportFailure(u"Invalid pointer, please, convert it to the ADO field");
   }
   const EncodeBlock block(EncodeBlockBytes(width_, height_));

@@ -15,12 +15,14 @@ namespace vellum {
 namespace {
 
 const std::string& EaselScript() {
-  static const std::string script = ClassRegistryScript("Quillmark.Easel", "Easel Class", CLSID_Easel);
+  static const std::string script =
+      ClassRegistryScript("Quillmark.Easel", "Easel Class", CLSID_Easel);
   return script;
 }
 
 const std::string& FontScript() {
-  static const std::string script = ClassRegistryScript("Vellum.EZFont", "EZFont Class", CLSID_EZFont);
+  static const std::string script =
+      ClassRegistryScript("Vellum.EZFont", "EZFont Class", CLSID_EZFont);
   return script;
 }
 

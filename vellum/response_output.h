@@ -13,7 +13,7 @@ struct ResponseHeaders {
   int32_t format = 0;             // EZImageFormat: the MIME type and the download name's extension
   const VARIANT* name = nullptr;  // the download name; missing, empty or "" for the page's own
   VARIANT_BOOL bufferResponse = VARIANT_FALSE;  // the buffering the object asks for (-1 or 0)
-  bool attachment = false;        // send a Content-Disposition attachment header
+  bool attachment = false;                      // send a Content-Disposition attachment header
 };
 
 // The download name: `given` converted to a string, or, when it is missing, empty or

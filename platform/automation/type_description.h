@@ -159,4 +159,16 @@ bool NamesEqual(std::string_view a, std::string_view b);
 // A constant as a VARIANT (VT_EMPTY for none); E_OUTOFMEMORY for a string that cannot be made.
 HRESULT ConstantToVariant(const Constant& constant, VARIANT* value);
 
+// Shorthands for descriptions written in code: a required parameter, and a member
+// whose help string is "method <name>" or "property <name>".
+inline ParamDesc RequiredParam(std::string name, TypeDesc type) {
+  return {std::move(name), std::move(type), false, {}};
+}
+inline MemberDesc DescribeMember(DISPID id, MemberKind kind, std::string name,
+                                 std::vector<ParamDesc> params, TypeDesc result, Binding binding) {
+  std::string help = (kind == MemberKind::kMethod ? "method " : "property ") + name;
+  return {id,   kind, std::move(name), std::move(params), std::move(result), std::move(help),
+          std::move(binding)};
+}
+
 }  // namespace automation

@@ -14,8 +14,8 @@ namespace {
 // An automation error carrying a message, with the class as its source.
 HRESULT Fail(const std::string& message, HRESULT result = E_FAIL) {
   const Bstr description(AllocBstrFromUtf8(message));
-  return SetErrorInfoForClass(CLSID_Database, description.Get() != nullptr ? description.Get() : u"",
-                              GUID_NULL, result);
+  return SetErrorInfoForClass(
+      CLSID_Database, description.Get() != nullptr ? description.Get() : u"", GUID_NULL, result);
 }
 
 // Runs a member's body; memory that runs out becomes E_OUTOFMEMORY, since early-bound
@@ -31,24 +31,14 @@ HRESULT Guarded(Body&& body) {
 
 std::optional<std::string> Text(BSTR text) { return BstrToUtf8(text); }
 
-automation::ParamDesc Required(std::string name, automation::TypeDesc type) {
-  return {std::move(name), std::move(type), false, {}};
-}
-
-automation::MemberDesc Member(DISPID id, automation::MemberKind kind, std::string name,
-                              std::vector<automation::ParamDesc> params,
-                              automation::TypeDesc result, automation::Binding binding) {
-  std::string help = std::string(kind == automation::MemberKind::kMethod ? "method " : "property ") + name;
-  return {id,          kind, std::move(name), std::move(params), std::move(result), std::move(help),
-          std::move(binding)};
-}
-
 automation::TypeLibraryDesc DescribeLibrary() {
   using automation::Bind;
+  using automation::DescribeMember;
   using automation::kLongType;
   using automation::kNoValue;
   using automation::kStringType;
   using automation::kVariantType;
+  using automation::RequiredParam;
   using Kind = automation::MemberKind;
   automation::TypeLibraryDesc desc;
   desc.name = "VellumDatabaseLib";
@@ -59,29 +49,30 @@ automation::TypeLibraryDesc DescribeLibrary() {
        IID_IDatabaseField,
        "IDatabaseField Interface",
        {
-           Member(1, Kind::kGet, "ActualSize", {}, kLongType,
-                  Bind<&IDatabaseField::get_ActualSize>()),
-           Member(2, Kind::kMethod, "AppendChunk", {Required("Data", kVariantType)}, kNoValue,
-                  Bind<&IDatabaseField::AppendChunk>()),
-           Member(3, Kind::kMethod, "GetChunk", {Required("Length", kLongType)}, kVariantType,
-                  Bind<&IDatabaseField::GetChunk>()),
-           Member(4, Kind::kMethod, "Update", {}, kNoValue, Bind<&IDatabaseField::Update>()),
+           DescribeMember(1, Kind::kGet, "ActualSize", {}, kLongType,
+                          Bind<&IDatabaseField::get_ActualSize>()),
+           DescribeMember(2, Kind::kMethod, "AppendChunk", {RequiredParam("Data", kVariantType)},
+                          kNoValue, Bind<&IDatabaseField::AppendChunk>()),
+           DescribeMember(3, Kind::kMethod, "GetChunk", {RequiredParam("Length", kLongType)},
+                          kVariantType, Bind<&IDatabaseField::GetChunk>()),
+           DescribeMember(4, Kind::kMethod, "Update", {}, kNoValue,
+                          Bind<&IDatabaseField::Update>()),
        }},
       {"IDatabase",
        IID_IDatabase,
        "IDatabase Interface",
        {
-           Member(1, Kind::kMethod, "Open", {Required("Path", kStringType)}, kNoValue,
-                  Bind<&IDatabase::Open>()),
-           Member(2, Kind::kMethod, "Execute", {Required("Sql", kStringType)}, kLongType,
-                  Bind<&IDatabase::Execute>()),
-           Member(3, Kind::kMethod, "Field",
-                  {Required("Table", kStringType), Required("Column", kStringType),
-                   Required("RowId", kLongType)},
-                  automation::Interface("IDatabaseField"), Bind<&IDatabase::Field>()),
-           Member(4, Kind::kMethod, "Close", {}, kNoValue, Bind<&IDatabase::Close>()),
-           Member(5, Kind::kGet, "LastInsertRowId", {}, kLongType,
-                  Bind<&IDatabase::get_LastInsertRowId>()),
+           DescribeMember(1, Kind::kMethod, "Open", {RequiredParam("Path", kStringType)}, kNoValue,
+                          Bind<&IDatabase::Open>()),
+           DescribeMember(2, Kind::kMethod, "Execute", {RequiredParam("Sql", kStringType)},
+                          kLongType, Bind<&IDatabase::Execute>()),
+           DescribeMember(3, Kind::kMethod, "Field",
+                          {RequiredParam("Table", kStringType),
+                           RequiredParam("Column", kStringType), RequiredParam("RowId", kLongType)},
+                          automation::Interface("IDatabaseField"), Bind<&IDatabase::Field>()),
+           DescribeMember(4, Kind::kMethod, "Close", {}, kNoValue, Bind<&IDatabase::Close>()),
+           DescribeMember(5, Kind::kGet, "LastInsertRowId", {}, kLongType,
+                          Bind<&IDatabase::get_LastInsertRowId>()),
        }},
   };
   desc.classes = {{"Database", CLSID_Database, "Database Class", "IDatabase"}};
@@ -112,8 +103,8 @@ const automation::BoundInterface& FieldInterface() {
 HRESULT Database::Open(BSTR path) {
   return Guarded([&] {
     const std::optional<std::string> name = Text(path);
-    if (!name || name->empty()) return Fail("the database path is empty or not valid text",
-                                            E_INVALIDARG);
+    if (!name || name->empty())
+      return Fail("the database path is empty or not valid text", E_INVALIDARG);
     if (connection_) connection_->Close();
     StoreError error;
     connection_ = Connection::Open(*name, &error);
@@ -141,8 +132,8 @@ HRESULT Database::Field(BSTR table, BSTR column, LONG rowid, IDispatch** field) 
   return Guarded([&] {
     const std::optional<std::string> tableName = Text(table);
     const std::optional<std::string> columnName = Text(column);
-    if (!tableName || !columnName) return Fail("the table or column name is not valid text",
-                                               E_INVALIDARG);
+    if (!tableName || !columnName)
+      return Fail("the table or column name is not valid text", E_INVALIDARG);
     if (!connection_) return Fail("the database is not open");
     // The row is read once here, so that a missing table, column or row fails now.
     std::optional<std::vector<uint8_t>> value;
@@ -151,11 +142,9 @@ HRESULT Database::Field(BSTR table, BSTR column, LONG rowid, IDispatch** field) 
       return Fail(error.message);
     }
     ComPtr<IDatabaseField> created;
-    HRESULT hr =
-        CreateComObject<DatabaseField>(nullptr, IID_IDatabaseField, created.ReceiveVoid());
+    HRESULT hr = CreateComObject<DatabaseField>(nullptr, IID_IDatabaseField, created.ReceiveVoid());
     if (FAILED(hr)) return hr;
-    static_cast<DatabaseField*>(created.Get())
-        ->Bind(connection_, *tableName, *columnName, rowid);
+    static_cast<DatabaseField*>(created.Get())->Bind(connection_, *tableName, *columnName, rowid);
     *field = created.Detach();
     return S_OK;
   });
@@ -170,7 +159,8 @@ HRESULT Database::Close() {
 HRESULT Database::get_LastInsertRowId(LONG* rowid) {
   if (rowid == nullptr) return E_POINTER;
   const int64_t last = connection_ ? connection_->LastInsertRowId() : 0;
-  if (last > LONG_MAX || last < LONG_MIN) return Fail("the rowid does not fit a long", DISP_E_OVERFLOW);
+  if (last > LONG_MAX || last < LONG_MIN)
+    return Fail("the rowid does not fit a long", DISP_E_OVERFLOW);
   *rowid = static_cast<LONG>(last);
   return S_OK;
 }

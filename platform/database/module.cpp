@@ -13,8 +13,8 @@ namespace {
 constexpr UINT kDatabaseRegistryScript = 101;
 
 const ObjectMapEntry kObjectMap[] = {
-    {&database::CLSID_Database, kDatabaseRegistryScript,
-     &CreateComObject<database::Database>, nullptr},
+    {&database::CLSID_Database, kDatabaseRegistryScript, &CreateComObject<database::Database>,
+     nullptr},
 };
 
 }  // namespace

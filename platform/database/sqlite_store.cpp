@@ -53,8 +53,8 @@ std::string QuoteIdentifier(const std::string& name) {
 
 std::shared_ptr<Connection> Connection::Open(const std::string& path, StoreError* error) {
   sqlite3* handle = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &handle,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     error->message = handle != nullptr ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
     sqlite3_close_v2(handle);

@@ -21,7 +21,7 @@ class PageContext final : public ComObject<IObjectContext, IGetContextProperties
   HRESULT GetProperty(BSTR name, VARIANT* value) override {
     if (value == nullptr) return E_POINTER;
     const std::u16string_view wanted = BstrView(name);
-    IDispatch* property = wanted == u"Response" ? response_.Get()
+    IDispatch* property = wanted == u"Response"  ? response_.Get()
                           : wanted == u"Request" ? request_.Get()
                                                  : nullptr;
     if (property == nullptr) return E_INVALIDARG;
@@ -37,22 +37,14 @@ class PageContext final : public ComObject<IObjectContext, IGetContextProperties
   ComPtr<IDispatch> request_;
 };
 
-automation::ParamDesc Required(std::string name, automation::TypeDesc type) {
-  return {std::move(name), std::move(type), false, {}};
-}
-
-automation::MemberDesc Member(DISPID id, automation::MemberKind kind, std::string name,
-                              std::vector<automation::ParamDesc> params,
-                              automation::TypeDesc result, automation::Binding binding) {
-  return {id, kind, std::move(name), std::move(params), std::move(result), {}, std::move(binding)};
-}
-
 std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
   using automation::Bind;
+  using automation::DescribeMember;
   using automation::kBoolType;
   using automation::kNoValue;
   using automation::kStringType;
   using automation::kVariantType;
+  using automation::RequiredParam;
   using Kind = automation::MemberKind;
   static const auto library = [] {
     automation::TypeLibraryDesc desc;
@@ -63,33 +55,34 @@ std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
         {"IRequestDictionary",
          IID_IRequestDictionary,
          "IRequestDictionary Interface",
-         {Member(0, Kind::kGet, "Item", {Required("Key", kVariantType)}, kVariantType,
-                 Bind<&IRequestDictionary::get_Item>())}},
+         {DescribeMember(0, Kind::kGet, "Item", {RequiredParam("Key", kVariantType)}, kVariantType,
+                         Bind<&IRequestDictionary::get_Item>())}},
         {"IRequest",
          IID_IRequest,
          "IRequest Interface",
-         {Member(1, Kind::kGet, "ServerVariables", {},
-                 automation::Interface("IRequestDictionary"),
-                 Bind<&IRequest::get_ServerVariables>())}},
+         {DescribeMember(1, Kind::kGet, "ServerVariables", {},
+                         automation::Interface("IRequestDictionary"),
+                         Bind<&IRequest::get_ServerVariables>())}},
         {"IResponse",
          IID_IResponse,
          "IResponse Interface",
          {
-             Member(1, Kind::kGet, "Buffer", {}, kBoolType, Bind<&IResponse::get_Buffer>()),
-             Member(1, Kind::kPut, "Buffer", {Required("newVal", kBoolType)}, kNoValue,
-                    Bind<&IResponse::put_Buffer>()),
-             Member(2, Kind::kGet, "ContentType", {}, kStringType,
-                    Bind<&IResponse::get_ContentType>()),
-             Member(2, Kind::kPut, "ContentType", {Required("newVal", kStringType)}, kNoValue,
-                    Bind<&IResponse::put_ContentType>()),
-             Member(3, Kind::kMethod, "AddHeader",
-                    {Required("Name", kStringType), Required("Value", kStringType)}, kNoValue,
-                    Bind<&IResponse::AddHeader>()),
-             Member(4, Kind::kMethod, "BinaryWrite", {Required("Data", kVariantType)}, kNoValue,
-                    Bind<&IResponse::BinaryWrite>()),
-             Member(5, Kind::kMethod, "Clear", {}, kNoValue, Bind<&IResponse::Clear>()),
-             Member(6, Kind::kGet, "IsClientConnected", {}, kBoolType,
-                    Bind<&IResponse::get_IsClientConnected>()),
+             DescribeMember(1, Kind::kGet, "Buffer", {}, kBoolType, Bind<&IResponse::get_Buffer>()),
+             DescribeMember(1, Kind::kPut, "Buffer", {RequiredParam("newVal", kBoolType)}, kNoValue,
+                            Bind<&IResponse::put_Buffer>()),
+             DescribeMember(2, Kind::kGet, "ContentType", {}, kStringType,
+                            Bind<&IResponse::get_ContentType>()),
+             DescribeMember(2, Kind::kPut, "ContentType", {RequiredParam("newVal", kStringType)},
+                            kNoValue, Bind<&IResponse::put_ContentType>()),
+             DescribeMember(
+                 3, Kind::kMethod, "AddHeader",
+                 {RequiredParam("Name", kStringType), RequiredParam("Value", kStringType)},
+                 kNoValue, Bind<&IResponse::AddHeader>()),
+             DescribeMember(4, Kind::kMethod, "BinaryWrite", {RequiredParam("Data", kVariantType)},
+                            kNoValue, Bind<&IResponse::BinaryWrite>()),
+             DescribeMember(5, Kind::kMethod, "Clear", {}, kNoValue, Bind<&IResponse::Clear>()),
+             DescribeMember(6, Kind::kGet, "IsClientConnected", {}, kBoolType,
+                            Bind<&IResponse::get_IsClientConnected>()),
          }},
     };
     return automation::ShareLibrary(std::move(desc));

@@ -1,10 +1,9 @@
 // "Vellum.Database" and its fields through IDispatch, on real SQLite files.
-#include "platform/database/database_objects.h"
-
 #include <gtest/gtest.h>
 
 #include "common/field_contract.h"
 #include "platform/com/safe_array.h"
+#include "platform/database/database_objects.h"
 #include "tests/support/automation.h"
 #include "tests/support/temp_dir.h"
 
@@ -166,8 +165,8 @@ TEST_F(DatabaseTest, TheFieldContractReachesTheFieldEitherWay) {
   VARIANT reference;
   reference.vt = VT_BYREF | VT_VARIANT;
   reference.pvarVal = &bytes;
-  EXPECT_EQ(field_contract::InvokeByName(field.Get(), field_contract::kAppendChunk,
-                                         DISPATCH_METHOD, {&reference, 1}, 0, nullptr),
+  EXPECT_EQ(field_contract::InvokeByName(field.Get(), field_contract::kAppendChunk, DISPATCH_METHOD,
+                                         {&reference, 1}, 0, nullptr),
             S_OK);
   ASSERT_EQ(Automation(field.Get()).Call(u"Update").hr, S_OK);
 

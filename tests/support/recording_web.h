@@ -11,8 +11,7 @@
 
 namespace testing_support {
 
-class RecordingResponse final
-    : public ComObject<DispatchImpl<IResponse, &web::ResponseInterface>> {
+class RecordingResponse final : public ComObject<DispatchImpl<IResponse, &web::ResponseInterface>> {
  public:
   explicit RecordingResponse(IUnknown* outer) : ComObject(outer) {}
 

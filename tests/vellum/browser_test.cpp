@@ -5,8 +5,8 @@
 #include <random>
 
 #include "tests/support/recording_web.h"
-#include "vellum/response_output.h"
 #include "tests/vellum/image_io_support.h"
+#include "vellum/response_output.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ class BrowserTest : public ::testing::Test {
 TEST_F(BrowserTest, AttachmentsAreNamedAfterThePage) {
   response_->buffered = VARIANT_FALSE;
   ASSERT_EQ(SaveToPage(kPsd, Variant()).hr, S_OK);
-  EXPECT_EQ(response_->headers,
-            std::vector<std::u16string>{u"Content-Disposition: attachment; filename=\"report.PSD\""});
+  EXPECT_EQ(response_->headers, std::vector<std::u16string>{
+                                    u"Content-Disposition: attachment; filename=\"report.PSD\""});
   EXPECT_EQ(response_->contentType, u"image/psd");
   EXPECT_EQ(response_->calls, (std::vector<std::string>{"Buffer?", "AddHeader", "ContentType",
                                                         "IsClientConnected", "BinaryWrite"}));

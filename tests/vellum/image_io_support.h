@@ -119,15 +119,15 @@ class RecordingField final : public field_contract::IField {
 
   static ComPtr<RecordingField> Make() { return ComPtr<RecordingField>(new RecordingField); }
 
-  std::vector<uint8_t> value;       // what GetChunk reads
-  bool earlyBound = false;          // answer QueryInterface for IField
-  bool hasGetChunk = true;          // GetIDsOfNames knows "GetChunk"
-  bool hasAppendChunk = true;       // ... and "AppendChunk"
-  int failAppendAt = -1;            // the AppendChunk call (0-based) that fails
-  bool chunkIsText = false;         // GetChunk answers a string instead of bytes
-  std::vector<LONG> chunkRequests;  // the lengths GetChunk was asked for
+  std::vector<uint8_t> value;                // what GetChunk reads
+  bool earlyBound = false;                   // answer QueryInterface for IField
+  bool hasGetChunk = true;                   // GetIDsOfNames knows "GetChunk"
+  bool hasAppendChunk = true;                // ... and "AppendChunk"
+  int failAppendAt = -1;                     // the AppendChunk call (0-based) that fails
+  bool chunkIsText = false;                  // GetChunk answers a string instead of bytes
+  std::vector<LONG> chunkRequests;           // the lengths GetChunk was asked for
   std::vector<std::vector<uint8_t>> pieces;  // what AppendChunk received, call by call
-  std::vector<LCID> locales;        // the locales of the name lookups
+  std::vector<LCID> locales;                 // the locales of the name lookups
 
   std::vector<uint8_t> Appended() const {
     std::vector<uint8_t> all;
@@ -138,7 +138,8 @@ class RecordingField final : public field_contract::IField {
   HRESULT QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || (earlyBound && iid == field_contract::IID_IField)) {
+    if (iid == IID_IUnknown || iid == IID_IDispatch ||
+        (earlyBound && iid == field_contract::IID_IField)) {
       *object = static_cast<field_contract::IField*>(this);
       AddRef();
       return S_OK;

@@ -28,8 +28,10 @@ void WriteWithPillow(const TestImage& image, const std::string& path, const std:
   WriteFileBytes(raw, image.bytes);
   const std::string program =
       "import sys\nfrom PIL import Image\n"
-      "im = Image.frombytes('RGB', (int(sys.argv[2]), int(sys.argv[3])), open(sys.argv[1], 'rb').read())\n"
-      "im.save(sys.argv[4], '" + format + "'" + options + ")\n";
+      "im = Image.frombytes('RGB', (int(sys.argv[2]), int(sys.argv[3])), open(sys.argv[1], "
+      "'rb').read())\n"
+      "im.save(sys.argv[4], '" +
+      format + "'" + options + ")\n";
   ASSERT_TRUE(testing_support::RunPython(
       program, {raw, std::to_string(image.width), std::to_string(image.height), path}));
 }
@@ -94,8 +96,8 @@ TEST_F(LoadTest, AMissingFileGivesTheSystemTextAndKeepsTheImage) {
   EXPECT_EQ(missing.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(missing.source, u"Quillmark.Easel.1");
   const std::string systemText = SystemMessageText(ERROR_FILE_NOT_FOUND);
-  const std::u16string expected =
-      std::u16string(systemText.begin(), systemText.end()) + u"Can not access to the image file\r\n";
+  const std::u16string expected = std::u16string(systemText.begin(), systemText.end()) +
+                                  u"Can not access to the image file\r\n";
   EXPECT_EQ(easel_.ErrorDescription(), expected);
   EXPECT_EQ(missing.description, expected);
   EXPECT_EQ(easel_.Pixels(), Picture().bytes);
@@ -159,8 +161,8 @@ TEST_F(LoadTest, PathsThatCannotBeFileNamesAreRefused) {
   withNul += u'\0';
   withNul += u".txt";
   EXPECT_EQ(easel_.Load(Variant::String(withNul)).hr, DISP_E_EXCEPTION);
-  EXPECT_TRUE(easel_.ErrorDescription().ends_with(
-      u"Can not convert unicode file name to ANSI format\r\n"));
+  EXPECT_TRUE(
+      easel_.ErrorDescription().ends_with(u"Can not convert unicode file name to ANSI format\r\n"));
   EXPECT_EQ(easel_.Get(u"Width"), 0);
 
   // Too long for the conversion buffer; an unpaired surrogate does not convert.
@@ -193,8 +195,9 @@ TEST_F(LoadTest, MetafilesReadFromAFileAndFromMemoryAlike) {
 
   // A metafile key with nothing behind it.
   EXPECT_EQ(easel_.Load(ByteArray({0xD7, 0xCD, 0xC6, 0x9A, 0, 0})).hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(easel_.ErrorDescription(),
-            u"Can not read image data from the storage\r\nCan not load image. Operation failed\n\r\n");
+  EXPECT_EQ(
+      easel_.ErrorDescription(),
+      u"Can not read image data from the storage\r\nCan not load image. Operation failed\n\r\n");
 }
 
 TEST_F(LoadTest, FieldsAreReadInChunksOfAThousandBytes) {
@@ -239,8 +242,9 @@ TEST_F(LoadTest, FieldsThatHoldNoImageAreReported) {
       text.find(u"A database error has occured: can not read BLOB from the database\r\n");
   EXPECT_LT(invalid, database);
   EXPECT_NE(database, std::u16string::npos);
-  EXPECT_TRUE(text.ends_with(u"from the database\r\n"
-                             u"Can not read data from the database BLOB referenced by the field\r\n"));
+  EXPECT_TRUE(
+      text.ends_with(u"from the database\r\n"
+                     u"Can not read data from the database BLOB referenced by the field\r\n"));
   EXPECT_EQ(textChunks->chunkRequests.size(), 1u);
 }
 

@@ -43,7 +43,8 @@ TestImage Photo(uint32_t width = 23, uint32_t height = 11) {
 
 size_t ColorCount(const std::vector<uint8_t>& rgb) {
   std::set<uint32_t> colors;
-  for (size_t i = 0; i + 2 < rgb.size(); i += 3) colors.insert(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]);
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+    colors.insert(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]);
   return colors.size();
 }
 
@@ -208,14 +209,16 @@ TEST_F(SaveTest, ArgumentsAreCheckedFormatFirst) {
       u"supported\r\nCan not convert to the image format specified\r\n"));
   EXPECT_EQ(format.description, easel_.ErrorDescription());
   EXPECT_EQ(easel_.Save(-1, 1, FilePath("x.bmp")).hr, DISP_E_EXCEPTION);
-  EXPECT_TRUE(easel_.ErrorDescription().ends_with(u"specified\r\nThe image save method is not supported\r\n"));
+  EXPECT_TRUE(easel_.ErrorDescription().ends_with(
+      u"specified\r\nThe image save method is not supported\r\n"));
 }
 
 TEST_F(SaveTest, FormatZeroHasNoWriter) {
   easel_.Install(Photo());
   EXPECT_EQ(easel_.Save(kFile, 0, FilePath("zero")).hr, DISP_E_EXCEPTION);
   EXPECT_EQ(easel_.ErrorDescription(),
-            u"Can not write image data to the storage\n\r\nImage file could not be saved to the file\r\n");
+            u"Can not write image data to the storage\n\r\nImage file could not be saved to the "
+            u"file\r\n");
 }
 
 TEST_F(SaveTest, DestinationsThatAreNoneEndWithoutText) {
@@ -294,7 +297,8 @@ TEST_F(SaveTest, JpegTakesTheObjectsSettings) {
   // Length, precision, height 16, width 32, three components.
   EXPECT_EQ(After(jpeg, {0xFF, 0xC0}, 8), (std::vector<uint8_t>{0, 17, 8, 0, 16, 0, 32, 3}));
   // The first luminance quantizer, 16 at quality 50, scaled by 5000 / 30 %.
-  EXPECT_EQ(After(jpeg, {0xFF, 0xDB}, 4), (std::vector<uint8_t>{0, 0x43, 0, (16 * 166 + 50) / 100}));
+  EXPECT_EQ(After(jpeg, {0xFF, 0xDB}, 4),
+            (std::vector<uint8_t>{0, 0x43, 0, (16 * 166 + 50) / 100}));
 
   // Dots per metre go into the file as dots per inch.
   ASSERT_EQ(easel_.Set(u"DPIUnits", 3).hr, S_OK);
@@ -306,9 +310,11 @@ TEST_F(SaveTest, JpegTakesTheObjectsSettings) {
 
   // Gray at resolution 1: one component.
   ASSERT_EQ(easel_.Set(u"ColorResolution", 1).hr, S_OK);
-  EXPECT_EQ(After(easel_.SaveToMemory(kJpeg), {0xFF, 0xC0}, 8), (std::vector<uint8_t>{0, 11, 8, 0, 16, 0, 32, 1}));
+  EXPECT_EQ(After(easel_.SaveToMemory(kJpeg), {0xFF, 0xC0}, 8),
+            (std::vector<uint8_t>{0, 11, 8, 0, 16, 0, 32, 1}));
   ASSERT_EQ(easel_.Set(u"ColorResolution", 8).hr, S_OK);
-  EXPECT_EQ(After(easel_.SaveToMemory(kJpeg), {0xFF, 0xC0}, 8), (std::vector<uint8_t>{0, 17, 8, 0, 16, 0, 32, 3}));
+  EXPECT_EQ(After(easel_.SaveToMemory(kJpeg), {0xFF, 0xC0}, 8),
+            (std::vector<uint8_t>{0, 17, 8, 0, 16, 0, 32, 3}));
 }
 
 TEST_F(SaveTest, ResolutionsGoIntoTheFilesAndComeBack) {
