@@ -179,6 +179,18 @@ TEST_F(SaveTest, OnePixelImagesSaveInEveryFormat) {
   EXPECT_EQ(easel_.ErrorDescription(), u"");
 }
 
+// Noise whose every byte needs a run-length escape, at the highest JPEG quality: the
+// largest output each writer makes still fits the block.
+TEST_F(SaveTest, TheLargestEncodingsFitTheBlock) {
+  std::mt19937 rng(23);
+  TestImage noise = testing_support::RandomImage(rng, 37, 29);
+  for (uint8_t& byte : noise.bytes) byte |= 0xC0;
+  easel_.Install(noise);
+  ASSERT_EQ(easel_.Set(u"ImageQuality", 100).hr, S_OK);
+  for (int format : kAllFormats) EXPECT_FALSE(easel_.SaveToMemory(format).empty()) << format;
+  EXPECT_EQ(easel_.ErrorDescription(), u"");
+}
+
 TEST_F(SaveTest, AByteArrayHoldsWhatAFileWouldHold) {
   easel_.Install(Photo(40, 30));
   for (int format : kAllFormats) {
