@@ -103,7 +103,9 @@ void RequestRgb(png_structp png, png_infop info) {
 }
 
 // Alpha is composited over the file's bKGD, or else over the thread's default
-// background; the gamma correction is an identity for files without gAMA.
+// background. A file without gAMA counts as having 1 / screen gamma, which makes
+// the correction an identity; libpng is not asked for that one, as it would still
+// composite and round palettes through its linear 8-bit tables.
 void RequestBackgroundAndGamma(png_structp png, png_infop info, const PngOptions& options) {
   png_color_16p fileBackground = nullptr;
   if (png_get_bKGD(png, info, &fileBackground) != 0) {
@@ -112,9 +114,8 @@ void RequestBackgroundAndGamma(png_structp png, png_infop info, const PngOptions
     const png_color_16 background = ToPngColor(options.defaultBackground);
     png_set_background(png, &background, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
   }
-  if (options.gammaCorrection) {
-    double fileGamma = 0;
-    if (png_get_gAMA(png, info, &fileGamma) == 0) fileGamma = 1.0 / options.screenGamma;
+  double fileGamma = 0;
+  if (options.gammaCorrection && png_get_gAMA(png, info, &fileGamma) != 0) {
     png_set_gamma(png, options.screenGamma, fileGamma);
   }
 }
