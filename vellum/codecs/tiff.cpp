@@ -1,5 +1,6 @@
 #include "vellum/codecs/tiff.h"
 
+#include <sys/mman.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -49,9 +50,29 @@ int CloseProc(thandle_t) { return 0; }
 
 toff_t SizeProc(thandle_t client) { return DataSize(HandleOf(client)); }
 
-int MapProc(thandle_t, void**, toff_t*) { return 0; }
+// Sources are mapped, so that libtiff reads them in place: through the read
+// procedure alone it refuses uncompressed tiles of some sizes. A memory source maps
+// its block; a file source maps the file read-only.
+int MapProc(thandle_t client, void** base, toff_t* size) {
+  DataHandle* handle = HandleOf(client);
+  if (handle->isDestination) return 0;
+  if (handle->kind == kMemoryKind) {
+    *base = handle->memoryBase;
+    *size = handle->capacity;
+    return 1;
+  }
+  const uint32_t length = DataSize(handle);
+  if (length == 0) return 0;
+  void* data = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fileno(handle->file), 0);
+  if (data == MAP_FAILED) return 0;
+  *base = data;
+  *size = length;
+  return 1;
+}
 
-void UnmapProc(thandle_t, void*, toff_t) {}
+void UnmapProc(thandle_t client, void* base, toff_t size) {
+  if (HandleOf(client)->kind == kFileKind) munmap(base, size);
+}
 
 // ---- messages: libtiff's texts go to the debugger output only ----
 
