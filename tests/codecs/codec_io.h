@@ -12,6 +12,7 @@
 
 #include "platform/kernel/global_memory.h"
 #include "tests/support/oracle.h"
+#include "vellum/codecs/codec_types.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/core/library.h"
 
@@ -44,6 +45,27 @@ Decoded DecodeBytes(const std::vector<uint8_t>& bytes, Reader read) {
   decoded.rgb.assign(data, data + std::min<size_t>(size, GlobalSize(block)));
   GlobalFree(block);
   return decoded;
+}
+
+// What an info entry taking (source, width, height, bits per pixel, resolution)
+// reported, with the thread's last error after it.
+struct SizeInfo {
+  BOOL result = FALSE;
+  int32_t code = -1;
+  int32_t width = -1;
+  int32_t height = -1;
+  int32_t bits = -1;
+  ResolutionRecord resolution{-1, -1, -1};
+};
+
+template <typename InfoEntry>
+SizeInfo ReadSizeInfo(const std::vector<uint8_t>& bytes, InfoEntry entry) {
+  SizeInfo info;
+  HISSRC source = OpenMemorySource(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  info.result = entry(source, &info.width, &info.height, &info.bits, &info.resolution);
+  info.code = CoreLastError();
+  CloseSource(source);
+  return info;
 }
 
 struct Encoded {

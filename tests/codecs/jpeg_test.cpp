@@ -40,7 +40,8 @@ std::vector<uint8_t> CompressWithTool(const TempDir& dir, const std::string& opt
   const std::string ppm = dir.File("picture.ppm");
   const std::string jpg = dir.File("picture.jpg");
   WriteFileBytes(ppm, codec_tests::PpmBytes(kWidth, kHeight, TestPicture(kWidth, kHeight)));
-  EXPECT_TRUE(RunCommand("cjpeg " + options + " -outfile " + ShellQuote(jpg) + " " + ShellQuote(ppm)));
+  EXPECT_TRUE(
+      RunCommand("cjpeg " + options + " -outfile " + ShellQuote(jpg) + " " + ShellQuote(ppm)));
   return ReadFileBytes(jpg);
 }
 
@@ -72,9 +73,8 @@ size_t MarkerOffset(const std::vector<uint8_t>& jpeg, uint8_t marker) {
 
 TEST(ReadJpeg, DecodesEveryVariantAsAnIndependentDecoder) {
   TempDir dir;
-  const std::vector<std::string> variants = {"-quality 90",      "-progressive",
-                                             "-grayscale",       "-restart 1",
-                                             "-sample 1x1",      "-sample 2x1 -optimize",
+  const std::vector<std::string> variants = {"-quality 90", "-progressive", "-grayscale",
+                                             "-restart 1",  "-sample 1x1",  "-sample 2x1 -optimize",
                                              "-arithmetic"};
   for (const std::string& options : variants) {
     SCOPED_TRACE(options);
@@ -169,9 +169,8 @@ TEST(ReadJpeg, EmptyBrokenAndMisusedSourcesFail) {
   EXPECT_EQ(ReadJpegBytes(broken).code, kErrBadJpeg);
 
   const std::vector<uint8_t> jpeg = CompressWithTool(dir, "");
-  const Decoded eightBits = DecodeBytes(jpeg, [](HISSRC s, int32_t* w, int32_t* h) {
-    return ReadJPEG(s, w, h, 8);
-  });
+  const Decoded eightBits =
+      DecodeBytes(jpeg, [](HISSRC s, int32_t* w, int32_t* h) { return ReadJPEG(s, w, h, 8); });
   EXPECT_EQ(eightBits.code, kErrInvalidArgument);
   EXPECT_EQ(ReadJPEG(nullptr, &width, &height, 24), nullptr);
   EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
@@ -219,22 +218,8 @@ TEST(ReadJpeg, RefusesSizesPastTheLimitBeforeAllocating) {
   }
 }
 
-struct Info {
-  BOOL result = FALSE;
-  int32_t code = -1;
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t bits = 0;
-  ResolutionRecord resolution;
-};
-
-Info ReadInfo(const std::vector<uint8_t>& bytes) {
-  Info info;
-  HISSRC source = OpenMemorySource(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  info.result = ReadJPEGInfo(source, &info.width, &info.height, &info.bits, &info.resolution);
-  info.code = CoreLastError();
-  CloseSource(source);
-  return info;
+codec_tests::SizeInfo ReadInfo(const std::vector<uint8_t>& bytes) {
+  return codec_tests::ReadSizeInfo(bytes, ReadJPEGInfo);
 }
 
 Encoded WriteJpegBytes(const std::vector<uint8_t>& pixels, int width, int height, int quality,
@@ -252,7 +237,7 @@ TEST(ReadJpegInfo, ReportsSizeDepthAndDensity) {
   TempDir dir;
   const std::vector<uint8_t> picture = TestPicture(kWidth, kHeight);
   const Encoded written = WriteJpegBytes(picture, kWidth, kHeight, 80, false, 24, {300, 150, 1});
-  Info info = ReadInfo(written.bytes);
+  codec_tests::SizeInfo info = ReadInfo(written.bytes);
   EXPECT_TRUE(info.result);
   EXPECT_EQ(info.code, kOk);
   EXPECT_EQ(info.width, kWidth);

@@ -42,7 +42,8 @@ std::vector<uint8_t> Chunk(const std::string& type, const std::vector<uint8_t>& 
   PutU32(chunk, static_cast<uint32_t>(data.size()));
   chunk.insert(chunk.end(), type.begin(), type.end());
   for (uint8_t byte : data) chunk.push_back(byte);
-  PutU32(chunk, static_cast<uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4))));
+  PutU32(chunk,
+         static_cast<uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4))));
   return chunk;
 }
 
@@ -83,8 +84,8 @@ std::vector<uint8_t> MakePng(const PngSpec& spec) {
 // Rows of `width` samples of `depth` bits each (16-bit samples big-endian), from
 // sample(x, y, channel).
 template <typename Sample>
-std::vector<std::vector<uint8_t>> PackRows(uint32_t width, uint32_t height, int channels,
-                                           int depth, Sample sample) {
+std::vector<std::vector<uint8_t>> PackRows(uint32_t width, uint32_t height, int channels, int depth,
+                                           Sample sample) {
   std::vector<std::vector<uint8_t>> rows;
   for (uint32_t y = 0; y < height; ++y) {
     std::vector<uint8_t> row((size_t{width} * channels * depth + 7) / 8);
@@ -132,7 +133,7 @@ TEST(ReadPng, DecodesEveryOpaqueTypeAndDepthAsAnIndependentDecoder) {
     int colorType;
     int depth;
   };
-  const std::vector<Variant> variants = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8},
+  const std::vector<Variant> variants = {{0, 1},  {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8},
                                          {2, 16}, {3, 1}, {3, 2}, {3, 4}, {3, 8}};
   for (const Variant& variant : variants) {
     SCOPED_TRACE(testing::Message() << "type " << variant.colorType << " depth " << variant.depth);
@@ -156,7 +157,8 @@ TEST(ReadPng, DecodesEveryOpaqueTypeAndDepthAsAnIndependentDecoder) {
 
     // The same file interlaced (Adam7) by ImageMagick decodes the same.
     const std::string interlaced = dir.File("adam7.png");
-    ASSERT_TRUE(RunCommand("/usr/bin/convert " + ShellQuote(path) + " -interlace PNG -define png:exclude-chunk=gAMA,cHRM,sRGB " +
+    ASSERT_TRUE(RunCommand("/usr/bin/convert " + ShellQuote(path) +
+                           " -interlace PNG -define png:exclude-chunk=gAMA,cHRM,sRGB " +
                            ShellQuote(interlaced)));
     const std::vector<uint8_t> adam7 = ReadFileBytes(interlaced);
     ASSERT_EQ(adam7[28], 1);
@@ -170,9 +172,10 @@ TEST(ReadPng, ExpandsLowDepthGrayAndKeepsTheHighByteOfSixteenBits) {
             (std::vector<uint8_t>{0, 0, 0, 85, 85, 85, 170, 170, 170, 255, 255, 255}));
 
   const uint32_t samples[3] = {0x80FF, 0x1200, 0xFF7F};  // scaling would give 0x81, 0x12, 0xFF
-  PngSpec rgb16{1, 1, 16, 2, PackRows(1, 1, 3, 16, [&](uint32_t, uint32_t, int c) {
-                  return samples[c];
-                }), {}};
+  PngSpec rgb16{
+      1, 1, 16, 2, PackRows(1, 1, 3, 16, [&](uint32_t, uint32_t, int c) {
+                  return samples[c]; }),
+      {}};
   EXPECT_EQ(ReadPngBytes(MakePng(rgb16)).rgb, (std::vector<uint8_t>{0x80, 0x12, 0xFF}));
 }
 
@@ -185,9 +188,10 @@ std::vector<uint8_t> Background16(uint16_t red, uint16_t green, uint16_t blue) {
 TEST(ReadPng, CompositesAlphaOverTheFileBackgroundOrBlack) {
   // Opaque, half transparent and fully transparent pixels.
   const uint8_t rgba[3][4] = {{200, 100, 50, 255}, {200, 100, 50, 128}, {200, 100, 50, 0}};
-  PngSpec spec{3, 1, 8, 6, PackRows(3, 1, 4, 8, [&](uint32_t x, uint32_t, int c) {
-                 return rgba[x][c];
-               }), {}};
+  PngSpec spec{
+      3, 1, 8, 6, PackRows(3, 1, 4, 8, [&](uint32_t x, uint32_t, int c) {
+                 return rgba[x][c]; }),
+      {}};
   const Decoded overBlack = ReadPngBytes(MakePng(spec));
   EXPECT_EQ(overBlack.code, kOk);
   const std::vector<uint8_t> expectBlack = {200, 100, 50, 100, 50, 25, 0, 0, 0};
@@ -199,9 +203,15 @@ TEST(ReadPng, CompositesAlphaOverTheFileBackgroundOrBlack) {
   EXPECT_LE(codec_tests::MaxDifference(overBlue.rgb, expectBlue), 1);
 
   // Gray with alpha, 16 bits: becomes RGB over black.
-  PngSpec grayAlpha{2, 1, 16, 4, PackRows(2, 1, 2, 16, [](uint32_t x, uint32_t, int c) {
-                      return c == 0 ? 0xFFFFu : (x == 0 ? 0xFFFFu : 0x8000u);
-                    }), {}};
+  PngSpec grayAlpha{2,
+                    1,
+                    16,
+                    4,
+                    PackRows(2, 1, 2, 16,
+                             [](uint32_t x, uint32_t, int c) {
+                               return c == 0 ? 0xFFFFu : (x == 0 ? 0xFFFFu : 0x8000u);
+                             }),
+                    {}};
   EXPECT_LE(codec_tests::MaxDifference(ReadPngBytes(MakePng(grayAlpha)).rgb,
                                        {255, 255, 255, 128, 128, 128}),
             1);
@@ -221,7 +231,8 @@ TEST(ReadPng, PaletteTransparencyTakesTheBackground) {
 // With the screen gamma 2.9, a file without gAMA is left alone and one whose
 // gAMA is 1.0 is corrected with exponent 1 / 2.9.
 TEST(ReadPng, GammaCorrectsOnlyFilesThatStateTheirGamma) {
-  PngSpec spec{256, 1, 8, 0, PackRows(256, 1, 1, 8, [](uint32_t x, uint32_t, int) { return x; }), {}};
+  PngSpec spec{256, 1, 8, 0, PackRows(256, 1, 1, 8, [](uint32_t x, uint32_t, int) { return x; }),
+               {}};
   const Decoded plain = ReadPngBytes(MakePng(spec));
   for (int v = 0; v < 256; ++v) ASSERT_EQ(plain.rgb[v * 3], v);
 
@@ -238,9 +249,14 @@ TEST(ReadPng, GammaCorrectsOnlyFilesThatStateTheirGamma) {
 
 TEST(ReadPng, TruncatedBrokenAndMisusedSourcesFail) {
   const std::vector<uint8_t> picture = TestPicture(40, 30);
-  PngSpec spec{40, 30, 8, 2, PackRows(40, 30, 3, 8, [&](uint32_t x, uint32_t y, int c) {
-                 return picture[(y * 40 + x) * 3 + c];
-               }), {}};
+  PngSpec spec{
+      40,
+      30,
+      8,
+      2,
+      PackRows(40, 30, 3, 8,
+               [&](uint32_t x, uint32_t y, int c) { return picture[(y * 40 + x) * 3 + c]; }),
+      {}};
   const std::vector<uint8_t> png = MakePng(spec);
   const size_t blocksBefore = GlobalLiveBlockCount();
   for (size_t keep : {png.size() - 1, png.size() - 12, png.size() / 2, size_t{40}, size_t{8}}) {
@@ -255,9 +271,8 @@ TEST(ReadPng, TruncatedBrokenAndMisusedSourcesFail) {
   EXPECT_EQ(ReadPngBytes(std::vector<uint8_t>(64, 'x')).code, kErrBadPng);
   EXPECT_EQ(GlobalLiveBlockCount(), blocksBefore);
 
-  const Decoded eightBits = DecodeBytes(png, [](HISSRC s, int32_t* w, int32_t* h) {
-    return ReadPNG(s, w, h, 8);
-  });
+  const Decoded eightBits =
+      DecodeBytes(png, [](HISSRC s, int32_t* w, int32_t* h) { return ReadPNG(s, w, h, 8); });
   EXPECT_EQ(eightBits.code, kErrInvalidArgument);
   int32_t width = 0;
   EXPECT_EQ(ReadPNG(nullptr, &width, &width, 24), nullptr);
@@ -291,9 +306,9 @@ struct PngInfo {
 PngInfo ReadInfo(const std::vector<uint8_t>& bytes) {
   PngInfo info;
   HISSRC source = OpenMemorySource(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  info.result = ReadPNGInfo(source, &info.colorType, &info.width, &info.height, &info.bitDepth,
-                            &info.interlace, &info.paletteCount, info.palette.data(),
-                            &info.resolution);
+  info.result =
+      ReadPNGInfo(source, &info.colorType, &info.width, &info.height, &info.bitDepth,
+                  &info.interlace, &info.paletteCount, info.palette.data(), &info.resolution);
   info.code = CoreLastError();
   CloseSource(source);
   return info;
@@ -360,7 +375,8 @@ std::map<std::string, std::vector<uint8_t>> ChunksOf(const std::vector<uint8_t>&
   std::map<std::string, std::vector<uint8_t>> chunks;
   size_t at = 8;
   while (at + 12 <= png.size()) {
-    const size_t length = size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+    const size_t length =
+        size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
     const std::string type(png.begin() + at + 4, png.begin() + at + 8);
     if (at + 12 + length > png.size()) break;
     chunks[type] = std::vector<uint8_t>(png.begin() + at + 8, png.begin() + at + 8 + length);
@@ -455,9 +471,9 @@ TEST(WritePng, TransparencyOptionBelongsToTheThreadThatSetIt) {
   SetPNGWriteTransparency(TRUE);
   size_t otherThreadTrns = 1;
   std::thread other([&] {
-    otherThreadTrns = ChunksOf(WritePngBytes(image.indices, 8, 8, 8, 256, image.palette.data(), 3)
-                                   .bytes)
-                          .count("tRNS");
+    otherThreadTrns =
+        ChunksOf(WritePngBytes(image.indices, 8, 8, 8, 256, image.palette.data(), 3).bytes)
+            .count("tRNS");
   });
   other.join();
   const size_t ownTrns =

@@ -42,7 +42,8 @@ std::string PictureTiff(const TempDir& dir, int width = kWidth, int height = kHe
   const std::string ppm = dir.File("picture.ppm");
   const std::string tif = dir.File("picture-" + std::to_string(width) + ".tif");
   WriteFileBytes(ppm, codec_tests::PpmBytes(width, height, TestPicture(width, height)));
-  EXPECT_TRUE(RunCommand("/usr/bin/convert " + ShellQuote(ppm) + " -compress None " + ShellQuote(tif)));
+  EXPECT_TRUE(
+      RunCommand("/usr/bin/convert " + ShellQuote(ppm) + " -compress None " + ShellQuote(tif)));
   return tif;
 }
 
@@ -126,7 +127,7 @@ TEST(ReadTiff, SelectsPagesByIndex) {
   Tool("/usr/bin/convert " + ShellQuote(first) + " -flop " + ShellQuote(third));
   const std::string multi = dir.File("multi.tif");
   Tool("tiffcp " + ShellQuote(first) + " " + ShellQuote(second) + " " + ShellQuote(third) + " " +
-      ShellQuote(multi));
+       ShellQuote(multi));
   const std::vector<uint8_t> bytes = ReadFileBytes(multi);
 
   const Decoded page1 = ReadTiffBytes(bytes, 1);
@@ -170,9 +171,8 @@ TEST(ReadTiff, BrokenAndMisusedSourcesFail) {
   EXPECT_FALSE(truncated.hasImage);
   EXPECT_EQ(GlobalLiveBlockCount(), blocksBefore);
 
-  const Decoded eightBits = DecodeBytes(good, [](HISSRC s, int32_t* w, int32_t* h) {
-    return ReadTIFF(s, w, h, 8, 0);
-  });
+  const Decoded eightBits =
+      DecodeBytes(good, [](HISSRC s, int32_t* w, int32_t* h) { return ReadTIFF(s, w, h, 8, 0); });
   EXPECT_EQ(eightBits.code, kErrInvalidArgument);
   int32_t width = 0;
   EXPECT_EQ(ReadTIFF(nullptr, &width, &width, 24, 0), nullptr);
@@ -189,33 +189,19 @@ TEST(ReadTiff, RefusesSizesPastTheLimitBeforeAllocating) {
   EXPECT_EQ(GlobalLiveBlockCount(), blocksBefore);
 }
 
-struct Info {
-  BOOL result = FALSE;
-  int32_t code = -1;
-  int32_t width = -1;
-  int32_t height = -1;
-  int32_t bits = -1;
-  ResolutionRecord resolution{-1, -1, -1};
-};
-
-Info ReadInfo(const std::vector<uint8_t>& bytes) {
-  Info info;
-  HISSRC source = OpenMemorySource(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  info.result = ReadTIFFInfo(source, &info.width, &info.height, &info.bits, &info.resolution);
-  info.code = CoreLastError();
-  CloseSource(source);
-  return info;
+codec_tests::SizeInfo ReadInfo(const std::vector<uint8_t>& bytes) {
+  return codec_tests::ReadSizeInfo(bytes, ReadTIFFInfo);
 }
 
 TEST(ReadTiffInfo, DescribesTheFirstDirectory) {
   TempDir dir;
   const std::string first = dir.File("dense.tif");
   Tool("/usr/bin/convert " + ShellQuote(PictureTiff(dir)) +
-      " -units PixelsPerCentimeter -density 118.7x40 " + ShellQuote(first));
+       " -units PixelsPerCentimeter -density 118.7x40 " + ShellQuote(first));
   const std::string multi = dir.File("multi.tif");
   Tool("tiffcp " + ShellQuote(first) + " " + ShellQuote(PictureTiff(dir, 20, 10)) + " " +
-      ShellQuote(multi));
-  Info info = ReadInfo(ReadFileBytes(multi));
+       ShellQuote(multi));
+  codec_tests::SizeInfo info = ReadInfo(ReadFileBytes(multi));
   EXPECT_TRUE(info.result);
   EXPECT_EQ(info.code, kOk);
   EXPECT_EQ(info.width, kWidth);
@@ -230,7 +216,7 @@ TEST(ReadTiffInfo, DescribesTheFirstDirectory) {
   EXPECT_EQ(ReadInfo(ReadFileBytes(first)).resolution.unit, 2);
   const std::string bilevel = dir.File("bilevel.tif");
   Tool("/usr/bin/convert " + ShellQuote(first) + " -monochrome -compress Group4 " +
-      ShellQuote(bilevel));
+       ShellQuote(bilevel));
   Tool("tiffset -u 282 " + ShellQuote(bilevel));
   info = ReadInfo(ReadFileBytes(bilevel));
   EXPECT_EQ(info.bits, 1);
@@ -283,6 +269,17 @@ Encoded WriteTiffBytes(const std::vector<uint8_t>& pixels, int width, int height
       capacity);
 }
 
+// Expects ImageMagick and ReadTIFF to see `expected` in a file we wrote.
+void ExpectDecodersSee(const std::vector<uint8_t>& tiff, const std::vector<uint8_t>& expected) {
+  TempDir dir;
+  const std::string path = dir.File("written.tif");
+  WriteFileBytes(path, tiff);
+  const auto oracle = DecodeWithImageMagick(path);
+  ASSERT_TRUE(oracle.has_value());
+  EXPECT_EQ(oracle->rgb, expected);
+  EXPECT_EQ(ReadTiffBytes(tiff).rgb, expected);
+}
+
 TEST(WriteTiff, WritesRgbStripsWithTheTagsGiven) {
   TempDir dir;
   const std::vector<uint8_t> picture = TestPicture(100, 700);
@@ -306,19 +303,15 @@ TEST(WriteTiff, WritesRgbStripsWithTheTagsGiven) {
   EXPECT_TRUE(AsciiTag(tags[305]).starts_with("Ravelin, using ")) << AsciiTag(tags[305]);
   EXPECT_GT(AsciiTag(tags[305]).size(), 15u);
 
-  const std::string path = dir.File("ours.tif");
-  WriteFileBytes(path, ours.bytes);
-  const auto oracle = DecodeWithImageMagick(path);
-  ASSERT_TRUE(oracle.has_value());
-  EXPECT_EQ(oracle->rgb, picture);
-  EXPECT_EQ(ReadTiffBytes(ours.bytes).rgb, picture);
+  ExpectDecodersSee(ours.bytes, picture);
 }
 
 // Compression value 0 names no scheme; such saves are stored with PackBits.
 TEST(WriteTiff, WritesPaletteImagesWithAColourMapAndPackBitsForValueZero) {
   TempDir dir;
   std::vector<RGBQUAD> palette(256);
-  for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{uint8_t(i), uint8_t(i / 3), uint8_t(255 - i), 0};
+  for (int i = 0; i < 256; ++i)
+    palette[i] = RGBQUAD{uint8_t(i), uint8_t(i / 3), uint8_t(255 - i), 0};
   std::vector<uint8_t> indices(64 * 40);
   for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i / 64 * 6);
   const Encoded ours = WriteTiffBytes(indices, 64, 40, 8, palette.data(), 0, {72, 72, 1});
@@ -329,8 +322,8 @@ TEST(WriteTiff, WritesPaletteImagesWithAColourMapAndPackBitsForValueZero) {
   EXPECT_EQ(tags[258], std::vector<uint32_t>{8});
   EXPECT_EQ(tags[278], std::vector<uint32_t>{1024});  // 8192 / 8
   ASSERT_EQ(tags[320].size(), 768u);
-  EXPECT_EQ(tags[320][0], 65535u);        // red of entry 0 is 255
-  EXPECT_EQ(tags[320][256 + 3], 257u);    // green of entry 3 is 1
+  EXPECT_EQ(tags[320][0], 65535u);          // red of entry 0 is 255
+  EXPECT_EQ(tags[320][256 + 3], 257u);      // green of entry 3 is 1
   EXPECT_EQ(tags[320][512 + 200], 51400u);  // blue of entry 200
 
   Palette full{};
@@ -338,12 +331,7 @@ TEST(WriteTiff, WritesPaletteImagesWithAColourMapAndPackBitsForValueZero) {
   std::vector<uint8_t> expected(indices.size() * 3);
   OpContext ctx;
   ASSERT_TRUE(IndexedToRgb(ctx, indices.data(), 64, 40, full, expected.data()));
-  const std::string path = dir.File("palette.tif");
-  WriteFileBytes(path, ours.bytes);
-  const auto oracle = DecodeWithImageMagick(path);
-  ASSERT_TRUE(oracle.has_value());
-  EXPECT_EQ(oracle->rgb, expected);
-  EXPECT_EQ(ReadTiffBytes(ours.bytes).rgb, expected);
+  ExpectDecodersSee(ours.bytes, expected);
 
   const Encoded uncompressed = WriteTiffBytes(indices, 64, 40, 8, palette.data(), 1);
   EXPECT_EQ(FirstDirectory(uncompressed.bytes)[259], std::vector<uint32_t>{1});

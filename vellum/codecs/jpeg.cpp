@@ -1,13 +1,14 @@
 #include "vellum/codecs/jpeg.h"
 
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE
 
-#include <jerror.h>
-#include <jpeglib.h>
-
 #include "platform/kernel/debug_output.h"
+#include "vellum/codecs/entry_checks.h"
 #include "vellum/codecs/jump_guard.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
@@ -57,7 +58,9 @@ struct SourceManager {
   JOCTET buffer[kIoBufferBytes];
 };
 
-SourceManager& SourceOf(j_decompress_ptr info) { return *reinterpret_cast<SourceManager*>(info->src); }
+SourceManager& SourceOf(j_decompress_ptr info) {
+  return *reinterpret_cast<SourceManager*>(info->src);
+}
 
 void InitSource(j_decompress_ptr info) { SourceOf(info).startOfFile = true; }
 
@@ -155,26 +158,32 @@ void LimitScans(j_common_ptr info) {
   if (scan > kMaxScans) ERREXIT1(info, JERR_BAD_SCAN_SCRIPT, scan);
 }
 
-// One decompression: libjpeg's object with its managers. The object is destroyed
-// with the decoder, whatever state a fatal error left it in.
-struct Decoder {
-  jpeg_decompress_struct info{};
+// A libjpeg object with its error manager. The object is destroyed with the
+// session, whatever state a fatal error left it in; steps that may raise one run
+// through Run.
+template <typename Object>
+struct JpegSession {
+  Object info{};
   ErrorManager error{};
-  SourceManager source{};
-  jpeg_progress_mgr progress{};
 
-  explicit Decoder(DataHandle* handle) {
-    info.err = InstallErrorManager(error);
-    InstallSourceManager(source, handle);
-    progress.progress_monitor = LimitScans;
-  }
-  ~Decoder() { jpeg_destroy_decompress(&info); }
-  Decoder(const Decoder&) = delete;
-  Decoder& operator=(const Decoder&) = delete;
+  JpegSession() { info.err = InstallErrorManager(error); }
+  ~JpegSession() { jpeg_destroy(reinterpret_cast<j_common_ptr>(&info)); }
+  JpegSession(const JpegSession&) = delete;
+  JpegSession& operator=(const JpegSession&) = delete;
 
   template <typename Step>
   bool Run(Step&& step) {
     return RunGuarded(error.jump, step);
+  }
+};
+
+struct Decoder : JpegSession<jpeg_decompress_struct> {
+  SourceManager source{};
+  jpeg_progress_mgr progress{};
+
+  explicit Decoder(DataHandle* handle) {
+    InstallSourceManager(source, handle);
+    progress.progress_monitor = LimitScans;
   }
 };
 
@@ -250,9 +259,8 @@ bool DecodeRows(Decoder& decoder, uint8_t* rgb) {
 
 HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t requestedBits) {
   return RunEntry([&](OpContext& ctx) -> HGLOBAL {
-    if (!CheckHandle(ctx, source)) return nullptr;
-    if (width == nullptr || height == nullptr || requestedBits != 24) {
-      ctx.Fail(kErrInvalidArgument);
+    if (!CheckSourceAndOutputs(ctx, source, width, height) ||
+        !CheckRequestedBits(ctx, requestedBits)) {
       return nullptr;
     }
     Decoder decoder(source);
@@ -266,7 +274,8 @@ HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t request
       return nullptr;
     }
     // Checked before libjpeg starts, which allocates for the whole image.
-    GlobalBlock buffer = AllocateImageBuffer(ctx, ImageBytes(info.output_width, info.output_height, 3));
+    GlobalBlock buffer =
+        AllocateImageBuffer(ctx, ImageBytes(info.output_width, info.output_height, 3));
     if (!buffer) return nullptr;
     if (!decoder.Run([&] { jpeg_start_decompress(&info); })) {
       ctx.Fail(kErrBadJpeg);
@@ -286,10 +295,7 @@ HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t request
 BOOL ReadJPEGInfo(HISSRC source, int32_t* width, int32_t* height, int32_t* bitsPerPixel,
                   ResolutionRecord* resolution) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (!CheckHandle(ctx, source)) return FALSE;
-    if (width == nullptr || height == nullptr || bitsPerPixel == nullptr || resolution == nullptr) {
-      return ctx.Fail(kErrInvalidArgument);
-    }
+    if (!CheckSourceAndOutputs(ctx, source, width, height, bitsPerPixel, resolution)) return FALSE;
     Decoder decoder(source);
     if (!ReadHeader(decoder)) return ctx.Fail(kErrBadJpeg);
     const jpeg_decompress_struct& info = decoder.info;
@@ -305,23 +311,10 @@ namespace {
 
 // ---- encoding ----
 
-struct Encoder {
-  jpeg_compress_struct info{};
-  ErrorManager error{};
+struct Encoder : JpegSession<jpeg_compress_struct> {
   DestinationManager destination{};
 
-  explicit Encoder(DataHandle* handle) {
-    info.err = InstallErrorManager(error);
-    InstallDestinationManager(destination, handle);
-  }
-  ~Encoder() { jpeg_destroy_compress(&info); }
-  Encoder(const Encoder&) = delete;
-  Encoder& operator=(const Encoder&) = delete;
-
-  template <typename Step>
-  bool Run(Step&& step) {
-    return RunGuarded(error.jump, step);
-  }
+  explicit Encoder(DataHandle* handle) { InstallDestinationManager(destination, handle); }
 };
 
 struct EncodeSettings {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <vector>
 
+#include "vellum/codecs/entry_checks.h"
 #include "vellum/codecs/jump_guard.h"
 #include "vellum/core/image_buffer.h"
 
@@ -45,8 +46,9 @@ template <bool kWriting>
 class PngSession {
  public:
   PngSession() {
-    png_ = kWriting ? png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, JumpBack, IgnoreWarning)
-                    : png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, JumpBack, IgnoreWarning);
+    png_ = kWriting
+               ? png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, JumpBack, IgnoreWarning)
+               : png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, JumpBack, IgnoreWarning);
     if (png_ != nullptr) info_ = png_create_info_struct(png_);
   }
   ~PngSession() {
@@ -141,9 +143,8 @@ std::vector<png_bytep> RowPointers(const uint8_t* pixels, png_uint_32 height, si
 
 HGLOBAL ReadPNG(HISSRC source, int32_t* width, int32_t* height, int32_t requestedBits) {
   return RunEntry([&](OpContext& ctx) -> HGLOBAL {
-    if (!CheckHandle(ctx, source)) return nullptr;
-    if (width == nullptr || height == nullptr || requestedBits != 24) {
-      ctx.Fail(kErrInvalidArgument);
+    if (!CheckSourceAndOutputs(ctx, source, width, height) ||
+        !CheckRequestedBits(ctx, requestedBits)) {
       return nullptr;
     }
     PngReader reader;
@@ -211,11 +212,9 @@ BOOL ReadPNGInfo(HISSRC source, int32_t* colorType, int32_t* width, int32_t* hei
                  int32_t* bitDepth, int32_t* interlaceMethod, int32_t* paletteCount,
                  RGBQUAD* palette, ResolutionRecord* resolution) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (!CheckHandle(ctx, source)) return FALSE;
-    if (colorType == nullptr || width == nullptr || height == nullptr || bitDepth == nullptr ||
-        interlaceMethod == nullptr || paletteCount == nullptr || palette == nullptr ||
-        resolution == nullptr) {
-      return ctx.Fail(kErrInvalidArgument);
+    if (!CheckSourceAndOutputs(ctx, source, colorType, width, height, bitDepth, interlaceMethod,
+                               paletteCount, palette, resolution)) {
+      return FALSE;
     }
     *colorType = *width = *height = *bitDepth = *interlaceMethod = *paletteCount = 0;
     std::fill_n(palette, 256, RGBQUAD{});
@@ -236,8 +235,8 @@ BOOL ReadPNGInfo(HISSRC source, int32_t* colorType, int32_t* width, int32_t* hei
     png_uint_32 yDensity = 0;
     int unit = 0;
     if (png_get_pHYs(png, info, &xDensity, &yDensity, &unit) != 0) {
-      *resolution = ResolutionRecord{static_cast<int32_t>(xDensity),
-                                     static_cast<int32_t>(yDensity), unit};
+      *resolution =
+          ResolutionRecord{static_cast<int32_t>(xDensity), static_cast<int32_t>(yDensity), unit};
     }
     return TRUE;
   });
@@ -288,8 +287,8 @@ PngChunks PrepareChunks(int32_t colorType, int32_t paletteCount, const RGBQUAD* 
     chunks.colors[i] = png_color{palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue};
     chunks.opacity[i] = palette[i].rgbReserved;
   }
-  chunks.transparency = paletteCount > 0 && colorType == PNG_COLOR_TYPE_PALETTE &&
-                        options.writeTransparency;
+  chunks.transparency =
+      paletteCount > 0 && colorType == PNG_COLOR_TYPE_PALETTE && options.writeTransparency;
   chunks.withBackground = chunks.transparency || HasAlpha(colorType);
   chunks.background = ToPngColor(options.defaultBackground);
   const std::time_t now = std::time(nullptr);
@@ -317,8 +316,8 @@ void SetChunks(png_structp png, png_infop info, PngChunks& chunks) {
 
 uint32_t WritePNG(HISDEST destination, const uint8_t* pixels, int32_t width, int32_t height,
                   int32_t bytesPerRow, int32_t bitDepth, int32_t paletteCount,
-                  const RGBQUAD* palette, int32_t colorType, double gamma,
-                  int32_t interlaceMethod, const ResolutionRecord& resolution) {
+                  const RGBQUAD* palette, int32_t colorType, double gamma, int32_t interlaceMethod,
+                  const ResolutionRecord& resolution) {
   return RunEntry([&](OpContext& ctx) -> uint32_t {
     if (!CheckHandle(ctx, destination)) return 0;
     if (pixels == nullptr || width <= 0 || height <= 0 || bytesPerRow <= 0 || paletteCount < 0 ||
@@ -348,8 +347,8 @@ uint32_t WritePNG(HISDEST destination, const uint8_t* pixels, int32_t width, int
       return 0;
     }
     PngChunks chunks = PrepareChunks(colorType, paletteCount, palette, gamma, resolution);
-    std::vector<png_bytep> rows = RowPointers(pixels, static_cast<png_uint_32>(height),
-                                              static_cast<size_t>(bytesPerRow));
+    std::vector<png_bytep> rows =
+        RowPointers(pixels, static_cast<png_uint_32>(height), static_cast<size_t>(bytesPerRow));
     if (!writer.Run([&] {
           SetChunks(png, info, chunks);
           png_write_info(png, info);

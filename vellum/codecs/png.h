@@ -33,7 +33,7 @@ void SetPNGWriteTransparency(BOOL on);
 // destination's size, or 0.
 uint32_t WritePNG(HISDEST destination, const uint8_t* pixels, int32_t width, int32_t height,
                   int32_t bytesPerRow, int32_t bitDepth, int32_t paletteCount,
-                  const RGBQUAD* palette, int32_t colorType, double gamma,
-                  int32_t interlaceMethod, const ResolutionRecord& resolution);
+                  const RGBQUAD* palette, int32_t colorType, double gamma, int32_t interlaceMethod,
+                  const ResolutionRecord& resolution);
 
 }  // namespace vellum

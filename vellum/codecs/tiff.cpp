@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/kernel/debug_output.h"
+#include "vellum/codecs/entry_checks.h"
 #include "vellum/core/image_buffer.h"
 
 namespace vellum {
@@ -37,7 +38,9 @@ tmsize_t WriteProc(thandle_t client, void* buffer, tmsize_t count) {
 // libtiff takes the result as the new position; -1 never is one.
 toff_t SeekProc(thandle_t client, toff_t offset, int whence) {
   const auto signedOffset = static_cast<int64_t>(offset);
-  const int32_t origin = whence == SEEK_CUR ? kSeekCurrent : whence == SEEK_END ? kSeekEnd : kSeekStart;
+  const int32_t origin = whence == SEEK_CUR   ? kSeekCurrent
+                         : whence == SEEK_END ? kSeekEnd
+                                              : kSeekStart;
   if (signedOffset < INT32_MIN || signedOffset > INT32_MAX ||
       !Seek(HandleOf(client), static_cast<int32_t>(signedOffset), origin)) {
     return static_cast<toff_t>(-1);
@@ -77,11 +80,11 @@ void UnmapProc(thandle_t client, void* base, toff_t size) {
 // ---- messages: libtiff's texts go to the debugger output only ----
 
 int SendToDebugger(const char* kind, const char* module, const char* format, va_list args) {
+  const char* name = module != nullptr && module[0] != '\0' ? module : "TIFFLIB";
   char text[1024];
-  const int prefix =
-      std::snprintf(text, sizeof text, "%s %s: ", module != nullptr ? module : "TIFFLIB", kind);
-  const size_t used = std::clamp<size_t>(prefix < 0 ? 0 : static_cast<size_t>(prefix), 0, 256);
-  std::vsnprintf(text + used, sizeof text - used, format, args);
+  const int prefix = std::snprintf(text, sizeof text, "%.64s %s: ", name, kind);
+  if (prefix < 0) return 1;
+  std::vsnprintf(text + prefix, sizeof text - static_cast<size_t>(prefix), format, args);
   OutputDebugStringA(text);
   OutputDebugStringA("\n");
   return 1;  // handled: libtiff's process-wide handlers stay silent
@@ -201,9 +204,11 @@ int32_t TruncateToInt32(double value) {
 HGLOBAL ReadTIFF(HISSRC source, int32_t* width, int32_t* height, int32_t requestedBits,
                  int32_t page) {
   return RunEntry([&](OpContext& ctx) -> HGLOBAL {
-    if (!CheckHandle(ctx, source)) return nullptr;
-    if (width == nullptr || height == nullptr || requestedBits != 24 || page < 0 ||
-        page > kMaxPage) {
+    if (!CheckSourceAndOutputs(ctx, source, width, height) ||
+        !CheckRequestedBits(ctx, requestedBits)) {
+      return nullptr;
+    }
+    if (page < 0 || page > kMaxPage) {
       ctx.Fail(kErrInvalidArgument);
       return nullptr;
     }
@@ -226,10 +231,7 @@ HGLOBAL ReadTIFF(HISSRC source, int32_t* width, int32_t* height, int32_t request
 BOOL ReadTIFFInfo(HISSRC source, int32_t* width, int32_t* height, int32_t* bitsPerPixel,
                   ResolutionRecord* resolution) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (!CheckHandle(ctx, source)) return FALSE;
-    if (width == nullptr || height == nullptr || bitsPerPixel == nullptr || resolution == nullptr) {
-      return ctx.Fail(kErrInvalidArgument);
-    }
+    if (!CheckSourceAndOutputs(ctx, source, width, height, bitsPerPixel, resolution)) return FALSE;
     *width = *height = *bitsPerPixel = 0;
     *resolution = ResolutionRecord{};
     TiffFile tiff = OpenForReading(ctx, source);
