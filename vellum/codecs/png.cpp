@@ -83,9 +83,18 @@ png_color_16 ToPngColor(const PngColor16& color) {
   return png_color_16{color.index, color.red, color.green, color.blue, color.gray};
 }
 
+// The ancillary chunks the entries use (sRGB because it implies a gamma). libpng
+// skips every other one unread, rather than buffering chunks such as text that a
+// file of a few bytes may declare gigabytes long.
+constexpr png_byte kUsedChunks[] = "bKGD\0gAMA\0pHYs\0sRGB\0tRNS";
+constexpr int kUsedChunkCount = 5;
+
 void ReadInfo(PngReader& reader, DataHandle* source) {
   png_set_user_limits(reader.Png(), kMaxSide, kMaxSide);
   png_set_chunk_malloc_max(reader.Png(), kMaxChunkBytes);
+  png_set_keep_unknown_chunks(reader.Png(), PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(reader.Png(), PNG_HANDLE_CHUNK_AS_DEFAULT, kUsedChunks,
+                              kUsedChunkCount);
   png_set_read_fn(reader.Png(), source, ReadFromSource);
   png_read_info(reader.Png(), reader.Info());
 }
