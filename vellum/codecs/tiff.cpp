@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -150,23 +152,40 @@ bool SelectPage(OpContext& ctx, TIFF* tiff, int32_t page) {
   return true;
 }
 
-// libtiff's RGBA pixels are 32-bit values; their red, green and blue move down to
-// 3 bytes per pixel in place (each output pixel ends before the next input starts).
+// libtiff's RGBA pixels are 32-bit values with red in the low byte. Their red,
+// green and blue move down to 3 bytes per pixel in place, four pixels (16 bytes
+// in, 12 out) at a time: a group is read whole before it is written, and its
+// output ends before the next group starts.
 void CompactRgbaToRgb(uint8_t* data, size_t pixelCount) {
-  const auto* rgba = reinterpret_cast<const uint32_t*>(data);
-  for (size_t i = 0; i < pixelCount; ++i) {
-    const uint32_t pixel = rgba[i];
-    uint8_t* out = data + i * 3;
-    out[0] = static_cast<uint8_t>(TIFFGetR(pixel));
-    out[1] = static_cast<uint8_t>(TIFFGetG(pixel));
-    out[2] = static_cast<uint8_t>(TIFFGetB(pixel));
+  auto load = [&](size_t pixel) {
+    uint32_t value;
+    std::memcpy(&value, data + pixel * 4, 4);
+    return value;
+  };
+  auto store = [&](size_t at, uint32_t value) {
+    value = std::endian::native == std::endian::little ? value : __builtin_bswap32(value);
+    std::memcpy(data + at, &value, 4);
+  };
+  size_t i = 0;
+  for (; i + 4 <= pixelCount; i += 4) {
+    const uint32_t p0 = load(i), p1 = load(i + 1), p2 = load(i + 2), p3 = load(i + 3);
+    store(i * 3, (p0 & 0xFFFFFF) | p1 << 24);
+    store(i * 3 + 4, (p1 >> 8 & 0xFFFF) | p2 << 16);
+    store(i * 3 + 8, (p2 >> 16 & 0xFF) | p3 << 8);
+  }
+  for (; i < pixelCount; ++i) {
+    const uint32_t pixel = load(i);
+    data[i * 3] = static_cast<uint8_t>(TIFFGetR(pixel));
+    data[i * 3 + 1] = static_cast<uint8_t>(TIFFGetG(pixel));
+    data[i * 3 + 2] = static_cast<uint8_t>(TIFFGetB(pixel));
   }
 }
 
 // Reads the selected page top row first and leaves its RGB pixels in a block of
 // exactly width x height x 3 bytes.
 GlobalBlock ReadRgb(OpContext& ctx, TIFF* tiff, uint32_t width, uint32_t height) {
-  GlobalBlock rgba = AllocateImageBuffer(ctx, ImageBytes(width, height, 4));
+  // libtiff writes every pixel; a failed read discards the block.
+  GlobalBlock rgba = AllocateImageBuffer(ctx, ImageBytes(width, height, 4), false);
   if (!rgba) return {};
   auto* raster = reinterpret_cast<uint32_t*>(rgba.Data());
   if (TIFFReadRGBAImageOriented(tiff, width, height, raster, ORIENTATION_TOPLEFT, 1) == 0) {
