@@ -12,7 +12,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh release >/dev/null
 
-images=${VELLUM_IMAGES:-$(cd .. && pwd)/shared/images}
+# The photographs sit beside the main checkout (worktrees share its .git).
+checkout=$(dirname "$(git rev-parse --path-format=absolute --git-common-dir)")
+images=${VELLUM_IMAGES:-$checkout/../shared/images}
 export VELLUM_BENCH_DATA=$PWD/build/bench-data
 mkdir -p "$VELLUM_BENCH_DATA" bench/results
 for photo in medium large; do

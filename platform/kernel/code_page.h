@@ -14,6 +14,8 @@ constexpr UINT CP_UTF8 = 65001;
 // Strict conversions: an unpaired surrogate or an invalid UTF-8 sequence yields
 // nothing (last error ERROR_NO_UNICODE_TRANSLATION). Embedded NULs are kept.
 std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
+// Appends the UTF-8 form of one code point (a surrogate value is encoded as it is).
+void AppendUtf8(std::string& out, char32_t codePoint);
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 
 // The platform calls, for CP_ACP and CP_UTF8. A length of -1 means a

@@ -1,0 +1,418 @@
+// Automation objects as script objects. Each object is a Proxy whose target (a
+// function, so that the object itself can be called for its default member) holds
+// the IDispatch pointer under a hidden key and releases it when it is collected.
+//
+//   e.Width                a property get without parameters: its value
+//   e.ImageQuality = 80    a property put
+//   e.RotateImage(90, 0)   a method: a function that invokes it
+//   e.TextWidth("x")       a property get with parameters: a function that invokes it
+//   d.Item.put(k, v)       the put of a property with parameters
+//   d(key)                 the default member (DISPID_VALUE)
+//
+// The member's kinds come from the object's type information; an object without
+// any is asked for a property value first and given a function when that fails.
+#include <string>
+#include <vector>
+
+#include "platform/automation/type_info.h"
+#include "tools/common/hresult_text.h"
+#include "tools/script/script_values.h"
+
+namespace script {
+
+namespace {
+
+constexpr const char* kDispatchKey = DUK_HIDDEN_SYMBOL("dispatch");
+constexpr const char* kTargetKey = DUK_HIDDEN_SYMBOL("target");
+constexpr const char* kIdKey = DUK_HIDDEN_SYMBOL("id");
+constexpr const char* kFlagsKey = DUK_HIDDEN_SYMBOL("flags");
+constexpr const char* kNameKey = DUK_HIDDEN_SYMBOL("name");
+constexpr const char* kHandlerKey = DUK_HIDDEN_SYMBOL("automationHandler");
+constexpr const char* kPutKey = DUK_HIDDEN_SYMBOL("automationPut");
+
+struct MemberShape {
+  bool described = false;
+  bool method = false;
+  bool get = false;
+  bool put = false;
+  bool putRef = false;
+  int getParams = 0;
+  int putParams = 0;
+};
+
+MemberShape ShapeOf(IDispatch* object, DISPID id) {
+  MemberShape shape;
+  UINT count = 0;
+  ITypeInfo* info = nullptr;
+  if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 ||
+      FAILED(object->GetTypeInfo(0, 0, &info)) || info == nullptr) {
+    return shape;
+  }
+  TYPEATTR* attributes = nullptr;
+  if (SUCCEEDED(info->GetTypeAttr(&attributes))) {
+    for (UINT i = 0; i < attributes->cFuncs; ++i) {
+      FUNCDESC* function = nullptr;
+      if (FAILED(info->GetFuncDesc(i, &function))) continue;
+      if (function->memid == id) {
+        shape.described = true;
+        switch (function->invkind) {
+          case INVOKE_FUNC:
+            shape.method = true;
+            break;
+          case INVOKE_PROPERTYGET:
+            shape.get = true;
+            shape.getParams = function->cParams;
+            break;
+          case INVOKE_PROPERTYPUT:
+            shape.put = true;
+            shape.putParams = function->cParams;
+            break;
+          case INVOKE_PROPERTYPUTREF:
+            shape.putRef = true;
+            shape.putParams = function->cParams;
+            break;
+        }
+      }
+      info->ReleaseFuncDesc(function);
+    }
+    info->ReleaseTypeAttr(attributes);
+  }
+  info->Release();
+  return shape;
+}
+
+// The outcome of one call, kept apart from the engine so that nothing needing cleanup
+// is alive when an error is thrown (the engine unwinds with longjmp).
+struct Outcome {
+  HRESULT hr = S_OK;
+  Variant value;
+  std::u16string description;
+  std::string problem;  // a script value that could not be passed
+};
+
+class ArgumentVector {
+ public:
+  ~ArgumentVector() {
+    for (VARIANT& value : values_) VariantClear(&value);
+  }
+  std::vector<VARIANT>& values() { return values_; }
+
+ private:
+  std::vector<VARIANT> values_;
+};
+
+// Invokes `id` with the script arguments at [first, first + count). With a put flag
+// the last argument is the value, passed as the named DISPID_PROPERTYPUT argument.
+void Invoke(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_t first,
+            duk_idx_t count, Outcome& outcome) {
+  ArgumentVector arguments;
+  std::vector<VARIANT>& values = arguments.values();
+  values.resize(static_cast<size_t>(count));
+  for (VARIANT& value : values) VariantInit(&value);
+  for (duk_idx_t k = 0; k < count; ++k) {
+    // rgvarg holds the arguments in reverse order.
+    if (!ToVariant(ctx, first + k, &values[static_cast<size_t>(count - 1 - k)], &outcome.problem)) {
+      return;
+    }
+  }
+  DISPID putId = DISPID_PROPERTYPUT;
+  const bool isPut = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+  DISPPARAMS params = {values.data(), isPut ? &putId : nullptr, static_cast<UINT>(count),
+                       isPut && count > 0 ? 1u : 0u};
+  EXCEPINFO exception{};
+  UINT argumentError = 0;
+  outcome.hr =
+      object->Invoke(id, IID_NULL, 0, flags, &params, &outcome.value, &exception, &argumentError);
+  if (outcome.hr == DISP_E_EXCEPTION) {
+    if (exception.scode != 0) outcome.hr = exception.scode;
+    outcome.description = BstrView(exception.bstrDescription);
+  }
+  ClearExcepInfo(&exception);
+}
+
+// Pushes the Error a failed call throws: `number` is the HRESULT, `description` the
+// error information's description, which is also the message when there is one.
+void PushAutomationError(duk_context* ctx, HRESULT hr, const std::u16string& description,
+                         const std::string& what) {
+  const std::string text = Utf16ToEngineText(description);
+  const std::string message = text.empty() ? what + ": " + HresultText(hr) : text;
+  duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", message.c_str());
+  duk_push_int(ctx, hr);
+  duk_put_prop_string(ctx, -2, "number");
+  duk_push_lstring(ctx, text.data(), text.size());
+  duk_put_prop_string(ctx, -2, "description");
+}
+
+// Pushes the outcome's value or its error; true when the error must be thrown.
+bool PushOutcome(duk_context* ctx, Outcome& outcome, const std::string& what) {
+  if (!outcome.problem.empty()) {
+    duk_push_error_object(ctx, DUK_ERR_TYPE_ERROR, "%s: %s", what.c_str(), outcome.problem.c_str());
+    return true;
+  }
+  if (FAILED(outcome.hr)) {
+    PushAutomationError(ctx, outcome.hr, outcome.description, what);
+    return true;
+  }
+  std::string problem;
+  if (!PushVariant(ctx, outcome.value, &problem)) {
+    duk_push_error_object(ctx, DUK_ERR_TYPE_ERROR, "%s: %s", what.c_str(), problem.c_str());
+    return true;
+  }
+  return false;
+}
+
+// What a function implemented here leaves for the engine. Functions do their work in
+// a helper that returns one of these, so that when an error is thrown (the engine
+// unwinds with longjmp) no C++ object is alive in any frame it skips.
+enum class Reply { kValue, kNothing, kThrow };
+
+duk_ret_t Answer(duk_context* ctx, Reply reply) {
+  if (reply == Reply::kThrow) return duk_throw(ctx);
+  return reply == Reply::kValue ? 1 : 0;
+}
+
+// Calls and leaves the result, or the error to throw, on the stack.
+Reply Call(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_t first,
+           duk_idx_t count, const std::string& what) {
+  Outcome outcome;
+  Invoke(ctx, object, id, flags, first, count, outcome);
+  return PushOutcome(ctx, outcome, what) ? Reply::kThrow : Reply::kValue;
+}
+
+IDispatch* DispatchOfTarget(duk_context* ctx, duk_idx_t target) {
+  duk_get_prop_string(ctx, target, kDispatchKey);
+  auto* object = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  return object;
+}
+
+std::string NameAt(duk_context* ctx, duk_idx_t index) {
+  duk_size_t length = 0;
+  const char* text = duk_get_lstring(ctx, index, &length);
+  return text != nullptr ? std::string(text, length) : std::string();
+}
+
+// The DISPID of a name; S_OK, or the failure of GetIDsOfNames.
+HRESULT IdOfName(IDispatch* object, const std::string& name, DISPID* id) {
+  const std::u16string wide = EngineTextToUtf16(name);
+  Bstr text(wide);
+  LPOLESTR names[] = {text.Get()};
+  return object->GetIDsOfNames(IID_NULL, names, 1, 0, id);
+}
+
+Reply UnknownName(duk_context* ctx, HRESULT hr, const std::string& name) {
+  PushAutomationError(ctx, hr, u"", "no member named '" + name + "'");
+  return Reply::kThrow;
+}
+
+// The member a member function stands for, read from its hidden properties.
+struct BoundMember {
+  IDispatch* object = nullptr;
+  DISPID id = DISPID_UNKNOWN;
+  WORD flags = 0;
+  std::string name;
+};
+
+BoundMember MemberAt(duk_context* ctx, duk_idx_t function) {
+  BoundMember member;
+  function = duk_normalize_index(ctx, function);
+  duk_get_prop_string(ctx, function, kTargetKey);
+  member.object = duk_is_object(ctx, -1) ? DispatchOfTarget(ctx, -1) : nullptr;
+  duk_get_prop_string(ctx, function, kIdKey);
+  member.id = static_cast<DISPID>(duk_get_int(ctx, -1));
+  duk_get_prop_string(ctx, function, kFlagsKey);
+  member.flags = static_cast<WORD>(duk_get_uint(ctx, -1));
+  duk_get_prop_string(ctx, function, kNameKey);
+  member.name = NameAt(ctx, -1);
+  duk_pop_n(ctx, 4);
+  return member;
+}
+
+Reply CallBoundMember(duk_context* ctx, bool put) {
+  const duk_idx_t count = duk_get_top(ctx);
+  if (put) {
+    duk_push_this(ctx);  // `member.put(...)`: the member function
+  } else {
+    duk_push_current_function(ctx);
+  }
+  const BoundMember member = MemberAt(ctx, -1);
+  duk_pop(ctx);
+  if (member.object == nullptr) {
+    duk_push_error_object(ctx, DUK_ERR_TYPE_ERROR, "not an automation member");
+    return Reply::kThrow;
+  }
+  if (put) return Call(ctx, member.object, member.id, DISPATCH_PROPERTYPUT, 0, count, member.name);
+  return Call(ctx, member.object, member.id, member.flags, 0, count, member.name);
+}
+
+duk_ret_t MemberCall(duk_context* ctx) { return Answer(ctx, CallBoundMember(ctx, false)); }
+
+duk_ret_t MemberPut(duk_context* ctx) { return Answer(ctx, CallBoundMember(ctx, true)); }
+
+// Pushes the function that stands for a member with parameters.
+void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID id, WORD flags,
+                        const std::string& name) {
+  target = duk_normalize_index(ctx, target);
+  duk_push_c_function(ctx, MemberCall, DUK_VARARGS);
+  duk_dup(ctx, target);
+  duk_put_prop_string(ctx, -2, kTargetKey);
+  duk_push_int(ctx, id);
+  duk_put_prop_string(ctx, -2, kIdKey);
+  duk_push_uint(ctx, flags);
+  duk_put_prop_string(ctx, -2, kFlagsKey);
+  duk_push_lstring(ctx, name.data(), name.size());
+  duk_put_prop_string(ctx, -2, kNameKey);
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, kPutKey);
+  duk_remove(ctx, -2);
+  duk_put_prop_string(ctx, -2, "put");
+}
+
+duk_ret_t DescribeObject(duk_context* ctx) {
+  duk_push_string(ctx, "[object Automation]");
+  return 1;
+}
+
+// get(target, key, receiver)
+Reply GetMember(duk_context* ctx) {
+  if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) return Reply::kNothing;
+  IDispatch* object = DispatchOfTarget(ctx, 0);
+  const std::string name = NameAt(ctx, 1);
+  DISPID id = DISPID_UNKNOWN;
+  const HRESULT known = object != nullptr ? IdOfName(object, name, &id) : E_POINTER;
+  if (FAILED(known)) {
+    // Names the engine itself asks for when it prints or converts an object.
+    if (name == "toString") {
+      duk_push_c_function(ctx, DescribeObject, 0);
+      return Reply::kValue;
+    }
+    if (name == "valueOf" || name == "toJSON" || name == "inspect" || name == "constructor") {
+      return Reply::kNothing;
+    }
+    return UnknownName(ctx, known, name);
+  }
+  const MemberShape shape = ShapeOf(object, id);
+  if (!shape.described) {
+    Outcome outcome;
+    Invoke(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, outcome);
+    const bool callable = outcome.hr == DISP_E_BADPARAMCOUNT ||
+                          outcome.hr == DISP_E_PARAMNOTOPTIONAL ||
+                          outcome.hr == DISP_E_MEMBERNOTFOUND;
+    if (!callable) return PushOutcome(ctx, outcome, name) ? Reply::kThrow : Reply::kValue;
+    PushMemberFunction(ctx, 0, id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, name);
+    return Reply::kValue;
+  }
+  if (shape.get && shape.getParams == 0) {
+    return Call(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, name);
+  }
+  if (shape.method) {
+    PushMemberFunction(ctx, 0, id, DISPATCH_METHOD | (shape.get ? DISPATCH_PROPERTYGET : 0), name);
+    return Reply::kValue;
+  }
+  if (shape.get || shape.putParams > 1) {
+    PushMemberFunction(ctx, 0, id, DISPATCH_PROPERTYGET, name);
+    return Reply::kValue;
+  }
+  // A write-only property read as a value: the object answers for itself.
+  return Call(ctx, object, id, DISPATCH_PROPERTYGET, 0, 0, name);
+}
+
+duk_ret_t GetTrap(duk_context* ctx) { return Answer(ctx, GetMember(ctx)); }
+
+// set(target, key, value, receiver)
+Reply SetMember(duk_context* ctx) {
+  if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) {
+    duk_push_false(ctx);
+    return Reply::kValue;
+  }
+  IDispatch* object = DispatchOfTarget(ctx, 0);
+  const std::string name = NameAt(ctx, 1);
+  DISPID id = DISPID_UNKNOWN;
+  const HRESULT known = object != nullptr ? IdOfName(object, name, &id) : E_POINTER;
+  if (FAILED(known)) return UnknownName(ctx, known, name);
+  const bool isObject = AutomationObjectAt(ctx, 2) != nullptr;
+  Outcome outcome;
+  Invoke(ctx, object, id, DISPATCH_PROPERTYPUT, 2, 1, outcome);
+  if (outcome.hr == DISP_E_MEMBERNOTFOUND && isObject) {
+    Outcome byReference;
+    Invoke(ctx, object, id, DISPATCH_PROPERTYPUTREF, 2, 1, byReference);
+    if (PushOutcome(ctx, byReference, name)) return Reply::kThrow;
+  } else if (PushOutcome(ctx, outcome, name)) {
+    return Reply::kThrow;
+  }
+  duk_pop(ctx);
+  duk_push_true(ctx);
+  return Reply::kValue;
+}
+
+duk_ret_t SetTrap(duk_context* ctx) { return Answer(ctx, SetMember(ctx)); }
+
+// apply(target, this, arguments): the default member.
+Reply CallDefaultMember(duk_context* ctx) {
+  IDispatch* object = DispatchOfTarget(ctx, 0);
+  if (object == nullptr) {
+    duk_push_error_object(ctx, DUK_ERR_TYPE_ERROR, "not an automation object");
+    return Reply::kThrow;
+  }
+  const auto count = static_cast<duk_idx_t>(duk_get_length(ctx, 2));
+  const duk_idx_t first = duk_get_top(ctx);
+  for (duk_idx_t k = 0; k < count; ++k) duk_get_prop_index(ctx, 2, static_cast<duk_uarridx_t>(k));
+  return Call(ctx, object, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, count,
+              "default member");
+}
+
+duk_ret_t ApplyTrap(duk_context* ctx) { return Answer(ctx, CallDefaultMember(ctx)); }
+
+duk_ret_t ReleaseTarget(duk_context* ctx) {
+  IDispatch* object = DispatchOfTarget(ctx, 0);
+  if (object != nullptr) object->Release();
+  duk_push_pointer(ctx, nullptr);
+  duk_put_prop_string(ctx, 0, kDispatchKey);
+  return 0;
+}
+
+// A target is only ever called through the apply trap.
+duk_ret_t TargetBody(duk_context*) { return 0; }
+
+// The shared handler and put function, made once per heap and kept in the stash.
+void PushHandler(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  if (!duk_get_prop_string(ctx, -1, kHandlerKey)) {
+    duk_pop(ctx);
+    duk_push_object(ctx);
+    duk_push_c_function(ctx, GetTrap, 3);
+    duk_put_prop_string(ctx, -2, "get");
+    duk_push_c_function(ctx, SetTrap, 4);
+    duk_put_prop_string(ctx, -2, "set");
+    duk_push_c_function(ctx, ApplyTrap, 3);
+    duk_put_prop_string(ctx, -2, "apply");
+    duk_dup_top(ctx);
+    duk_put_prop_string(ctx, -3, kHandlerKey);
+    duk_push_c_function(ctx, MemberPut, DUK_VARARGS);
+    duk_put_prop_string(ctx, -3, kPutKey);
+  }
+  duk_remove(ctx, -2);
+}
+
+}  // namespace
+
+void PushAutomationObject(duk_context* ctx, IDispatch* object) {
+  duk_push_c_function(ctx, TargetBody, DUK_VARARGS);
+  object->AddRef();
+  duk_push_pointer(ctx, object);
+  duk_put_prop_string(ctx, -2, kDispatchKey);
+  duk_push_c_function(ctx, ReleaseTarget, 1);
+  duk_set_finalizer(ctx, -2);
+  PushHandler(ctx);
+  duk_push_proxy(ctx, 0);
+}
+
+IDispatch* AutomationObjectAt(duk_context* ctx, duk_idx_t index) {
+  if (!duk_is_object(ctx, index)) return nullptr;
+  duk_get_prop_string(ctx, index, kDispatchKey);
+  auto* object = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  return object;
+}
+
+}  // namespace script

@@ -1,0 +1,223 @@
+// Easel: the automation object through which a script drives the imaging core. It
+// holds one working image and the settings the save, resize and text methods read,
+// and turns every failure into automation error information plus the append-only
+// ErrorDescription text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/automation/dispatch.h"
+#include "platform/com/error_info.h"
+#include "platform/com/object.h"
+#include "platform/server/server_module.h"
+#include "vellum/core/conversions.h"
+#include "vellum/ez_font.h"
+#include "vellum/interfaces.h"
+#include "vellum/library_description.h"
+
+namespace vellum {
+
+// A failure raised inside a method body, caught at the method's boundary.
+class CEZException {
+ public:
+  CEZException(std::string message, HRESULT result)
+      : message_(std::move(message)), result_(result) {}
+  const std::string& Message() const { return message_; }
+  HRESULT Result() const { return result_; }
+  DWORD Reserved() const { return reserved_; }
+
+ private:
+  std::string message_;
+  HRESULT result_;
+  DWORD reserved_ = 0;
+};
+
+// The text AppendErrorText adds for one failure: a text for the result code
+// (E_UNEXPECTED, E_OUTOFMEMORY, E_INVALIDARG), the core error's message, the system's
+// message for the system error, then the method's message and "\r\n".
+std::u16string ComposeErrorText(DWORD systemError, std::u16string_view message, int32_t coreError,
+                                HRESULT result);
+
+class Easel final
+    : public ComObject<DispatchImpl<IEasel, &EaselInterface>, SupportErrorInfoFor<IEasel>> {
+ public:
+  explicit Easel(IUnknown* outer);
+  ~Easel() override;
+  // Creates the object's font.
+  HRESULT FinalConstruct();
+
+  // ---- helpers of the methods ----
+
+  // Makes the working image a 24-bit RGB buffer through a BMP round trip (at 4 bits
+  // for a 16-entry palette, 8 bits for 256, else 24). False when there is no image or
+  // the round trip fails (the failure is appended to ErrorDescription).
+  bool NormalizeImage(int paletteCount, const RGBQUAD* palette);
+  // Appends the text of one failure to ErrorDescription.
+  void AppendErrorText(DWORD systemError, std::u16string_view message, int32_t coreError,
+                       HRESULT result);
+  // AppendErrorText, then raises a CEZException holding the whole ErrorDescription.
+  [[noreturn]] void ReportFailure(std::u16string_view message, DWORD systemError = 0,
+                                  int32_t coreError = 0, HRESULT result = 0);
+  // Error information with the message and the class's ProgID as source;
+  // DISP_E_EXCEPTION. ErrorDescription is not touched.
+  HRESULT ReportArgumentError(std::u16string_view message);
+
+  // The boundary of a method body: a raised failure becomes error information (no
+  // source) and DISP_E_EXCEPTION, as for MergeWithImage.
+  template <typename Body>
+  HRESULT RunReporting(Body&& body);
+  // The editing methods: a raised failure is reported, and the method returns S_OK.
+  template <typename Body>
+  HRESULT RunEditing(Body&& body);
+  // LoadImage and SaveImage: any failure ends with error information whose source is
+  // "Quillmark.Easel.1" and whose description is the whole ErrorDescription.
+  template <typename Body>
+  HRESULT RunLoadOrSave(Body&& body);
+
+  // ---- IEasel ----
+  HRESULT LoadImage(VARIANT p_vImage) override;
+  HRESULT SaveImage(EZImageSaveMethod p_iHowToSave, EZImageFormat p_iFormat, VARIANT p_vSaveData,
+                    VARIANT* p_vResultData) override;
+  HRESULT RotateImage(SHORT p_iDegrees, LONG p_lBackColor) override;
+  HRESULT FlipImage(EZImageFlipType p_iFlipType) override;
+  HRESULT CropImage(LONG p_lLeft, LONG p_lTop, LONG p_lWidth, LONG p_lHeight) override;
+  HRESULT get_Width(LONG* value) override;
+  HRESULT get_Height(LONG* value) override;
+  HRESULT get_ImageFormat(EZImageFormat* value) override;
+  HRESULT get_ImageQuality(SHORT* value) override;
+  HRESULT put_ImageQuality(SHORT value) override;
+  HRESULT get_JPEGProgressive(LONG* value) override;
+  HRESULT put_JPEGProgressive(LONG value) override;
+  HRESULT MergeWithImage(LONG p_iX, LONG p_iY, VARIANT p_vImage, double p_fOpacity,
+                         LONG p_iTransColor, LONG ShrinkToFit) override;
+  HRESULT get_ColorAdjustmentAlgorithm(EZIImageColorSelectMethod* value) override;
+  HRESULT put_ColorAdjustmentAlgorithm(EZIImageColorSelectMethod value) override;
+  HRESULT put_ColorResolution(EZImageColorResolution value) override;
+  HRESULT get_ErrorDescription(BSTR* value) override;
+  HRESULT SharpenImage(SHORT p_iSharpeningLevel) override;
+  HRESULT BlurImage(SHORT p_iLevel) override;
+  HRESULT ChangeBrightness(double p_fLevel) override;
+  HRESULT FillRectInImage(LONG p_lLeft, LONG p_lTop, LONG p_lWidth, LONG p_lHeight,
+                          LONG p_lColor) override;
+  HRESULT DrawEllipseOnImage(LONG p_lXCenter, LONG p_lYCenter, LONG p_lHorizRadius,
+                             LONG p_lVertRadius, LONG p_bFill, LONG p_lColor) override;
+  HRESULT DrawLineOnImage(LONG p_lStartX, LONG p_lStartY, LONG p_lEndX, LONG p_lEndY,
+                          LONG p_lColor) override;
+  HRESULT get_Font(IEZFont** value) override;
+  HRESULT DrawTextOnImage(LONG p_lLeft, LONG p_lTop, LONG p_lWidth, LONG p_lHeight,
+                          BSTR p_sText) override;
+  HRESULT CreateImage(LONG Width, LONG Height, LONG Color) override;
+  HRESULT CreateGradientImage(LONG Width, LONG Height, LONG BeginColor, LONG EndColor,
+                              EZImageGradientDirection Direction) override;
+  HRESULT CreateTwoWayGradientImage(LONG Width, LONG Height, LONG BeginColor, LONG EndColor,
+                                    EZImageGradientDirection Direction) override;
+  HRESULT ResizeImage(LONG Width, LONG Height, EZImageResizeAlgorithm p_iAlgorithm,
+                      LONG MaintainProportions) override;
+  HRESULT InvertImage() override;
+  HRESULT AddWatermark(VARIANT Watermark, EZWatermarkPosition Position, double Opacity,
+                       LONG TransitionColor, LONG ShrinkToFit) override;
+  HRESULT CreateThumbnail(LONG Width, LONG Height, EZImageResizeAlgorithm ResizeAlgorithm,
+                          LONG MaintainProportions) override;
+  HRESULT get_Text(BSTR* value) override;
+  HRESULT put_Text(BSTR value) override;
+  HRESULT get_TextWidth(BSTR Text, LONG* value) override;
+  HRESULT get_TextHeight(BSTR Text, LONG* value) override;
+  HRESULT get_TransparentColor(LONG* value) override;
+  HRESULT put_TransparentColor(LONG value) override;
+  HRESULT get_TiffPage(LONG* value) override;
+  HRESULT put_TiffPage(LONG value) override;
+  HRESULT get_ResizeFilter(LONG* value) override;
+  HRESULT put_ResizeFilter(LONG value) override;
+  HRESULT get_DPIx(SHORT* value) override;
+  HRESULT put_DPIx(SHORT value) override;
+  HRESULT get_DPIy(SHORT* value) override;
+  HRESULT put_DPIy(SHORT value) override;
+  HRESULT get_DPIUnits(EZIDPIUnits* value) override;
+  HRESULT put_DPIUnits(EZIDPIUnits value) override;
+  HRESULT get_AntiAliasFactor(EZAntiAliasFactor* value) override;
+  HRESULT put_AntiAliasFactor(EZAntiAliasFactor value) override;
+  HRESULT get_BufferResponse(VARIANT_BOOL* value) override;
+  HRESULT put_BufferResponse(VARIANT_BOOL value) override;
+  HRESULT get_GifTransparentIndex(LONG* value) override;
+  HRESULT put_GifTransparentIndex(LONG value) override;
+  HRESULT get_GifBackgroundIndex(LONG* value) override;
+  HRESULT put_GifBackgroundIndex(LONG value) override;
+
+  // ---- state for the method Parts and tests ----
+  HGLOBAL Image() const { return image_; }
+  // Installs a new working image (freeing the old one) with its size; the normalized
+  // flag is cleared, as after a load.
+  void ReplaceImage(HGLOBAL image, uint32_t width, int32_t height);
+  bool IsNormalized() const { return normalized_ != 0; }
+  EZFont& Font() { return *font_; }
+  // The palette colour reduction maps onto when the image is saved.
+  const Palette& DefaultPalette() const { return defaultPalette_; }
+
+ private:
+  HRESULT ReportException(const std::string& message, HRESULT result);
+  void FreeImage();
+
+  ModuleLockHolder moduleLock_;
+  HGLOBAL image_ = nullptr;
+  uint32_t width_ = 0;
+  int32_t height_ = 0;
+  int16_t imageFormat_ = 0;
+  int32_t normalized_ = 0;
+  EZFont* font_ = nullptr;  // one reference held
+  VARIANT_BOOL bufferResponse_ = VARIANT_FALSE;
+  int32_t gifTransparentIndex_ = 1;
+  int32_t gifBackgroundIndex_ = 1;
+  uint8_t gifTransparentIndexSet_ = 0;
+  uint8_t gifBackgroundIndexSet_ = 0;
+  Palette defaultPalette_;
+  int32_t dpiUnits_ = eziDotsPerInch;
+  int32_t antiAliasFactor_ = ezAntiAliasNone;
+  int32_t imageQuality_ = 70;
+  int32_t jpegProgressive_ = 1;
+  COLORREF transparentColor_ = 0xFFFFFE;
+  int32_t tiffPage_ = 1;
+  int32_t colorAdjustmentAlgorithm_ = eziNetscapeBestFitDithered;
+  int32_t colorResolution_ = eziTrueColors;
+  std::u16string text_;
+  std::u16string errorDescription_;
+  int32_t measuredHeight_ = -1;
+  int32_t measuredWidth_ = -1;
+  int32_t resizeFilter_ = 4;
+  int16_t dpiY_ = 72;
+  int16_t dpiX_ = 72;
+};
+
+template <typename Body>
+HRESULT Easel::RunReporting(Body&& body) {
+  try {
+    return body();
+  } catch (const CEZException& failure) {
+    return ReportException(failure.Message(), failure.Result());
+  } catch (const std::exception& failure) {
+    return ReportException(failure.what(), 0);
+  } catch (...) {
+    return ReportException("Unknown exception", 0);
+  }
+}
+
+template <typename Body>
+HRESULT Easel::RunEditing(Body&& body) {
+  bool raised = true;
+  const HRESULT hr = RunReporting([&] {
+    const HRESULT result = body();
+    raised = false;
+    return result;
+  });
+  return raised ? S_OK : hr;
+}
+
+template <typename Body>
+HRESULT Easel::RunLoadOrSave(Body&& body) {
+  const HRESULT hr = RunReporting(body);
+  if (SUCCEEDED(hr)) return hr;
+  ReportErrorInfo(GUID_NULL, u"Quillmark.Easel.1", errorDescription_.c_str());
+  return DISP_E_EXCEPTION;
+}
+
+}  // namespace vellum
