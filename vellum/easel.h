@@ -190,6 +190,7 @@ class Easel final
                        RGBQUAD* savePalette, bool gray);
   // The transparent index a GIF is written with (negative: none).
   int32_t ChooseGifTransparency(const RGBQUAD* savePalette);
+  void MarkPngTransparency(RGBQUAD* savePalette, int32_t paletteCount) const;
 
   ModuleLockHolder moduleLock_;
   HGLOBAL image_ = nullptr;

@@ -11,8 +11,11 @@
 #include "vellum/codecs/bmp.h"
 #include "vellum/codecs/gif.h"
 #include "vellum/codecs/identify.h"
+#include "vellum/codecs/jpeg.h"
 #include "vellum/codecs/pcx.h"
+#include "vellum/codecs/png.h"
 #include "vellum/codecs/psd.h"
+#include "vellum/codecs/tiff.h"
 #include "vellum/core/image_buffer.h"
 #include "vellum/core/metafile.h"
 #include "vellum/easel.h"
@@ -215,8 +218,20 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
       transparentColor_ = static_cast<COLORREF>(transparent);
       break;
     }
+    case kFormatJpeg:
+      image = GlobalBlock(ReadJPEG(source, width, height, 24));
+      resolutionTaken = !image || TakeJpegResolution(source);
+      break;
+    case kFormatPng:
+      image = GlobalBlock(ReadPNG(source, width, height, 24));
+      resolutionTaken = !image || TakePngResolution(source);
+      break;
     case kFormatPcx:
       image = GlobalBlock(ReadPCX(source, width, height, 24));
+      break;
+    case kFormatTiff:
+      image = GlobalBlock(ReadTIFF(source, width, height, 24, tiffPage_ - 1));
+      resolutionTaken = !image || TakeTiffResolution(source);
       break;
     case kFormatPsd:
       image = GlobalBlock(ReadPSD(source, width, height, 24));
@@ -241,6 +256,53 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
     return nullptr;
   }
   return image.Release();
+}
+
+// Densities are kept as their low 16 bits, as DPIx and DPIy hold them.
+bool Easel::TakeJpegResolution(HISSRC source) {
+  int32_t width = 0, height = 0, bits = 0;
+  ResolutionRecord resolution;
+  if (!Rewind(source) || !ReadJPEGInfo(source, &width, &height, &bits, &resolution)) {
+    return true;  // the image stays; so do the resolution members
+  }
+  if (resolution.unit < eziNoUnits || resolution.unit > eziDotsPerCm) return false;
+  dpiX_ = static_cast<int16_t>(resolution.xDensity);
+  dpiY_ = static_cast<int16_t>(resolution.yDensity);
+  dpiUnits_ = resolution.unit;
+  return true;
+}
+
+bool Easel::TakePngResolution(HISSRC source) {
+  int32_t colorType = 0, width = 0, height = 0, bitDepth = 0, interlace = 0, paletteCount = 0;
+  Palette palette{};
+  ResolutionRecord resolution;
+  if (!Rewind(source) || !ReadPNGInfo(source, &colorType, &width, &height, &bitDepth, &interlace,
+                                      &paletteCount, palette.data(), &resolution)) {
+    return true;
+  }
+  constexpr int32_t kUnknownUnit = 0;
+  constexpr int32_t kPerMetre = 1;
+  if (resolution.unit == kUnknownUnit) {
+    dpiUnits_ = eziNoUnits;  // the densities of an unknown unit are not taken
+    return true;
+  }
+  if (resolution.unit != kPerMetre) return false;
+  dpiUnits_ = eziDotsPerM;
+  dpiX_ = static_cast<int16_t>(resolution.xDensity);
+  dpiY_ = static_cast<int16_t>(resolution.yDensity);
+  return true;
+}
+
+bool Easel::TakeTiffResolution(HISSRC source) {
+  int32_t width = 0, height = 0, bits = 0;
+  ResolutionRecord resolution;
+  if (!Rewind(source) || !ReadTIFFInfo(source, &width, &height, &bits, &resolution)) return true;
+  // ResolutionUnit 1 none, 2 inch, 3 centimetre: one above DPIUnits.
+  if (resolution.unit < 1 || resolution.unit > 3) return false;
+  dpiX_ = static_cast<int16_t>(resolution.xDensity);
+  dpiY_ = static_cast<int16_t>(resolution.yDensity);
+  dpiUnits_ = resolution.unit - 1;
+  return true;
 }
 
 }  // namespace vellum

@@ -9,8 +9,11 @@
 #include "vellum/codecs/bmp.h"
 #include "vellum/codecs/codec_types.h"
 #include "vellum/codecs/gif.h"
+#include "vellum/codecs/jpeg.h"
 #include "vellum/codecs/pcx.h"
+#include "vellum/codecs/png.h"
 #include "vellum/codecs/psd.h"
+#include "vellum/codecs/tiff.h"
 #include "vellum/core/image_buffer.h"
 #include "vellum/core/metafile.h"
 #include "vellum/easel.h"
@@ -29,6 +32,13 @@ constexpr size_t kSavePaletteEntries = 300;
 // A Windows metafile this short holds no picture.
 constexpr uint32_t kMinWmfBytes = 28;
 constexpr int32_t kGifTableBits = 8;
+constexpr int32_t kPngGray = 0;
+constexpr int32_t kPngRgb = 2;
+constexpr int32_t kPngPalette = 3;
+constexpr int32_t kPngBitDepth = 8;
+constexpr int32_t kPngAdam7 = 1;
+// ImageQuality above this writes TIFF strips uncompressed, at or below it compressed.
+constexpr int32_t kTiffRawAbove = 50;
 constexpr size_t kPaletteEntries = 256;
 
 // Room for the encoded file: 12 bytes for each pixel of the image grown to whole
@@ -106,6 +116,54 @@ HGLOBAL UnpackFourBitRows(const uint8_t* packed, uint32_t width, uint32_t height
   }
   return indices.Release();
 }
+
+// Densities times a factor, truncated toward zero.
+ResolutionRecord Scaled(int16_t x, int16_t y, double factor, int32_t unit) {
+  return {static_cast<int32_t>(x * factor), static_cast<int32_t>(y * factor), unit};
+}
+
+// JFIF densities: per inch, per centimetre or none; dots per metre go in per inch.
+ResolutionRecord JpegDensity(int16_t x, int16_t y, int32_t units) {
+  if (units == eziDotsPerM) return Scaled(x, y, 0.0254, 1);
+  return {x, y, units};
+}
+
+// pHYs holds pixels per metre (unit 1) or an aspect ratio (unit 0). Units outside
+// 0 to 3 are written as an aspect ratio, like 0.
+ResolutionRecord PngPhysicalSize(int16_t x, int16_t y, int32_t units) {
+  switch (units) {
+    case eziDotsPerInch:
+      return Scaled(x, y, 39.37, 1);
+    case eziDotsPerCm:
+      return Scaled(x, y, 100, 1);
+    case eziDotsPerM:
+      return {x, y, 1};
+    default:
+      return {x, y, 0};
+  }
+}
+
+// ResolutionUnit: 1 none, 2 inch, 3 centimetre; dots per metre go in per inch.
+ResolutionRecord TiffResolution(int16_t x, int16_t y, int32_t units) {
+  if (units == eziDotsPerM) return Scaled(x, y, 0.0254, 2);
+  return {x, y, units + 1};
+}
+
+// Turns PNG palette transparency on for one write, and off again.
+class PngTransparencyScope {
+ public:
+  explicit PngTransparencyScope(bool on) : on_(on) {
+    if (on_) SetPNGWriteTransparency(TRUE);
+  }
+  ~PngTransparencyScope() {
+    if (on_) SetPNGWriteTransparency(FALSE);
+  }
+  PngTransparencyScope(const PngTransparencyScope&) = delete;
+  PngTransparencyScope& operator=(const PngTransparencyScope&) = delete;
+
+ private:
+  bool on_;
+};
 
 }  // namespace
 
@@ -354,9 +412,16 @@ int32_t Easel::ChooseGifTransparency(const RGBQUAD* savePalette) {
   return gifTransparentIndexSet_ != 0 ? gifTransparentIndex_ : -1;
 }
 
+// Palette entries of TransparentColor are written transparent (fourth byte 0) in a PNG.
+void Easel::MarkPngTransparency(RGBQUAD* savePalette, int32_t paletteCount) const {
+  if (!IsColor(transparentColor_)) return;
+  for (int32_t i = 0; i < paletteCount; ++i) {
+    if (SameColor(savePalette[i], transparentColor_)) savePalette[i].rgbReserved = 0;
+  }
+}
+
 uint32_t Easel::WriteFormat(HISDEST destination, int32_t format, int32_t depth,
                             int32_t paletteCount, RGBQUAD* savePalette, bool gray) {
-  (void)gray;
   const BlockLock image(image_);
   const uint8_t* pixels = image.Data();
   const auto width = static_cast<int32_t>(width_);
@@ -369,8 +434,27 @@ uint32_t Easel::WriteFormat(HISDEST destination, int32_t format, int32_t depth,
       written = WriteGIF(destination, pixels, width, height_, 0, gifBackgroundIndex_,
                          ChooseGifTransparency(savePalette), kGifTableBits, savePalette);
       break;
+    case eziJPG:
+      written = WriteJPEG(destination, pixels, width, height_, imageQuality_, jpegProgressive_,
+                          depth, JpegDensity(dpiX_, dpiY_, dpiUnits_));
+      break;
+    case eziPNG: {
+      MarkPngTransparency(savePalette, paletteCount);
+      const PngTransparencyScope transparency(paletteCount > 0);
+      const int32_t colorType = gray ? kPngGray : paletteCount > 0 ? kPngPalette : kPngRgb;
+      const auto rowBytes = static_cast<int32_t>(static_cast<int64_t>(width) * depth / 8);
+      written = WritePNG(destination, pixels, width, height_, rowBytes, kPngBitDepth, paletteCount,
+                         savePalette, colorType, 0.0, kPngAdam7,
+                         PngPhysicalSize(dpiX_, dpiY_, dpiUnits_));
+      break;
+    }
     case eziPCX:
       written = WritePCX(destination, pixels, width, height_, depth, savePalette);
+      break;
+    case eziTIFF:
+      written =
+          WriteTIFF(destination, pixels, width, height_, depth, savePalette,
+                    imageQuality_ > kTiffRawAbove ? 1 : 0, TiffResolution(dpiX_, dpiY_, dpiUnits_));
       break;
     case eziPSD:
       written = WritePSD(destination, pixels, width, height_, depth, savePalette);

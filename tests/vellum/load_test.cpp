@@ -17,6 +17,7 @@ using testing_support::TestImage;
 using testing_support::WriteFileBytes;
 using vellum_testing::ByteArray;
 using vellum_testing::CallResult;
+using vellum_testing::EaselSession;
 using vellum_testing::RecordingField;
 using vellum_testing::Reference;
 
@@ -88,6 +89,89 @@ TEST_F(LoadTest, ReadsAPathAndABytesArrayAlike) {
   EXPECT_EQ(vellum_testing::ArrayBytes(bytes), bmp);
   EXPECT_EQ(easel_.Pixels(), picture.bytes);
   EXPECT_EQ(easel_.ErrorDescription(), u"");
+}
+
+// Files other tools wrote: each format loads with its code; the lossless ones give
+// their pixels exactly, JPEG what Pillow decodes.
+TEST_F(LoadTest, ReadsTheFormatsOtherToolsWrite) {
+  const TestImage picture = Picture();
+  struct Case {
+    const char* format;
+    LONG code;
+  };
+  for (const Case& c :
+       {Case{"BMP", 1}, Case{"GIF", 2}, Case{"PNG", 4}, Case{"PCX", 5}, Case{"TIFF", 6}}) {
+    ASSERT_EQ(easel_.Load(ByteArray(PictureAs(c.format))).hr, S_OK) << c.format;
+    EXPECT_EQ(easel_.Get(u"ImageFormat"), c.code) << c.format;
+    EXPECT_EQ(easel_.Pixels(), picture.bytes) << c.format;
+  }
+  const std::string jpeg = Path("picture.jpg");
+  WriteWithPillow(picture, jpeg, "JPEG", ", quality=90");
+  ASSERT_EQ(easel_.Load(PathArgument(jpeg)).hr, S_OK);
+  EXPECT_EQ(easel_.Get(u"ImageFormat"), 3);
+  EXPECT_EQ(easel_.Pixels(), testing_support::DecodeWithPillow(jpeg)->rgb);
+
+  // The layered format, as ImageMagick writes it, reports code 10.
+  const std::string psd = Path("picture.psd");
+  ASSERT_TRUE(testing_support::RunCommand("/usr/bin/convert " + Path("picture.PNG") + " " + psd));
+  ASSERT_EQ(easel_.Load(PathArgument(psd)).hr, S_OK);
+  EXPECT_EQ(easel_.Get(u"ImageFormat"), 10);
+  EXPECT_EQ(easel_.Pixels(), picture.bytes);
+  EXPECT_EQ(easel_.ErrorDescription(), u"");
+}
+
+TEST_F(LoadTest, ResolutionsAndTransparencyComeFromTheFile) {
+  PictureAs("PNG", ", dpi=(72.009, 72.009)");  // 2835 pixels per metre
+  ASSERT_EQ(easel_.Load(PathArgument(Path("picture.PNG"))).hr, S_OK);
+  EXPECT_EQ(easel_.Get(u"DPIUnits"), 3);
+  EXPECT_EQ(easel_.Get(u"DPIx"), 2835);
+  EXPECT_EQ(easel_.Get(u"DPIy"), 2835);
+
+  ASSERT_EQ(easel_.Load(ByteArray(PictureAs("JPEG", ", dpi=(300, 150)"))).hr, S_OK);
+  EXPECT_EQ(easel_.Get(u"DPIUnits"), 1);
+  EXPECT_EQ(easel_.Get(u"DPIx"), 300);
+  EXPECT_EQ(easel_.Get(u"DPIy"), 150);
+
+  ASSERT_EQ(easel_.Load(ByteArray(PictureAs("TIFF", ", dpi=(96, 96)"))).hr, S_OK);
+  EXPECT_EQ(easel_.Get(u"DPIUnits"), 1);
+  EXPECT_EQ(easel_.Get(u"DPIx"), 96);
+
+  // A JFIF density unit the object has no name for refuses the image.
+  std::vector<uint8_t> jpeg = PictureAs("JPEG", ", dpi=(300, 150)");
+  jpeg[13] = 7;  // the unit byte of the JFIF segment
+  EXPECT_EQ(easel_.Load(ByteArray(jpeg)).hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(easel_.ErrorDescription(),
+            u"The DPI units of this image is not supported\r\n"
+            u"Can not read image data from the storage\r\n"
+            u"Can not load image. Operation failed\n\r\n");
+
+  // A GIF's transparent colour becomes TransparentColor; one without gives -1.
+  TestImage twoColors{2, 1, 3, {10, 20, 30, 200, 100, 50}};
+  WriteWithPillow(twoColors, Path("clear.gif"), "GIF", ", transparency=1");
+  EaselSession gif;
+  ASSERT_EQ(gif.Load(PathArgument(Path("clear.gif"))).hr, S_OK);
+  LONG transparent = gif.Get(u"TransparentColor");
+  EXPECT_TRUE(transparent == 0x1E140A || transparent == 0x3264C8) << transparent;
+  WriteWithPillow(twoColors, Path("solid.gif"), "GIF");
+  ASSERT_EQ(gif.Load(PathArgument(Path("solid.gif"))).hr, S_OK);
+  EXPECT_EQ(gif.Get(u"TransparentColor"), -1);
+}
+
+TEST_F(LoadTest, TiffPageChoosesThePage) {
+  const std::string first = Path("first.png");
+  const std::string second = Path("second.png");
+  WriteWithPillow(Picture(), first, "PNG");
+  WriteWithPillow(testing_support::UniformImage(3, 2, 77), second, "PNG");
+  const std::string tiff = Path("pages.tif");
+  ASSERT_TRUE(testing_support::RunCommand("/usr/bin/convert " + first + " " + second +
+                                          " -compress none " + tiff));
+  ASSERT_EQ(easel_.Set(u"TiffPage", 2).hr, S_OK);
+  ASSERT_EQ(easel_.Load(PathArgument(tiff)).hr, S_OK);
+  EXPECT_EQ(easel_.Get(u"Width"), 3);
+  EXPECT_EQ(easel_.Pixels(), testing_support::UniformImage(3, 2, 77).bytes);
+  ASSERT_EQ(easel_.Set(u"TiffPage", 3).hr, S_OK);  // no third page
+  EXPECT_EQ(easel_.Load(PathArgument(tiff)).hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(easel_.Get(u"Width"), 3);
 }
 
 TEST_F(LoadTest, AMissingFileGivesTheSystemTextAndKeepsTheImage) {
