@@ -13,7 +13,7 @@ namespace {
 
 // An automation error carrying a message, with the class as its source.
 HRESULT Fail(const std::string& message, HRESULT result = E_FAIL) {
-  const Bstr description(AllocBstrFromUtf8(message));
+  const Bstr description = Bstr::Attach(AllocBstrFromUtf8(message));
   return SetErrorInfoForClass(
       CLSID_Database, description.Get() != nullptr ? description.Get() : u"", GUID_NULL, result);
 }
