@@ -51,7 +51,9 @@ uint64_t EncodeBlockBytes(uint32_t width, int32_t height) {
   return wholeBlocks(width) * wholeBlocks(rows) * 12 + 1000 + 8192;
 }
 
-// The in-memory destination's block: movable, zeroed and locked while it lives.
+// The in-memory destination's block: movable and locked while it lives. It is not
+// zeroed: only the bytes a writer writes are ever read, and clearing a block sized
+// for the worst case would cost more than most encodings.
 class EncodeBlock {
  public:
   explicit EncodeBlock(uint64_t bytes) {
@@ -59,7 +61,7 @@ class EncodeBlock {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return;
     }
-    block_ = GlobalBlock(GlobalAlloc(GHND, bytes));
+    block_ = GlobalBlock(GlobalAlloc(GMEM_MOVEABLE, bytes));
     if (block_) data_ = static_cast<uint8_t*>(GlobalLock(block_.Handle()));
     if (data_ != nullptr) size_ = static_cast<uint32_t>(bytes);
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <numeric>
@@ -82,10 +83,13 @@ TEST(MemoryDestination, KeepsTheLastByteOfTheBlockUnused) {
 }
 
 TEST(MemoryDestination, SeekingRaisesTheHighWaterMark) {
-  std::vector<uint8_t> block(50);
+  std::vector<uint8_t> block(50, 0xAA);
   HISDEST destination = OpenMemoryDestination(block.data(), 50);
   ASSERT_TRUE(Seek(destination, 20, kSeekStart));
   EXPECT_EQ(DataSize(destination), 20u);
+  // The bytes skipped are zeros, whatever the block held before.
+  EXPECT_EQ(std::count(block.begin(), block.begin() + 20, 0), 20);
+  EXPECT_EQ(block[20], 0xAA);
   ASSERT_TRUE(Seek(destination, 0, kSeekStart));
   const uint8_t bytes[3] = {1, 2, 3};
   EXPECT_TRUE(WriteBytes(destination, bytes, 3));

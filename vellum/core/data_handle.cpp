@@ -130,7 +130,12 @@ bool SeekMemory(DataHandle* handle, int32_t offset, int32_t origin) {
       target = (origin == kSeekStart ? 0 : int64_t{handle->position}) + offset;
       if (target < 0 || target >= int64_t{handle->capacity}) return false;
       handle->position = static_cast<uint32_t>(target);
-      if (handle->isDestination) handle->highWater = std::max(handle->highWater, handle->position);
+      if (handle->isDestination && handle->position > handle->highWater) {
+        // Bytes skipped over read as zeros, as in a file: the block may hold anything.
+        std::memset(handle->memoryBase + handle->highWater, 0,
+                    handle->position - handle->highWater);
+        handle->highWater = handle->position;
+      }
       return true;
     case kSeekEnd:
       target = int64_t{MemoryEnd(handle)} + offset;
