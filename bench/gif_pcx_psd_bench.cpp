@@ -20,10 +20,7 @@ namespace {
 using bench_support::RgbImage;
 using namespace vellum;
 
-const RgbImage& Photo() {
-  static const RgbImage photo = bench_support::LoadPpm("medium.ppm");
-  return photo;
-}
+using bench_support::Photo;
 
 struct IndexImage {
   std::vector<uint8_t> indices;

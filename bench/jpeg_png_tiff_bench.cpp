@@ -28,10 +28,7 @@ namespace {
 using namespace vellum;
 using bench_support::RgbImage;
 
-const RgbImage& Photo() {
-  static const RgbImage photo = bench_support::LoadPpm("medium.ppm");
-  return photo;
-}
+using bench_support::Photo;
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -12,7 +12,7 @@
 namespace vellum {
 namespace {
 
-using namespace codec_testing;
+using namespace codec_tests;
 using testing_support::TempDir;
 
 struct ReadResult {
@@ -28,12 +28,12 @@ ReadResult ReadGif(const std::vector<uint8_t>& bytes) {
   return result;
 }
 
-Written WriteGif(const std::vector<uint8_t>& pixels, int width, int height, int tableBits,
+Encoded WriteGif(const std::vector<uint8_t>& pixels, int width, int height, int tableBits,
                  const Palette& palette, int transparent = -1, int interlace = 0) {
-  return WriteToMemory(pixels.size() * 2 + 4096, [&](HISDEST destination) {
+  return EncodeBytes([&](HISDEST destination) {
     return WriteGIF(destination, pixels.data(), width, height, interlace, 0, transparent, tableBits,
                     palette.data());
-  });
+  }, pixels.size() * 2 + 4096);
 }
 
 // ---- hand-made files ----
@@ -163,7 +163,7 @@ TEST(WriteGif, IndexImagesDecodeExactlyInIndependentDecoders) {
   for (const IndexCase& c : cases) {
     SCOPED_TRACE(c.name);
     const Palette& colours = c.name == "photographic" ? photoPalette : palette;
-    const Written written = WriteGif(c.pixels, c.width, c.height, c.tableBits, colours);
+    const Encoded written = WriteGif(c.pixels, c.width, c.height, c.tableBits, colours);
     ASSERT_EQ(written.code, kOk);
     ASSERT_EQ(written.result, written.bytes.size());
     const std::string path = dir.File("written.gif");
@@ -187,12 +187,12 @@ TEST(WriteGif, IndexImagesDecodeExactlyInIndependentDecoders) {
 TEST(WriteGif, HeaderAndGraphicControlFollowTheTransparentIndex) {
   const Palette palette = DistinctPalette();
   const std::vector<uint8_t> pixels = RandomBytes(5 * 4, 256, 8);
-  const Written opaque = WriteGif(pixels, 5, 4, 8, palette, -1);
+  const Encoded opaque = WriteGif(pixels, 5, 4, 8, palette, -1);
   EXPECT_EQ(std::string(opaque.bytes.begin(), opaque.bytes.begin() + 6), "GIF87a");
   EXPECT_EQ(opaque.bytes[10], 0xF7);
   EXPECT_EQ(opaque.bytes[13 + 768], 0x2C);  // the image right after the table
 
-  const Written transparent = WriteGif(pixels, 5, 4, 8, palette, 0);
+  const Encoded transparent = WriteGif(pixels, 5, 4, 8, palette, 0);
   EXPECT_EQ(std::string(transparent.bytes.begin(), transparent.bytes.begin() + 6), "GIF89a");
   const std::vector<uint8_t> extension(transparent.bytes.begin() + 13 + 768,
                                        transparent.bytes.begin() + 13 + 768 + 8);
@@ -206,7 +206,7 @@ TEST(WriteGif, HeaderAndGraphicControlFollowTheTransparentIndex) {
 TEST(WriteGif, InterlacedFilesStoreTheirRowsInPassOrder) {
   const Palette palette = DistinctPalette();
   const std::vector<uint8_t> pixels = RandomRuns(23 * 19, 256, 9);
-  const Written written = WriteGif(pixels, 23, 19, 8, palette, -1, 1);
+  const Encoded written = WriteGif(pixels, 23, 19, 8, palette, -1, 1);
   TempDir dir;
   testing_support::WriteFileBytes(dir.File("i.gif"), written.bytes);
   const auto pillow = testing_support::DecodeWithPillow(dir.File("i.gif"));
@@ -219,8 +219,7 @@ TEST(WriteGif, RefusesBadArgumentsAndReportsFailedWrites) {
   const Palette palette = DistinctPalette();
   const std::vector<uint8_t> pixels = {0, 1, 2, 3};
   auto code = [&](const uint8_t* p, int w, int h, int transparent, int bits, const RGBQUAD* pal) {
-    return WriteToMemory(
-               4096, [&](HISDEST d) { return WriteGIF(d, p, w, h, 0, 0, transparent, bits, pal); })
+    return EncodeBytes([&](HISDEST d) { return WriteGIF(d, p, w, h, 0, 0, transparent, bits, pal); }, 4096)
         .code;
   };
   EXPECT_EQ(code(nullptr, 2, 2, -1, 8, palette.data()), kErrInvalidArgument);
@@ -235,9 +234,9 @@ TEST(WriteGif, RefusesBadArgumentsAndReportsFailedWrites) {
   EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
 
   const std::vector<uint8_t> noisy = RandomBytes(100 * 100, 256, 10);
-  const Written cut = WriteToMemory(5000, [&](HISDEST d) {
+  const Encoded cut = EncodeBytes([&](HISDEST d) {
     return WriteGIF(d, noisy.data(), 100, 100, 0, 0, -1, 8, palette.data());
-  });
+  }, 5000);
   EXPECT_EQ(cut.result, 0u);
   EXPECT_EQ(cut.code, kErrWriteFile);
 }
@@ -294,7 +293,7 @@ TEST(ReadGif, FilesFromOtherToolsDecodeAsTheyDo) {
     const auto magick = testing_support::DecodeWithImageMagick(out);
     ASSERT_TRUE(magick.has_value());
     const ReadResult ours = ReadGif(testing_support::ReadFileBytes(out));
-    ASSERT_TRUE(ours.image.ok) << ours.image.code;
+    ASSERT_TRUE(ours.image.hasImage) << ours.image.code;
     EXPECT_EQ(ours.image.width, magick->width);
     EXPECT_EQ(ours.image.height, magick->height);
     EXPECT_TRUE(ours.image.rgb == magick->rgb);
@@ -314,7 +313,7 @@ im.save(sys.argv[1], transparency=1)
 )",
                                          {path}));
   const ReadResult read = ReadGif(testing_support::ReadFileBytes(path));
-  EXPECT_TRUE(read.image.ok);
+  EXPECT_TRUE(read.image.hasImage);
   EXPECT_EQ(read.transparent, 200 | 100 << 8 | 50 << 16);
 }
 
@@ -362,7 +361,7 @@ TEST(ReadGif, DecodesLzwCornerCasesLikeGiflib) {
     const std::vector<uint8_t> expected = GiflibIndices(dir.File("s.gif"));
     ASSERT_EQ(expected.size(), size_t(stream.width * stream.height));
     const ReadResult read = ReadGif(file);
-    ASSERT_TRUE(read.image.ok);
+    ASSERT_TRUE(read.image.hasImage);
     EXPECT_TRUE(read.image.rgb == IndicesToRgb(expected, DistinctPalette()));
   }
 }

@@ -12,7 +12,7 @@
 namespace vellum {
 namespace {
 
-using namespace codec_testing;
+using namespace codec_tests;
 using testing_support::TempDir;
 
 Decoded ReadPcx(const std::vector<uint8_t>& bytes) { return DecodeRgb(bytes, ReadPCX); }
@@ -70,7 +70,7 @@ TEST(ReadPcx, FilesFromOtherToolsDecodeAsTheyDo) {
     const auto pillow = testing_support::DecodeWithPillow(out);
     ASSERT_TRUE(pillow.has_value());
     const Decoded ours = ReadPcx(testing_support::ReadFileBytes(out));
-    ASSERT_TRUE(ours.ok) << ours.code;
+    ASSERT_TRUE(ours.hasImage) << ours.code;
     EXPECT_EQ(ours.width, 61);
     EXPECT_EQ(ours.height, 43);
     EXPECT_TRUE(ours.rgb == pillow->rgb);
@@ -131,7 +131,7 @@ TEST(ReadPcx, DamagedFilesDecodeAsZerosOrFailWithCode22) {
     const Decoded read = ReadPcx(std::vector<uint8_t>(good.begin(), good.begin() + size));
     // The data of the 8 lines of 12 bytes needs at least 2 of its bytes.
     EXPECT_EQ(read.code, size < 130 ? kErrBadPcx : kOk) << size;
-    if (read.ok) {  // every whole run decoded, zeros after them
+    if (read.hasImage) {  // every whole run decoded, zeros after them
       const size_t decoded = std::count(read.rgb.begin(), read.rgb.end(), 0x33);
       EXPECT_EQ(decoded, (size - 128) / 2) << size;
       EXPECT_EQ(decoded + std::count(read.rgb.begin(), read.rgb.end(), 0), read.rgb.size());
@@ -169,11 +169,11 @@ TEST(ReadPcx, DamagedFilesDecodeAsZerosOrFailWithCode22) {
       kErrInvalidArgument);
 }
 
-Written WritePcx(const std::vector<uint8_t>& pixels, int width, int height, int bits,
+Encoded WritePcx(const std::vector<uint8_t>& pixels, int width, int height, int bits,
                  const RGBQUAD* palette, size_t capacity = 0) {
-  return WriteToMemory(capacity ? capacity : pixels.size() * 3 + 2000, [&](HISDEST d) {
+  return EncodeBytes([&](HISDEST d) {
     return WritePCX(d, pixels.data(), width, height, bits, palette);
-  });
+  }, capacity ? capacity : pixels.size() * 3 + 2000);
 }
 
 TEST(WritePcx, IndependentDecodersReadWhatWeWrite) {
@@ -191,7 +191,7 @@ TEST(WritePcx, IndependentDecodersReadWhatWeWrite) {
   TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.width);
-    const Written written = WritePcx(c.pixels, c.width, c.height, c.bits, palette.data());
+    const Encoded written = WritePcx(c.pixels, c.width, c.height, c.bits, palette.data());
     ASSERT_EQ(written.code, kOk);
     ASSERT_EQ(written.result, written.bytes.size());
     EXPECT_EQ(written.bytes[1], 5);
@@ -214,7 +214,7 @@ TEST(WritePcx, RunsStopAt63AndHighBytesAreAlwaysCounted) {
   const Palette palette = DistinctPalette();
   std::vector<uint8_t> row(200, 9);
   row[199] = 0xC5;
-  const Written written = WritePcx(row, 200, 1, 8, palette.data());
+  const Encoded written = WritePcx(row, 200, 1, 8, palette.data());
   const std::vector<uint8_t> data(written.bytes.begin() + 128, written.bytes.end() - 769);
   EXPECT_EQ(data, (std::vector<uint8_t>{0xFF, 9, 0xFF, 9, 0xFF, 9, 0xCA, 9, 0xC1, 0xC5}));
   EXPECT_EQ(written.bytes[written.bytes.size() - 769], 12);
@@ -222,7 +222,7 @@ TEST(WritePcx, RunsStopAt63AndHighBytesAreAlwaysCounted) {
   EXPECT_EQ(WritePcx(row, 200, 1, 16, palette.data()).code, kErrInvalidArgument);
   EXPECT_EQ(WritePcx(row, 200, 1, 8, nullptr).code, kErrInvalidArgument);
   EXPECT_EQ(WritePcx(row, 0, 1, 8, palette.data()).code, kErrInvalidArgument);
-  const Written cut = WritePcx(row, 200, 1, 8, palette.data(), 500);
+  const Encoded cut = WritePcx(row, 200, 1, 8, palette.data(), 500);
   EXPECT_EQ(cut.result, 0u);
   EXPECT_EQ(cut.code, kErrWriteFile);
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/kernel/global_memory.h"
-#include "tests/codecs/codec_io.h"
+#include "tests/codecs/codec_test_support.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 

@@ -12,7 +12,7 @@
 namespace vellum {
 namespace {
 
-using namespace codec_testing;
+using namespace codec_tests;
 using testing_support::TempDir;
 
 Decoded ReadPsd(const std::vector<uint8_t>& bytes) { return DecodeRgb(bytes, ReadPSD); }
@@ -86,7 +86,7 @@ TEST(ReadPsd, FilesFromImageMagickDecodeAsItSeesThem) {
         cmyk ? testing_support::DecodeWithImageMagick(out) : testing_support::DecodeWithPillow(out);
     ASSERT_TRUE(oracle.has_value());
     const Decoded ours = ReadPsd(testing_support::ReadFileBytes(out));
-    ASSERT_TRUE(ours.ok) << ours.code;
+    ASSERT_TRUE(ours.hasImage) << ours.code;
     EXPECT_EQ(ours.width, 61);
     EXPECT_EQ(ours.height, 43);
     ASSERT_EQ(ours.rgb.size(), oracle->rgb.size());
@@ -100,7 +100,7 @@ TEST(ReadPsd, HandMadeModesDecodeByTheirRules) {
   // Bitmap: 1 is black, 0 white, run-length only.
   const std::vector<uint8_t> bits = PackBitsRows({{0xA5, 0x40}, {0xFF, 0x00}});
   const Decoded bitmap = ReadPsd(PsdFile(0, 1, 1, 10, 2, 1, bits));
-  ASSERT_TRUE(bitmap.ok);
+  ASSERT_TRUE(bitmap.hasImage);
   const std::vector<uint8_t> expected = {1, 0, 1, 0, 0, 1, 0, 1, 0, 1,
                                          1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(bitmap.rgb[3 * i], expected[i] ? 0 : 255);
@@ -170,8 +170,7 @@ TEST(WritePsd, IndependentDecodersReadWhatWeWrite) {
   for (int bits : {8, 24}) {
     SCOPED_TRACE(bits);
     const std::vector<uint8_t>& pixels = bits == 8 ? indices : rgb;
-    const Written written = WriteToMemory(
-        10000, [&](HISDEST d) { return WritePSD(d, pixels.data(), 37, 23, bits, palette.data()); });
+    const Encoded written = EncodeBytes([&](HISDEST d) { return WritePSD(d, pixels.data(), 37, 23, bits, palette.data()); }, 10000);
     ASSERT_EQ(written.code, kOk);
     EXPECT_EQ(written.result, 26u + 4 + 4 + 4 + 2 + (bits == 8 ? 768 + 37 * 23 : 37 * 23 * 3));
     testing_support::WriteFileBytes(dir.File("w.psd"), written.bytes);
@@ -187,8 +186,7 @@ TEST(WritePsd, IndependentDecodersReadWhatWeWrite) {
     EXPECT_TRUE(ReadPsd(written.bytes).rgb == expected);
   }
   auto code = [&](int bits, const RGBQUAD* pal, size_t capacity) {
-    return WriteToMemory(capacity,
-                         [&](HISDEST d) { return WritePSD(d, rgb.data(), 37, 23, bits, pal); })
+    return EncodeBytes([&](HISDEST d) { return WritePSD(d, rgb.data(), 37, 23, bits, pal); }, capacity)
         .code;
   };
   EXPECT_EQ(code(16, palette.data(), 10000), kErrInvalidArgument);

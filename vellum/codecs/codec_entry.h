@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/kernel/win_types.h"
+#include "vellum/codecs/entry_checks.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/core/image_buffer.h"
 #include "vellum/core/library.h"
@@ -23,8 +24,8 @@ template <typename Decode>
 HGLOBAL RunReadEntry(DataHandle* source, int32_t* width, int32_t* height, bool argumentsValid,
                      Decode decode) {
   return RunEntry([&](OpContext& ctx) -> HGLOBAL {
-    if (!CheckHandle(ctx, source)) return nullptr;
-    if (width == nullptr || height == nullptr || !argumentsValid) {
+    if (!CheckSourceAndOutputs(ctx, source, width, height)) return nullptr;
+    if (!argumentsValid) {
       ctx.Fail(kErrInvalidArgument);
       return nullptr;
     }

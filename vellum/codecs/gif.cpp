@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "vellum/codecs/byte_order.h"
+#include "platform/kernel/byte_order.h"
 #include "vellum/codecs/codec_entry.h"
 #include "vellum/codecs/gif_lzw_decoder.h"
 #include "vellum/codecs/gif_run_encoder.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "vellum/codecs/byte_order.h"
+#include "platform/kernel/byte_order.h"
 #include "vellum/codecs/codec_entry.h"
 #include "vellum/codecs/palette_bytes.h"
 #include "vellum/core/conversions.h"
