@@ -245,6 +245,12 @@ HRESULT Easel::SaveToFile(const VARIANT& path, int32_t format, int32_t resolutio
   if (text == nullptr || SysStringLen(*text) == 0) return E_INVALIDARG;
   const std::optional<std::string> name = PathToAnsi(*text);
   if (!name) ReportFailure(u"Can not convert file name to ANSI format", GetLastError());
+  // Without an image nothing would be written: the file is not opened, so an existing
+  // one is not truncated to nothing.
+  if (image_ == nullptr) {
+    AppendErrorText(0, u"Can not save an empty image", 0, 0);
+    ReportFailure(u"Image file could not be saved to the file");
+  }
   HISDEST destination = OpenFileDestination(name->c_str());
   if (destination == nullptr) {
     ReportFailure(u"Can not open image file", GetLastError(), CoreLastError());

@@ -252,9 +252,12 @@ TEST_F(SaveTest, DestinationsThatAreNoneEndWithoutText) {
 }
 
 TEST_F(SaveTest, WithoutAnImageNothingIsSaved) {
-  EXPECT_EQ(easel_.Save(kFile, kPng, FilePath("empty.png")).hr, DISP_E_EXCEPTION);
+  // An existing file is left as it was.
+  testing_support::WriteFileBytes(dir_.File("kept.png"), {1, 2, 3});
+  EXPECT_EQ(easel_.Save(kFile, kPng, FilePath("kept.png")).hr, DISP_E_EXCEPTION);
   EXPECT_EQ(easel_.ErrorDescription(),
             u"Can not save an empty image\r\nImage file could not be saved to the file\r\n");
+  EXPECT_EQ(ReadFileBytes(dir_.File("kept.png")), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(easel_.Save(1, kPng, Variant()).hr, DISP_E_EXCEPTION);
   const std::u16string text = easel_.ErrorDescription();
   EXPECT_NE(text.find(u"the file\r\nCan not save an empty image\r\n"), std::u16string::npos);
