@@ -108,8 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          dictionary.ReceiveVoid());
   const std::string name = "/proc/self/fd/" + std::to_string(ItemsFile());
   const std::u16string path(name.begin(), name.end());
-  const HRESULT hr =
-      dictionary->LoadItems(Variant::String(path), Variant::String(*wideDelimiter));
+  const HRESULT hr = dictionary->LoadItems(Variant::String(path), Variant::String(*wideDelimiter));
   if (LinesConvert(lines)) {
     Check(hr == S_OK);
     CheckDictionary(dictionary.Get(), lines);

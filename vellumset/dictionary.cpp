@@ -148,8 +148,7 @@ HRESULT Dictionary::get_Item(VARIANT keyArgument, VARIANT* item) {
   return found != nullptr ? VariantCopyInd(item, &found->item) : S_OK;
 }
 
-HRESULT Dictionary::Store(const VARIANT& keyArgument, const VARIANT& itemArgument,
-                          Change change) {
+HRESULT Dictionary::Store(const VARIANT& keyArgument, const VARIANT& itemArgument, Change change) {
   const VARIANT* key = UnwrappedArgument(keyArgument);
   const VARIANT* item = UnwrappedArgument(itemArgument);
   if (key == nullptr || item == nullptr) return E_INVALIDARG;

@@ -20,9 +20,8 @@ const automation::BoundInterface& DictionaryInterface();
 // (one level). Null for a reference to nothing.
 const VARIANT* UnwrappedArgument(const VARIANT& argument);
 
-class Dictionary final
-    : public FreeThreadedObject<DispatchImpl<IDictionary, &DictionaryInterface>,
-                                SupportErrorInfoFor<IDictionary>> {
+class Dictionary final : public FreeThreadedObject<DispatchImpl<IDictionary, &DictionaryInterface>,
+                                                   SupportErrorInfoFor<IDictionary>> {
  public:
   explicit Dictionary(IUnknown* outer) : FreeThreadedObject(outer) {}
   HRESULT FinalConstruct();

@@ -89,7 +89,7 @@ class DictionaryEntries {
   void RemoveSlot(uint32_t slot, size_t position, DictionaryPair* removed);
   size_t PositionOf(uint32_t slot) const;
 
-  std::vector<Slot> slots_;         // entries live here; numbers stay while they live
+  std::vector<Slot> slots_;          // entries live here; numbers stay while they live
   std::vector<uint32_t> freeSlots_;  // slots left by removed entries (room for all)
   std::vector<uint32_t> order_;      // the slot of each position
   KeyIndex index_;

@@ -50,8 +50,7 @@ bool ReadFieldSource(IDispatch* field, Variant* data) {
   Variant size;
   Variant length;
   if (!FindFieldMember(field, u"ActualSize", &actualSize) ||
-      FAILED(InvokeFieldMember(field, actualSize, DISPATCH_PROPERTYGET, nullptr, &size,
-                               nullptr)) ||
+      FAILED(InvokeFieldMember(field, actualSize, DISPATCH_PROPERTYGET, nullptr, &size, nullptr)) ||
       HoldsNoValue(size) || FAILED(VariantChangeType(&length, &size, 0, VT_I4)) ||
       length.lVal < 0 || !FindFieldMember(field, u"GetChunk", &getChunk)) {
     return false;
@@ -155,8 +154,7 @@ class EnumImages final : public FreeThreadedObject<IEnumVARIANT> {
     std::lock_guard hold(mutex_);
     if (position_ >= end_) return S_FALSE;
     Variant found;
-    const HRESULT hr =
-        dictionary_->get_Item(Variant::Long(static_cast<LONG>(position_)), &found);
+    const HRESULT hr = dictionary_->get_Item(Variant::Long(static_cast<LONG>(position_)), &found);
     if (FAILED(hr) || found.vt != VT_DISPATCH) return S_FALSE;
     values[0] = found.Detach();
     ++position_;
@@ -190,7 +188,8 @@ class EnumImages final : public FreeThreadedObject<IEnumVARIANT> {
 HRESULT Images::FinalConstruct() {
   HRESULT hr = FreeThreadedObject::FinalConstruct();
   ComPtr<IDictionary> created;
-  if (SUCCEEDED(hr)) hr = CreateComObject<Dictionary>(nullptr, IID_IDictionary, created.ReceiveVoid());
+  if (SUCCEEDED(hr))
+    hr = CreateComObject<Dictionary>(nullptr, IID_IDictionary, created.ReceiveVoid());
   if (SUCCEEDED(hr)) dictionary_ = ComPtr<Dictionary>(static_cast<Dictionary*>(created.Get()));
   return hr;
 }

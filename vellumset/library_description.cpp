@@ -26,7 +26,12 @@ ParamDesc Required(std::string name, TypeDesc type = automation::kVariantType) {
 MemberDesc Member(DISPID id, MemberKind kind, std::string name, Binding binding,
                   std::vector<ParamDesc> params = {}, TypeDesc result = automation::kNoValue) {
   std::string help = (kind == MemberKind::kMethod ? "method " : "property ") + name;
-  return {id,     kind, std::move(name), std::move(params), std::move(result), std::move(help),
+  return {id,
+          kind,
+          std::move(name),
+          std::move(params),
+          std::move(result),
+          std::move(help),
           std::move(binding)};
 }
 
@@ -60,7 +65,8 @@ std::vector<MemberDesc> ImagesMembers() {
       Member(0, Kind::kGet, "Item", Bind<&IImages::get_Item>(), {Required("Key")},
              automation::Interface("IImage")),
       Member(1, Kind::kMethod, "LoadImage", Bind<&IImages::LoadImage>(),
-             {Required("ImageName"), Required("ImageSource"),
+             {Required("ImageName"),
+              Required("ImageSource"),
               {"Format", automation::Enum("EZImageFormat"), true, 0}}),
       Member(3, Kind::kGet, "Count", Bind<&IImages::get_Count>(), {}, automation::kLongType),
       Member(4, Kind::kGet, "ChunkSize", Bind<&IImages::get_ChunkSize>(), {},
@@ -107,10 +113,10 @@ automation::TypeLibraryDesc DescribeLibrary() {
                      {"EZPcx", EZPcx, {}},
                      {"EZPng", EZPng, {}},
                      {"EZPsd", EZPsd, {}}}}};
-  library.interfaces = {{"IImages", IID_IImages, "IImages Interface", ImagesMembers()},
-                        {"IImage", IID_IImage, "IImage Interface", ImageMembers()},
-                        {"IDictionary", IID_IDictionary, "IDictionary Interface",
-                         DictionaryMembers()}};
+  library.interfaces = {
+      {"IImages", IID_IImages, "IImages Interface", ImagesMembers()},
+      {"IImage", IID_IImage, "IImage Interface", ImageMembers()},
+      {"IDictionary", IID_IDictionary, "IDictionary Interface", DictionaryMembers()}};
   // EnumImages implements IEnumVARIANT, which lies outside the library.
   library.classes = {{"Images", CLSID_Images, "Images Class", "IImages"},
                      {"Image", CLSID_Image, "Image Class", "IImage"},

@@ -44,7 +44,8 @@ const ObjectMapEntry kObjectMap[] = {
 
 }  // namespace vellumset
 
-VELLUMSET_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, DWORD* size) {
+SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
+                                              DWORD* size) {
   if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
   std::string_view found;
   if (std::strcmp(type, kRegistryResource) == 0) {
@@ -73,12 +74,14 @@ ServerModule& Module() { return g_module; }
 
 }  // namespace vellumset
 
-VELLUMSET_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   return vellumset::Module().GetClassObject(clsid, iid, object);
 }
 
-VELLUMSET_EXPORT HRESULT DllCanUnloadNow() { return vellumset::Module().CanUnloadNow(); }
+SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return vellumset::Module().CanUnloadNow(); }
 
-VELLUMSET_EXPORT HRESULT DllRegisterServer() { return vellumset::Module().RegisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return vellumset::Module().RegisterServer(); }
 
-VELLUMSET_EXPORT HRESULT DllUnregisterServer() { return vellumset::Module().UnregisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() {
+  return vellumset::Module().UnregisterServer();
+}

@@ -2,6 +2,7 @@
 // lock count, its registry scripts 101 to 105 and type library, behind the four exports.
 #pragma once
 
+#include "platform/server/module_exports.h"
 #include "platform/server/server_module.h"
 
 namespace vellumset {
@@ -17,11 +18,3 @@ constexpr UINT kImagesCollectionRegistryScript = 105;
 ServerModule& Module();
 
 }  // namespace vellumset
-
-// The module's exports, the only symbols it shows.
-#define VELLUMSET_EXPORT extern "C" __attribute__((visibility("default")))
-VELLUMSET_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object);
-VELLUMSET_EXPORT HRESULT DllCanUnloadNow();
-VELLUMSET_EXPORT HRESULT DllRegisterServer();
-VELLUMSET_EXPORT HRESULT DllUnregisterServer();
-VELLUMSET_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, DWORD* size);

@@ -149,7 +149,8 @@ TEST_F(ConcurrencyTest, ReadersWritersLoadersAndEnumeratorsShareOneDictionary) {
   constexpr int kLines = 60;
   for (int f = 0; f < kFiles; ++f) {
     std::string text;
-    for (int i = 0; i < kLines; ++i) text += "f" + std::to_string(f) + "-" + std::to_string(i) + "=x\r\n";
+    for (int i = 0; i < kLines; ++i)
+      text += "f" + std::to_string(f) + "-" + std::to_string(i) + "=x\r\n";
     testing_support::WriteFileBytes(sandbox_.Directory().File("items" + std::to_string(f)),
                                     std::vector<uint8_t>(text.begin(), text.end()));
   }
@@ -196,8 +197,7 @@ TEST_F(ConcurrencyTest, ReadersWritersLoadersAndEnumeratorsShareOneDictionary) {
     Automation script(dictionary.Get());
     while (!stop) {
       ComPtr<IEnumVARIANT> keys;
-      script.Call(u"_NewEnum").value.punkVal->QueryInterface(IID_IEnumVARIANT,
-                                                             keys.ReceiveVoid());
+      script.Call(u"_NewEnum").value.punkVal->QueryInterface(IID_IEnumVARIANT, keys.ReceiveVoid());
       Texts seen;
       for (Variant key; keys->Next(1, &key, nullptr) == S_OK; key = Variant()) {
         seen.emplace_back(BstrView(key.bstrVal));
@@ -222,7 +222,9 @@ TEST_F(ConcurrencyTest, WritersAreNotStarvedAndEveryWriteStays) {
   std::atomic<int> writing{kWriters};
   std::atomic<bool> writersDone{false};
   std::vector<std::function<void()>> work;
-  auto key = [](int writer, int i) { return Text("v" + std::to_string(writer) + "-" + std::to_string(i)); };
+  auto key = [](int writer, int i) {
+    return Text("v" + std::to_string(writer) + "-" + std::to_string(i));
+  };
   for (int t = 0; t < kWriters; ++t) {
     work.push_back([&, t] {
       Automation script(dictionary.Get());
@@ -317,9 +319,9 @@ TEST_F(ConcurrencyTest, OfLoadsOfOneNewNameAtOnceExactlyOneWins) {
   EXPECT_EQ(script.Get(u"Count").Long(), kNames);
   for (int n = 0; n < kNames; ++n) {
     const int winner = winners[n];
-    const std::vector<uint8_t> expected =
-        winner == 0 ? std::vector<uint8_t>{0xFF, 0xD8, 0xFF}
-                    : std::vector<uint8_t>{uint8_t(winner), uint8_t(n)};
+    const std::vector<uint8_t> expected = winner == 0
+                                              ? std::vector<uint8_t>{0xFF, 0xD8, 0xFF}
+                                              : std::vector<uint8_t>{uint8_t(winner), uint8_t(n)};
     EXPECT_EQ(vellumset_testing::BytesOf(
                   script.Call(u"SaveImage", Text("name-" + std::to_string(n)).c_str()).value),
               expected);

@@ -116,10 +116,8 @@ TEST_F(DictionaryTest, ItemFindsNamesAndPositions) {
   Variant position = Variant::Long(1);
   EXPECT_EQ(Script().Get(u"Item", ReferenceTo(&position)).Text(), u"y");
   LONG byReference = 1;
-  Variant typedReference;
-  typedReference.vt = VT_BYREF | VT_I4;
-  typedReference.plVal = &byReference;
-  EXPECT_EQ(Script().Get(u"Item", std::move(typedReference)).Error(), E_INVALIDARG);
+  EXPECT_EQ(Script().Get(u"Item", vellumset_testing::LongReference(&byReference)).Error(),
+            E_INVALIDARG);
 }
 
 TEST_F(DictionaryTest, ArgumentsAreStoredAsCopiesOfTheValuesTheyReferTo) {
@@ -132,13 +130,7 @@ TEST_F(DictionaryTest, ArgumentsAreStoredAsCopiesOfTheValuesTheyReferTo) {
   // A reference to a plain value is kept as that value; as a key it is of another
   // type than the value, so it is never found.
   LONG number = 7;
-  Variant typed;
-  typed.vt = VT_BYREF | VT_I4;
-  typed.plVal = &number;
-  Variant typedItem;
-  typedItem.vt = VT_BYREF | VT_I4;
-  typedItem.plVal = &number;
-  Add(std::move(typed), std::move(typedItem));
+  Add(vellumset_testing::LongReference(&number), vellumset_testing::LongReference(&number));
   number = 8;
   const CallResult items = Script().Call(u"Items");
   const auto* elements = static_cast<const VARIANT*>(items.value.parray->pvData);
@@ -172,7 +164,7 @@ TEST_F(DictionaryTest, RemoveKeepsTheOrderOfTheRest) {
   for (int i = 0; i < 5; ++i) Add(Variant::Long(i), Variant::Long(i * 10));
   EXPECT_EQ(Script().Call(u"Remove", Variant::Long(2)).hr, S_OK);
   EXPECT_EQ(Script().Call(u"Remove", Variant::Long(2)).hr, S_OK);  // absent: nothing to do
-  EXPECT_EQ(Script().Call(u"Remove", u"0").hr, S_OK);             // another type: absent
+  EXPECT_EQ(Script().Call(u"Remove", u"0").hr, S_OK);              // another type: absent
   EXPECT_EQ(Keys(), (Texts{u"0", u"1", u"3", u"4"}));
   EXPECT_EQ(Script().Get(u"Item", Variant::Long(2)).Long(), 30);
   EXPECT_TRUE(Exists(Variant::Long(4)));

@@ -81,7 +81,8 @@ TEST_F(ImagesTest, NamesAreCaseSensitiveAndALoadedNameIsNeverReplaced) {
   ASSERT_EQ(Load(u"a", {1, 2}), S_OK);
   ASSERT_EQ(Load(u"A", {3}), S_OK);
   EXPECT_EQ(Count(), 2);
-  ExpectMessage(Script().Call(u"LoadImage", u"a", Bytes({9})), u"a already exists in the collection");
+  ExpectMessage(Script().Call(u"LoadImage", u"a", Bytes({9})),
+                u"a already exists in the collection");
   EXPECT_EQ(Saved(u"a"), (ByteVector{1, 2}));
   EXPECT_EQ(Script().Call(u"Exists", u"A").value.boolVal, VARIANT_TRUE);
   EXPECT_EQ(Script().Call(u"Exists", u"b").value.boolVal, VARIANT_FALSE);
@@ -263,11 +264,10 @@ TEST_F(ImagesTest, EnumeratorGivesOneImagePerCallUpToTheCountItStartedWith) {
 
 TEST_F(ImagesTest, NullResultPointersAreRefused) {
   vellumset::IImages* images = static_cast<vellumset::IImages*>(object_.Get());
-  const std::function<HRESULT()> calls[] = {
-      [&] { return images->get_Count(nullptr); },
-      [&] { return images->get_ChunkSize(nullptr); },
-      [&] { return images->get__NewEnum(nullptr); },
-      [&] { return images->get_Item(Variant(), nullptr); }};
+  const std::function<HRESULT()> calls[] = {[&] { return images->get_Count(nullptr); },
+                                            [&] { return images->get_ChunkSize(nullptr); },
+                                            [&] { return images->get__NewEnum(nullptr); },
+                                            [&] { return images->get_Item(Variant(), nullptr); }};
   for (const auto& call : calls) {
     EXPECT_EQ(call(), E_POINTER);
     IErrorInfo* info = nullptr;

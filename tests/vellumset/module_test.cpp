@@ -67,13 +67,13 @@ TEST(VellumSetModule, EveryObjectAggregatesTheFreeThreadedMarshalerAndLocksTheMo
     ComPtr<IUnknown> imageEnumerator;
     ASSERT_EQ(collection->get__NewEnum(imageEnumerator.Receive()), S_OK);
     ComPtr<IUnknown> keyEnumerator;
-    ASSERT_EQ(static_cast<vellumset::IDictionary*>(dictionary.Get())->_NewEnum(keyEnumerator.Receive()),
-              S_OK);
+    ASSERT_EQ(
+        static_cast<vellumset::IDictionary*>(dictionary.Get())->_NewEnum(keyEnumerator.Receive()),
+        S_OK);
     EXPECT_EQ(vellumset::Module().LockCount(), 6);
-    for (IUnknown* object : {static_cast<IUnknown*>(images.Get()),
-                             static_cast<IUnknown*>(dictionary.Get()),
-                             static_cast<IUnknown*>(image.Get()), imageEnumerator.Get(),
-                             keyEnumerator.Get()}) {
+    for (IUnknown* object :
+         {static_cast<IUnknown*>(images.Get()), static_cast<IUnknown*>(dictionary.Get()),
+          static_cast<IUnknown*>(image.Get()), imageEnumerator.Get(), keyEnumerator.Get()}) {
       ComPtr<IUnknown> marshal;
       EXPECT_EQ(object->QueryInterface(IID_IMarshal, marshal.ReceiveVoid()), S_OK);
     }
@@ -167,18 +167,18 @@ TEST_F(VellumSetRegistration, WritesTheTwoClassesWithTheirLibrary) {
   }
   EXPECT_EQ(Value("TypeLib\\" + libid + "\\1.0"), "VellumSet 1.0 Type Library");
   EXPECT_EQ(Value("Interface\\" + GuidToString(vellumset::IID_IDictionary) + "\\TypeLib"), libid);
-  ASSERT_EQ(registry::UpdateRegistry([](registry::RegistryKey& root) {
-              registry::RegistryKey* clsids = root.Find("HKEY_CLASSES_ROOT\\CLSID");
-              EXPECT_NE(clsids->Find(GuidToString(vellumset::CLSID_Images) + "\\Programmable"),
-                        nullptr);
-              // The scripts of the classes only an Images collection makes are never applied.
-              for (const CLSID* unregistered : {&vellumset::CLSID_Image, &vellumset::CLSID_EnumImages,
-                                                &vellumset::CLSID_ImagesCollection}) {
-                EXPECT_EQ(clsids->Find(GuidToString(*unregistered)), nullptr);
-              }
-              return S_OK;
-            }),
-            S_OK);
+  ASSERT_EQ(
+      registry::UpdateRegistry([](registry::RegistryKey& root) {
+        registry::RegistryKey* clsids = root.Find("HKEY_CLASSES_ROOT\\CLSID");
+        EXPECT_NE(clsids->Find(GuidToString(vellumset::CLSID_Images) + "\\Programmable"), nullptr);
+        // The scripts of the classes only an Images collection makes are never applied.
+        for (const CLSID* unregistered : {&vellumset::CLSID_Image, &vellumset::CLSID_EnumImages,
+                                          &vellumset::CLSID_ImagesCollection}) {
+          EXPECT_EQ(clsids->Find(GuidToString(*unregistered)), nullptr);
+        }
+        return S_OK;
+      }),
+      S_OK);
   ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
   EXPECT_EQ(Value("Quillmark.Images"), "<missing>");
   EXPECT_EQ(Value("CLSID\\" + GuidToString(vellumset::CLSID_Dictionary)), "<missing>");
@@ -194,9 +194,9 @@ TEST(VellumSetSharedObject, ExportsItsEntriesAndNeedsOnlyThePlatform) {
   std::set<std::string> names;
   std::istringstream lines(exported);
   for (std::string address, kind, name; lines >> address >> kind >> name;) names.insert(name);
-  EXPECT_EQ(names, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject",
-                                          "DllRegisterServer", "DllUnregisterServer",
-                                          "VelrtModuleResource"}));
+  EXPECT_EQ(names,
+            (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                                   "DllUnregisterServer", "VelrtModuleResource"}));
   std::string dynamic;
   ASSERT_TRUE(testing_support::RunCommand("readelf -d " + module, &dynamic));
   std::set<std::string> needed;

@@ -29,8 +29,8 @@ class TestField final : public ComObject<IDispatch> {
   // What the field does; the tests change these directly.
   std::vector<uint8_t> value;
   std::vector<std::u16string> members = {u"ActualSize", u"GetChunk", u"AppendChunk"};
-  size_t chunkLimit = 1000;    // the most bytes one GetChunk call returns
-  Variant actualSize;          // VT_EMPTY: the size of `value`
+  size_t chunkLimit = 1000;  // the most bytes one GetChunk call returns
+  Variant actualSize;        // VT_EMPTY: the size of `value`
   HRESULT appendFailure = S_OK;
   // What it saw.
   int getChunkCalls = 0;
@@ -101,8 +101,7 @@ class TestField final : public ComObject<IDispatch> {
       exception->bstrDescription = SysAllocString(u"the field refused the value");
       return DISP_E_EXCEPTION;
     }
-    const VARIANT& bytes =
-        argument.vt == (VT_BYREF | VT_VARIANT) ? *argument.pvarVal : argument;
+    const VARIANT& bytes = argument.vt == (VT_BYREF | VT_VARIANT) ? *argument.pvarVal : argument;
     if (bytes.vt != (VT_ARRAY | VT_UI1)) return DISP_E_TYPEMISMATCH;
     const auto* data = static_cast<const uint8_t*>(bytes.parray->pvData);
     appended.insert(appended.end(), data, data + SafeArrayElementCount(bytes.parray));

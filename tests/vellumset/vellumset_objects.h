@@ -11,6 +11,7 @@
 #include "platform/com/object.h"
 #include "platform/com/safe_array.h"
 #include "platform/registry/registrar.h"
+#include "tests/support/automation.h"
 #include "vellumset/dictionary.h"
 #include "vellumset/images.h"
 #include "vellumset/module.h"
@@ -18,12 +19,7 @@
 namespace vellumset_testing {
 
 inline ComPtr<IDispatch> CreateDispatch(REFCLSID clsid) {
-  ComPtr<IClassFactory> factory;
-  ComPtr<IDispatch> object;
-  if (SUCCEEDED(DllGetClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()))) {
-    factory->CreateInstance(nullptr, IID_IDispatch, object.ReceiveVoid());
-  }
-  return object;
+  return testing_support::CreateFromModule(&DllGetClassObject, clsid);
 }
 
 inline ComPtr<vellumset::Dictionary> CreateDictionary() {
@@ -71,6 +67,14 @@ inline Variant ReferenceTo(VARIANT* value) {
   Variant reference;
   reference.vt = VT_BYREF | VT_VARIANT;
   reference.pvarVal = value;
+  return reference;
+}
+
+// A reference to a 32-bit integer (not through a VARIANT).
+inline Variant LongReference(LONG* value) {
+  Variant reference;
+  reference.vt = VT_BYREF | VT_I4;
+  reference.plVal = value;
   return reference;
 }
 

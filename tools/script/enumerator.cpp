@@ -77,9 +77,9 @@ duk_ret_t ReleaseEnum(duk_context* ctx) {
 HRESULT NewEnum(IDispatch* collection, IEnumVARIANT** values) {
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   Variant made;
-  HRESULT hr = collection->Invoke(DISPID_NEWENUM, IID_NULL, 0,
-                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &made, nullptr,
-                                  nullptr);
+  HRESULT hr =
+      collection->Invoke(DISPID_NEWENUM, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                         &made, nullptr, nullptr);
   if (SUCCEEDED(hr)) {
     hr = (made.vt == VT_UNKNOWN || made.vt == VT_DISPATCH) && made.punkVal != nullptr
              ? made.punkVal->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(values))
