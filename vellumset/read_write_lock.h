@@ -33,27 +33,20 @@ class ReadWriteLock {
   HANDLE writersGo_;
 };
 
-// Holds a ReadWriteLock for the lifetime of a scope.
-class SharedHold {
+// Holds a ReadWriteLock, shared or exclusive, for the lifetime of a scope.
+template <void (ReadWriteLock::*Acquire)()>
+class LockHold {
  public:
-  explicit SharedHold(ReadWriteLock& lock) : lock_(lock) { lock_.AcquireShared(); }
-  ~SharedHold() { lock_.Release(); }
-  SharedHold(const SharedHold&) = delete;
-  SharedHold& operator=(const SharedHold&) = delete;
+  explicit LockHold(ReadWriteLock& lock) : lock_(lock) { (lock_.*Acquire)(); }
+  ~LockHold() { lock_.Release(); }
+  LockHold(const LockHold&) = delete;
+  LockHold& operator=(const LockHold&) = delete;
 
  private:
   ReadWriteLock& lock_;
 };
 
-class ExclusiveHold {
- public:
-  explicit ExclusiveHold(ReadWriteLock& lock) : lock_(lock) { lock_.AcquireExclusive(); }
-  ~ExclusiveHold() { lock_.Release(); }
-  ExclusiveHold(const ExclusiveHold&) = delete;
-  ExclusiveHold& operator=(const ExclusiveHold&) = delete;
-
- private:
-  ReadWriteLock& lock_;
-};
+using SharedHold = LockHold<&ReadWriteLock::AcquireShared>;
+using ExclusiveHold = LockHold<&ReadWriteLock::AcquireExclusive>;
 
 }  // namespace vellumset
