@@ -159,18 +159,6 @@ TEST(RenderText, BoxesAndArgumentsAreCheckedInOrder) {
   EXPECT_GT(Compare(before, image).where.size(), 0u);
 }
 
-TEST(RenderText, TextWiderThanTheBoxEndsInAnEllipsisAtAWord) {
-  const LOGFONTA font = Arial(-16);
-  const LONG room = Measure("alpha beta...", font).cx + 2;
-  const Change cut = Hard("alpha beta gamma delta", font, {5, 5, 5 + room, 60}, 0);
-  EXPECT_LE(cut.bounds.right, 5 + room);
-  EXPECT_EQ(cut.where, Hard("alpha beta...", font, {5, 5, 230, 60}, 0).where);
-  // Without the ellipsis the whole line is drawn, past the box.
-  EXPECT_GT(Hard("alpha beta gamma delta", font, {5, 5, 5 + room, 60}, 0, DT_NOPREFIX)
-                .bounds.right,
-            5 + room);
-}
-
 TEST(RenderText, LineBreaksStartNewLines) {
   const LOGFONTA font = Arial(-16);
   const LONG lineHeight = Measure("X", font).cy;
