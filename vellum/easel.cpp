@@ -304,7 +304,6 @@ HRESULT Easel::ChangeBrightness(double) { return E_NOTIMPL; }
 HRESULT Easel::FillRectInImage(LONG, LONG, LONG, LONG, LONG) { return E_NOTIMPL; }
 HRESULT Easel::DrawEllipseOnImage(LONG, LONG, LONG, LONG, LONG, LONG) { return E_NOTIMPL; }
 HRESULT Easel::DrawLineOnImage(LONG, LONG, LONG, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::DrawTextOnImage(LONG, LONG, LONG, LONG, BSTR) { return E_NOTIMPL; }
 HRESULT Easel::CreateImage(LONG, LONG, LONG) { return E_NOTIMPL; }
 HRESULT Easel::CreateGradientImage(LONG, LONG, LONG, LONG, EZImageGradientDirection) {
   return E_NOTIMPL;
@@ -316,7 +315,5 @@ HRESULT Easel::ResizeImage(LONG, LONG, EZImageResizeAlgorithm, LONG) { return E_
 HRESULT Easel::InvertImage() { return E_NOTIMPL; }
 HRESULT Easel::AddWatermark(VARIANT, EZWatermarkPosition, double, LONG, LONG) { return E_NOTIMPL; }
 HRESULT Easel::CreateThumbnail(LONG, LONG, EZImageResizeAlgorithm, LONG) { return E_NOTIMPL; }
-HRESULT Easel::get_TextWidth(BSTR, LONG*) { return E_NOTIMPL; }
-HRESULT Easel::get_TextHeight(BSTR, LONG*) { return E_NOTIMPL; }
 
 }  // namespace vellum

@@ -158,6 +158,9 @@ class Easel final
 
  private:
   HRESULT ReportException(const std::string& message, HRESULT result);
+  // TextWidth and TextHeight: measures the given text, or the Text property, and
+  // caches both dimensions.
+  HRESULT MeasureTextDimension(BSTR text, bool wantWidth, LONG* value);
   void FreeImage();
 
   // ---- loading (easel_load.cpp); each raises its failure ----

@@ -1,12 +1,11 @@
 // What the loading and saving methods of the Easel share: path arguments, the ANSI
-// form of a path, the locale of field calls and a scoped lock on a global block.
+// form of a path and the locale of field calls.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "platform/com/variant.h"
-#include "platform/kernel/global_memory.h"
 
 namespace vellum {
 
@@ -21,21 +20,5 @@ const BSTR* PathArgument(const VARIANT& value);
 // last error set) when it does not convert, needs more than 2046 bytes or holds a NUL
 // character, which would make the file functions open a shorter path.
 std::optional<std::string> PathToAnsi(BSTR path);
-
-// Locks a global block for the lifetime of a scope.
-class BlockLock {
- public:
-  explicit BlockLock(HGLOBAL block) : block_(block), data_(GlobalLock(block)) {}
-  ~BlockLock() {
-    if (data_ != nullptr) GlobalUnlock(block_);
-  }
-  BlockLock(const BlockLock&) = delete;
-  BlockLock& operator=(const BlockLock&) = delete;
-  uint8_t* Data() const { return static_cast<uint8_t*>(data_); }
-
- private:
-  HGLOBAL block_;
-  void* data_;
-};
 
 }  // namespace vellum

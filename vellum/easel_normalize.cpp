@@ -7,7 +7,6 @@
 #include "vellum/core/image_buffer.h"
 #include "vellum/core/library.h"
 #include "vellum/easel.h"
-#include "vellum/easel_io.h"
 
 namespace vellum {
 

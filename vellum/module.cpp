@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/automation/type_library_file.h"
+#include "platform/server/class_script.h"
 #include "vellum/easel.h"
 #include "vellum/ez_font.h"
 #include "vellum/interfaces.h"
@@ -16,13 +17,13 @@ namespace {
 
 const std::string& EaselScript() {
   static const std::string script =
-      ClassRegistryScript("Quillmark.Easel", "Easel Class", CLSID_Easel);
+      ClassRegistryScript({"Quillmark.Easel", "Easel Class", CLSID_Easel, "both"});
   return script;
 }
 
 const std::string& FontScript() {
   static const std::string script =
-      ClassRegistryScript("Vellum.EZFont", "EZFont Class", CLSID_EZFont);
+      ClassRegistryScript({"Vellum.EZFont", "EZFont Class", CLSID_EZFont, "both"});
   return script;
 }
 
@@ -35,7 +36,8 @@ const ObjectMapEntry kObjectMap[] = {
 
 }  // namespace vellum
 
-VELLUM_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, DWORD* size) {
+SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
+                                              DWORD* size) {
   if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
   std::string_view found;
   if (std::strcmp(type, kRegistryResource) == 0 && id == vellum::kEaselRegistryScript) {
@@ -66,12 +68,12 @@ ServerModule& Module() { return g_module; }
 
 }  // namespace vellum
 
-VELLUM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   return vellum::Module().GetClassObject(clsid, iid, object);
 }
 
-VELLUM_EXPORT HRESULT DllCanUnloadNow() { return vellum::Module().CanUnloadNow(); }
+SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return vellum::Module().CanUnloadNow(); }
 
-VELLUM_EXPORT HRESULT DllRegisterServer() { return vellum::Module().RegisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return vellum::Module().RegisterServer(); }
 
-VELLUM_EXPORT HRESULT DllUnregisterServer() { return vellum::Module().UnregisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() { return vellum::Module().UnregisterServer(); }

@@ -5,8 +5,8 @@
 
 #include "platform/automation/type_library_file.h"
 #include "platform/database/database_objects.h"
-
-#define DATABASE_EXPORT extern "C" __attribute__((visibility("default")))
+#include "platform/server/class_script.h"
+#include "platform/server/module_exports.h"
 
 namespace {
 
@@ -19,12 +19,14 @@ const ObjectMapEntry kObjectMap[] = {
 
 }  // namespace
 
-DATABASE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, DWORD* size) {
+SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
+                                              DWORD* size) {
   if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
   std::string_view found;
   if (std::strcmp(type, kRegistryResource) == 0 && id == kDatabaseRegistryScript) {
     static const std::string script =
-        ClassRegistryScript("Vellum.Database", "Database Class", database::CLSID_Database);
+        ClassRegistryScript({"Vellum.Database", "Database Class", database::CLSID_Database, "both",
+                             &database::LIBID_VellumDatabaseLib});
     found = script;
   } else if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
     static const std::string library =
@@ -51,9 +53,9 @@ ServerModule& Module() { return g_module; }
 
 }  // namespace database
 
-DATABASE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   return database::Module().GetClassObject(clsid, iid, object);
 }
-DATABASE_EXPORT HRESULT DllCanUnloadNow() { return database::Module().CanUnloadNow(); }
-DATABASE_EXPORT HRESULT DllRegisterServer() { return database::Module().RegisterServer(); }
-DATABASE_EXPORT HRESULT DllUnregisterServer() { return database::Module().UnregisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return database::Module().CanUnloadNow(); }
+SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return database::Module().RegisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() { return database::Module().UnregisterServer(); }

@@ -13,7 +13,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/com/interfaces.h"
@@ -73,12 +72,6 @@ class ServerModule {
   CRITICAL_SECTION classObjectLock_;
   std::vector<IClassFactory*> factories_;  // one per row, null until first asked for
 };
-
-// The registry script of a creatable class: its versioned ("<progId>.1") and
-// version-independent ProgIDs, and its class key (rewritten whole on every
-// registration) naming the module, with threading model "both".
-std::string ClassRegistryScript(std::string_view progId, std::string_view description,
-                                const CLSID& clsid);
 
 // Keeps a module locked for as long as it lives: a member of every object a module
 // hands out.
