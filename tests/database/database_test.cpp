@@ -6,25 +6,14 @@
 #include "platform/database/database_objects.h"
 #include "tests/support/automation.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/variant_values.h"
 
 namespace {
 
+using testing_support::ArrayBytes;
 using testing_support::Automation;
+using testing_support::ByteArray;
 using testing_support::CallResult;
-
-Variant Bytes(const std::vector<uint8_t>& bytes) {
-  Variant value;
-  value.parray = MakeByteVector(bytes.data(), static_cast<ULONG>(bytes.size()));
-  value.vt = VT_ARRAY | VT_UI1;
-  return value;
-}
-
-std::vector<uint8_t> BytesOf(const VARIANT& value) {
-  SAFEARRAY* array = ByteArrayOf(value);
-  if (array == nullptr) return {};
-  const auto* data = static_cast<const uint8_t*>(array->pvData);
-  return {data, data + SafeArrayElementCount(array)};
-}
 
 class DatabaseTest : public ::testing::Test {
  protected:
@@ -50,7 +39,7 @@ class DatabaseTest : public ::testing::Test {
     for (;;) {
       const CallResult read = Automation(field).Call(u"GetChunk", static_cast<int>(chunk));
       if (read.hr != S_OK || read.value.vt == VT_NULL) return all;
-      const std::vector<uint8_t> piece = BytesOf(read.value);
+      const std::vector<uint8_t> piece = ArrayBytes(read.value);
       EXPECT_LE(piece.size(), static_cast<size_t>(chunk));
       all.insert(all.end(), piece.begin(), piece.end());
     }
@@ -76,7 +65,7 @@ TEST_F(DatabaseTest, AppendedChunksAreStoredByUpdateAndReadInChunks) {
   Automation f(field.Get());
   for (size_t at = 0; at < image.size(); at += 1000) {
     const size_t size = std::min<size_t>(1000, image.size() - at);
-    ASSERT_EQ(f.Call(u"AppendChunk", Bytes({image.begin() + at, image.begin() + at + size})).hr,
+    ASSERT_EQ(f.Call(u"AppendChunk", ByteArray({image.begin() + at, image.begin() + at + size})).hr,
               S_OK);
   }
   // Nothing is stored before Update.
@@ -96,7 +85,7 @@ TEST_F(DatabaseTest, AppendedChunksAreStoredByUpdateAndReadInChunks) {
   EXPECT_EQ(ReadAll(Field(1).Get(), 1000), std::vector<uint8_t>{});  // other rows untouched
 
   // A new run of appends replaces the value.
-  ASSERT_EQ(f.Call(u"AppendChunk", Bytes({1, 2, 3})).hr, S_OK);
+  ASSERT_EQ(f.Call(u"AppendChunk", ByteArray({1, 2, 3})).hr, S_OK);
   ASSERT_EQ(f.Call(u"Update").hr, S_OK);
   EXPECT_EQ(ReadAll(field.Get(), 1000), (std::vector<uint8_t>{1, 2, 3}));
 }
@@ -126,7 +115,7 @@ TEST_F(DatabaseTest, FailuresCarrySqlitesMessage) {
   EXPECT_EQ(field.Call(u"AppendChunk", u"text").Error(), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(field.Call(u"GetChunk", 0).Error(), E_INVALIDARG);
   // The row goes before the appended bytes are stored: nothing is written.
-  ASSERT_EQ(field.Call(u"AppendChunk", Bytes({9})).hr, S_OK);
+  ASSERT_EQ(field.Call(u"AppendChunk", ByteArray({9})).hr, S_OK);
   Execute(u"DELETE FROM images WHERE id = 1");
   EXPECT_EQ(field.Call(u"Update").description, u"no row with rowid 1 in table images");
   EXPECT_EQ(Execute(u"SELECT 1"), 0);  // no transaction was left open
@@ -160,7 +149,7 @@ TEST_F(DatabaseTest, TheFieldContractReachesTheFieldEitherWay) {
   const ComPtr<IDispatch> field = Field(3);
   ComPtr<field_contract::IField> early;
   ASSERT_EQ(field->QueryInterface(field_contract::IID_IField, early.ReceiveVoid()), S_OK);
-  Variant bytes = Bytes({5, 6, 7, 8});
+  Variant bytes = ByteArray({5, 6, 7, 8});
   EXPECT_EQ(field_contract::AppendChunk(field.Get(), bytes, 0x800), S_OK);
   VARIANT reference;
   reference.vt = VT_BYREF | VT_VARIANT;
@@ -180,7 +169,7 @@ TEST_F(DatabaseTest, TheFieldContractReachesTheFieldEitherWay) {
   EXPECT_EQ(field_contract::InvokeByName(field.Get(), field_contract::kGetChunk, DISPATCH_METHOD,
                                          {&length, 1}, 0, &chunk),
             S_OK);
-  EXPECT_EQ(BytesOf(chunk), (std::vector<uint8_t>{5, 6, 7, 8, 5, 6, 7, 8}));
+  EXPECT_EQ(ArrayBytes(chunk), (std::vector<uint8_t>{5, 6, 7, 8, 5, 6, 7, 8}));
   EXPECT_EQ(field_contract::GetChunk(field.Get(), 10, 0x800, &chunk), S_OK);
   EXPECT_EQ(chunk.vt, VT_NULL);
 

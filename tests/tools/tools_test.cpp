@@ -195,7 +195,8 @@ TEST_F(ToolsTest, ImagesStoredInADatabaseLoadInAnotherProcess) {
     field.Update();
     print(field.ActualSize);
     db.Close();
-  )js", ShellQuote(database) + " " + ShellQuote(original));
+  )js",
+                                ShellQuote(database) + " " + ShellQuote(original));
   ASSERT_EQ(stored.status, 0) << stored.err;
   EXPECT_EQ(stored.out, std::to_string(testing_support::ReadFileBytes(original).size()) + "\n");
 
@@ -206,7 +207,8 @@ TEST_F(ToolsTest, ImagesStoredInADatabaseLoadInAnotherProcess) {
     easel.LoadImage(db.Field("images", "data", 1));
     print(easel.Width, easel.Height, easel.ImageFormat);
     easel.SaveImage(0, 1, args[1]);
-  )js", ShellQuote(database) + " " + ShellQuote(fetched));
+  )js",
+                                ShellQuote(database) + " " + ShellQuote(fetched));
   ASSERT_EQ(loaded.status, 0) << loaded.err;
   EXPECT_EQ(loaded.out, "61 47 1\n");
   const auto expected = testing_support::DecodeWithPillow(original);

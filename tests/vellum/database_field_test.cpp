@@ -16,19 +16,13 @@ using vellum_testing::EaselSession;
 // The database module, loaded as a script host would and left loaded.
 ComPtr<IDispatch> CreateDatabase() {
   static void* module = dlopen(DATABASE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) return nullptr;
-  auto getClassObject =
-      reinterpret_cast<DllGetClassObjectFunction>(dlsym(module, "DllGetClassObject"));
+  auto getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
+      module != nullptr ? dlsym(module, "DllGetClassObject") : nullptr);
   // {80037AEF-16B9-42D5-81D7-25E1C499FF5C}
   constexpr CLSID kDatabase = {
       0x80037AEF, 0x16B9, 0x42D5, {0x81, 0xD7, 0x25, 0xE1, 0xC4, 0x99, 0xFF, 0x5C}};
-  ComPtr<IClassFactory> factory;
-  ComPtr<IDispatch> database;
-  if (getClassObject != nullptr &&
-      SUCCEEDED(getClassObject(kDatabase, IID_IClassFactory, factory.ReceiveVoid()))) {
-    factory->CreateInstance(nullptr, IID_IDispatch, database.ReceiveVoid());
-  }
-  return database;
+  return getClassObject != nullptr ? testing_support::CreateFromModule(getClassObject, kDatabase)
+                                   : nullptr;
 }
 
 TEST(DatabaseFieldTest, EveryFormatRoundTripsThroughAField) {

@@ -13,43 +13,17 @@
 #include "platform/kernel/global_memory.h"
 #include "tests/support/automation.h"
 #include "tests/support/test_images.h"
+#include "tests/support/variant_values.h"
 #include "tests/vellum/vellum_objects.h"
 
 namespace vellum_testing {
 
 using testing_support::CallResult;
 
-// A one-dimensional VT_UI1 array holding the bytes.
-inline Variant ByteArray(const std::vector<uint8_t>& bytes) {
-  Variant value;
-  value.parray = MakeByteVector(bytes.data(), static_cast<ULONG>(bytes.size()));
-  value.vt = VT_ARRAY | VT_UI1;
-  return value;
-}
-
-// The bytes of a byte array (read through references).
-inline std::vector<uint8_t> ArrayBytes(const VARIANT& value) {
-  SAFEARRAY* array = ByteArrayOf(value);
-  if (array == nullptr) return {};
-  const auto* data = static_cast<const uint8_t*>(array->pvData);
-  return {data, data + SafeArrayElementCount(array)};
-}
-
-// A value that refers to another, as a script engine passes variables.
-inline Variant Reference(VARIANT* target) {
-  Variant value;
-  value.vt = VT_BYREF | VT_VARIANT;
-  value.pvarVal = target;
-  return value;
-}
-
-inline Variant Dispatch(IDispatch* object) {
-  Variant value;
-  value.vt = VT_DISPATCH;
-  value.pdispVal = object;
-  object->AddRef();
-  return value;
-}
+using testing_support::ArrayBytes;
+using testing_support::ByteArray;
+using testing_support::Dispatch;
+using testing_support::Reference;
 
 // What a save must leave as it was.
 struct WorkingImage {
