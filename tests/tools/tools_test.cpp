@@ -183,7 +183,7 @@ TEST_F(ToolsTest, ImagesStoredInADatabaseLoadInAnotherProcess) {
       "import sys\nfrom PIL import Image\n"
       "Image.effect_noise((61, 47), 60).convert('RGB').save(sys.argv[1])\n",
       {original}));
-  const ToolRun stored = Script(R"js(
+  constexpr char kStore[] = R"js(
     var db = CreateObject("Vellum.Database");
     db.Open(args[0]);
     db.Execute("CREATE TABLE images (id INTEGER PRIMARY KEY, data BLOB)");
@@ -195,20 +195,20 @@ TEST_F(ToolsTest, ImagesStoredInADatabaseLoadInAnotherProcess) {
     field.Update();
     print(field.ActualSize);
     db.Close();
-  )js",
-                                ShellQuote(database) + " " + ShellQuote(original));
+  )js";
+  const ToolRun stored = Script(kStore, ShellQuote(database) + " " + ShellQuote(original));
   ASSERT_EQ(stored.status, 0) << stored.err;
   EXPECT_EQ(stored.out, std::to_string(testing_support::ReadFileBytes(original).size()) + "\n");
 
-  const ToolRun loaded = Script(R"js(
+  constexpr char kLoad[] = R"js(
     var db = CreateObject("Vellum.Database");
     db.Open(args[0]);
     var easel = CreateObject("Quillmark.Easel");
     easel.LoadImage(db.Field("images", "data", 1));
     print(easel.Width, easel.Height, easel.ImageFormat);
     easel.SaveImage(0, 1, args[1]);
-  )js",
-                                ShellQuote(database) + " " + ShellQuote(fetched));
+  )js";
+  const ToolRun loaded = Script(kLoad, ShellQuote(database) + " " + ShellQuote(fetched));
   ASSERT_EQ(loaded.status, 0) << loaded.err;
   EXPECT_EQ(loaded.out, "61 47 1\n");
   const auto expected = testing_support::DecodeWithPillow(original);
