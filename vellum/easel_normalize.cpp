@@ -2,6 +2,7 @@
 // in memory, which expands an indexed image through its palette.
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
+#include "vellum/block_lock.h"
 #include "vellum/codecs/bmp.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/core/image_buffer.h"
@@ -30,22 +31,6 @@ int BitsForPalette(int paletteCount) {
 uint64_t PixelBytes(uint64_t width, uint64_t height, int bits) {
   return (width * static_cast<uint64_t>(bits) + 7) / 8 * height;
 }
-
-// Locks a global block for the lifetime of a scope.
-class BlockLock {
- public:
-  explicit BlockLock(HGLOBAL block) : block_(block), data_(GlobalLock(block)) {}
-  ~BlockLock() {
-    if (data_ != nullptr) GlobalUnlock(block_);
-  }
-  BlockLock(const BlockLock&) = delete;
-  BlockLock& operator=(const BlockLock&) = delete;
-  uint8_t* Data() const { return static_cast<uint8_t*>(data_); }
-
- private:
-  HGLOBAL block_;
-  void* data_;
-};
 
 }  // namespace
 
