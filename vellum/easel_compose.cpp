@@ -45,8 +45,7 @@ HRESULT Easel::BlendOverlay(VARIANT image, LONG shrinkToFit, double opacity, COL
   const HRESULT loaded = overlay.LoadImage(image);
   if (FAILED(loaded)) return returnLoadFailure ? loaded : S_OK;
   if (shrinkToFit != 0 && (overlay.width_ > width_ || overlay.height_ > height_)) {
-    const HRESULT shrunk =
-        overlay.ResizeImage(static_cast<LONG>(width_), height_, eziBilinear, 1);
+    const HRESULT shrunk = overlay.ResizeImage(static_cast<LONG>(width_), height_, eziBilinear, 1);
     if (FAILED(shrunk)) return shrunk;
   }
   const auto [x, y] = place(overlay.width_, static_cast<uint32_t>(overlay.height_));
@@ -55,10 +54,9 @@ HRESULT Easel::BlendOverlay(VARIANT image, LONG shrinkToFit, double opacity, COL
   {
     const BlockLock destination(image_);
     const BlockLock source(overlay.image_);
-    blended = BlendWithOpacity(destination.Data(), width_, static_cast<uint32_t>(height_),
-                               source.Data(), overlay.width_,
-                               static_cast<uint32_t>(overlay.height_), x, y, opacity, transparent,
-                               0);
+    blended = BlendWithOpacity(
+        destination.Data(), width_, static_cast<uint32_t>(height_), source.Data(), overlay.width_,
+        static_cast<uint32_t>(overlay.height_), x, y, opacity, transparent, 0);
   }
   if (!blended) ReportFailure(u"Can not merge images", 0, CoreLastError());
   return S_OK;
@@ -70,7 +68,9 @@ HRESULT Easel::MergeWithImage(LONG p_iX, LONG p_iY, VARIANT p_vImage, double p_f
   return RunReporting([&] {
     RequireImage();
     return BlendOverlay(p_vImage, ShrinkToFit, p_fOpacity, static_cast<COLORREF>(p_iTransColor),
-                        true, [&](uint32_t, uint32_t) { return Placement{p_iX, p_iY}; });
+                        true, [&](uint32_t, uint32_t) {
+                          return Placement{p_iX, p_iY};
+                        });
   });
 }
 

@@ -13,8 +13,7 @@ using GradientFill = BOOL (*)(uint8_t* rgb, uint32_t width, uint32_t height, COL
                               COLORREF end, int32_t direction);
 
 // Paints a width x height image with a one-way or two-way gradient.
-auto Gradient(GradientFill fill, LONG width, LONG height, LONG begin, LONG end,
-              int32_t direction) {
+auto Gradient(GradientFill fill, LONG width, LONG height, LONG begin, LONG end, int32_t direction) {
   return [=](uint8_t* pixels) {
     return fill(pixels, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
                 static_cast<COLORREF>(begin), static_cast<COLORREF>(end), direction);

@@ -248,8 +248,7 @@ TEST_F(ComposeTest, MergeChecksOpacityAndColourFirst) {
 
 TEST_F(ComposeTest, WatermarkChecksOpacityColourAndPositionFirst) {
   for (double opacity : {1.5, -0.5, std::numeric_limits<double>::quiet_NaN()}) {
-    const testing_support::CallResult call =
-        Script().Call(u"AddWatermark", u"x.bmp", 1, opacity);
+    const testing_support::CallResult call = Script().Call(u"AddWatermark", u"x.bmp", 1, opacity);
     EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(call.description, u"Opacity must be greater than 0 and less than 1");
   }

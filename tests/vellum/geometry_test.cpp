@@ -126,8 +126,8 @@ TEST_F(GeometryTest, ResizeKeepsProportionsInsideTheBox) {
     LONG width, height, keep;
     std::pair<LONG, LONG> expected;
   } cases[] = {
-      {300, 0, 1, {300, 200}},  {300, 300, 1, {300, 200}}, {300, 300, 0, {300, 300}},
-      {0, 100, 1, {150, 100}},  {900, 100, 1, {150, 100}}, {1200, 1200, 1, {1200, 800}},
+      {300, 0, 1, {300, 200}}, {300, 300, 1, {300, 200}}, {300, 300, 0, {300, 300}},
+      {0, 100, 1, {150, 100}}, {900, 100, 1, {150, 100}}, {1200, 1200, 1, {1200, 800}},
   };
   for (const auto& c : cases) {
     CreateImage(600, 400);
@@ -225,24 +225,20 @@ TEST_F(GeometryTest, ThumbnailsCoverTheBoxWithResizesProportions) {
     std::vector<int> arguments;
     std::pair<LONG, LONG> expected;
   } cases[] = {
-      {{}, {225, 150}},           {{100}, {225, 150}},          {{100, -1}, {99, 66}},
-      {{200, 150}, {225, 150}},   {{-1, 40}, {60, 40}},         {{90, 90, 0, 0}, {90, 90}},
+      {{}, {225, 150}},
+      {{100}, {225, 150}},
+      {{100, -1}, {99, 66}},
+      {{200, 150}, {225, 150}},
+      {{-1, 40}, {60, 40}},
+      {{90, 90, 0, 0}, {90, 90}},
       {{300, 300, 1}, {450, 300}},
   };
   for (const auto& c : cases) {
     CreateImage(600, 400);
-    testing_support::CallResult call;
-    switch (c.arguments.size()) {
-      case 0: call = Script().Call(u"CreateThumbnail"); break;
-      case 1: call = Script().Call(u"CreateThumbnail", c.arguments[0]); break;
-      case 2: call = Script().Call(u"CreateThumbnail", c.arguments[0], c.arguments[1]); break;
-      case 3:
-        call = Script().Call(u"CreateThumbnail", c.arguments[0], c.arguments[1], c.arguments[2]);
-        break;
-      default:
-        call = Script().Call(u"CreateThumbnail", c.arguments[0], c.arguments[1], c.arguments[2],
-                             c.arguments[3]);
-    }
+    std::vector<Variant> arguments;
+    for (int value : c.arguments) arguments.push_back(Variant::Long(value));
+    const testing_support::CallResult call =
+        Script().Invoke(Script().Id(u"CreateThumbnail"), DISPATCH_METHOD, std::move(arguments));
     EXPECT_EQ(SizeAfter(call), c.expected) << c.arguments.size();
   }
   // Single-precision ratios on both sides: a height of 7 on a 10 x 10 image gives a width
