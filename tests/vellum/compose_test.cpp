@@ -9,10 +9,9 @@
 
 namespace {
 
+using vellum_testing::kNoImage;
+using vellum_testing::kNotConverted;
 using vellum_testing::Rgb;
-
-constexpr const char16_t* kNoImage = u"Can not perform operation. No images were loaded\r\n";
-constexpr const char16_t* kNotConverted = u"Image could not be converted to the BMP format\r\n";
 
 class ComposeTest : public vellum_testing::EaselFixture {
  protected:

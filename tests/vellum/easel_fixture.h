@@ -27,6 +27,9 @@ inline std::ostream& operator<<(std::ostream& out, const Rgb& p) {
   return out << "(" << int{p.r} << "," << int{p.g} << "," << int{p.b} << ")";
 }
 
+constexpr const char16_t* kNoImage = u"Can not perform operation. No images were loaded\r\n";
+constexpr const char16_t* kNotConverted = u"Image could not be converted to the BMP format\r\n";
+
 class EaselFixture : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(object_); }
