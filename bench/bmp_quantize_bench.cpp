@@ -12,10 +12,7 @@
 
 namespace {
 
-const bench_support::RgbImage& Photo() {
-  static const bench_support::RgbImage photo = bench_support::LoadPpm("medium.ppm");
-  return photo;
-}
+using bench_support::Photo;
 
 std::vector<uint8_t> EncodeBmp(const bench_support::RgbImage& photo) {
   std::vector<uint8_t> file(photo.rgb.size() + photo.height * 4 + 1024);

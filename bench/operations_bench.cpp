@@ -18,10 +18,7 @@ namespace {
 using bench_support::RgbImage;
 using namespace vellum;
 
-const RgbImage& Photo() {
-  static const RgbImage photo = bench_support::LoadPpm("medium.ppm");
-  return photo;
-}
+using bench_support::Photo;
 
 enum Algorithm { kBilinear, kNearest, kBicubic, kLanczos };
 

@@ -41,4 +41,10 @@ inline RgbImage LoadPpm(const std::string& name) {
   return image;
 }
 
+// The 1920 x 1200 photograph every benchmark works on, loaded once.
+inline const RgbImage& Photo() {
+  static const RgbImage photo = LoadPpm("medium.ppm");
+  return photo;
+}
+
 }  // namespace bench_support

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/gdi/device.h"
+#include "platform/kernel/byte_order.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/metafile_recorder.h"
 
@@ -17,8 +18,6 @@ constexpr size_t kInfoHeaderSize = 40;
 // Pattern brushes are small tiles; larger bitmaps are not made into one.
 constexpr int64_t kMaxPatternPixels = 1 << 20;
 
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 uint64_t RowStride(int64_t width, int bitCount) {
   return ((static_cast<uint64_t>(width) * bitCount + 31) / 32) * 4;
@@ -47,20 +46,20 @@ struct HeaderFields {
 std::optional<HeaderFields> ReadHeader(const uint8_t* info, size_t infoSize) {
   if (info == nullptr || infoSize < 4) return std::nullopt;
   HeaderFields h;
-  h.headerSize = Le32(info);
+  h.headerSize = LoadLe32(info);
   if (h.headerSize == kCoreHeaderSize && infoSize >= kCoreHeaderSize) {
-    h.width = Le16(info + 4);
-    h.height = Le16(info + 6);
-    h.bitCount = Le16(info + 10);
+    h.width = LoadLe16(info + 4);
+    h.height = LoadLe16(info + 6);
+    h.bitCount = LoadLe16(info + 10);
     h.colorEntrySize = 3;
     return h;
   }
   if (h.headerSize < kInfoHeaderSize || h.headerSize > infoSize) return std::nullopt;
-  h.width = static_cast<int32_t>(Le32(info + 4));
-  h.height = static_cast<int32_t>(Le32(info + 8));
-  h.bitCount = Le16(info + 14);
-  h.compression = Le32(info + 16);
-  h.colorsUsed = Le32(info + 32);
+  h.width = static_cast<int32_t>(LoadLe32(info + 4));
+  h.height = static_cast<int32_t>(LoadLe32(info + 8));
+  h.bitCount = LoadLe16(info + 14);
+  h.compression = LoadLe32(info + 16);
+  h.colorsUsed = LoadLe32(info + 32);
   return h;
 }
 
@@ -92,10 +91,10 @@ std::optional<Dib> Dib::Parse(const uint8_t* info, size_t infoSize, const uint8_
   if (bitfields) {
     if (h->headerSize == kInfoHeaderSize) {
       if (infoSize < offset + 12) return std::nullopt;
-      for (int i = 0; i < 3; ++i) dib.masks_[i] = Le32(info + offset + 4 * i);
+      for (int i = 0; i < 3; ++i) dib.masks_[i] = LoadLe32(info + offset + 4 * i);
       offset += 12;
     } else {
-      for (int i = 0; i < 3; ++i) dib.masks_[i] = Le32(info + kInfoHeaderSize + 4 * i);
+      for (int i = 0; i < 3; ++i) dib.masks_[i] = LoadLe32(info + kInfoHeaderSize + 4 * i);
     }
     dib.useMasks_ = true;
   } else if (bpp == 16) {
@@ -110,7 +109,7 @@ std::optional<Dib> Dib::Parse(const uint8_t* info, size_t infoSize, const uint8_
       const uint8_t* entry = info + offset + i * entrySize;
       if (usage == DIB_PAL_COLORS) {
         // Indexes into a palette this layer does not keep: shown as gray levels.
-        const uint32_t level = static_cast<uint32_t>(Le16(entry) * 255 / std::max<size_t>(wanted - 1, 1)) & 0xFF;
+        const uint32_t level = static_cast<uint32_t>(LoadLe16(entry) * 255 / std::max<size_t>(wanted - 1, 1)) & 0xFF;
         dib.colors_[i] = 0xFF000000u | level << 16 | level << 8 | level;
       } else {
         dib.colors_[i] = 0xFF000000u | uint32_t{entry[2]} << 16 | uint32_t{entry[1]} << 8 | entry[0];
@@ -126,7 +125,7 @@ uint32_t Dib::Pixel(const uint8_t* row, int x) const {
     case 4: return colors_[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4];
     case 8: return colors_[row[x]];
     case 16: {
-      const uint32_t v = Le16(row + 2 * x);
+      const uint32_t v = LoadLe16(row + 2 * x);
       return 0xFF000000u | MaskedChannel(v, masks_[0]) << 16 | MaskedChannel(v, masks_[1]) << 8 |
              MaskedChannel(v, masks_[2]);
     }
@@ -135,7 +134,7 @@ uint32_t Dib::Pixel(const uint8_t* row, int x) const {
       return 0xFF000000u | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
     }
     default: {
-      const uint32_t v = Le32(row + 4 * x);
+      const uint32_t v = LoadLe32(row + 4 * x);
       if (!useMasks_) return v;  // blue, green, red and the alpha byte
       return 0xFF000000u | MaskedChannel(v, masks_[0]) << 16 | MaskedChannel(v, masks_[1]) << 8 |
              MaskedChannel(v, masks_[2]);

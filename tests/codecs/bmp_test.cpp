@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/kernel/global_memory.h"
+#include "tests/codecs/codec_test_support.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 #include "vellum/codecs/identify.h"
@@ -15,6 +16,7 @@
 namespace vellum {
 namespace {
 
+using codec_tests::TestPicture;
 using testing_support::RawImage;
 using testing_support::ShellQuote;
 using testing_support::TempDir;
@@ -123,20 +125,6 @@ RGBQUAD Color(uint8_t red, uint8_t green, uint8_t blue) { return RGBQUAD{blue, g
 std::vector<uint8_t> Pixels(std::initializer_list<RGBQUAD> colors) {
   std::vector<uint8_t> rgb;
   for (const RGBQUAD& c : colors) rgb.insert(rgb.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue});
-  return rgb;
-}
-
-// A deterministic RGB picture with some structure.
-std::vector<uint8_t> TestPicture(int width, int height) {
-  std::vector<uint8_t> rgb(size_t(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      uint8_t* p = &rgb[(size_t(y) * width + x) * 3];
-      p[0] = static_cast<uint8_t>(x * 255 / std::max(1, width - 1));
-      p[1] = static_cast<uint8_t>(y * 255 / std::max(1, height - 1));
-      p[2] = static_cast<uint8_t>((x * 7 + y * 13) % 256);
-    }
-  }
   return rgb;
 }
 

@@ -77,7 +77,10 @@ std::optional<RawImage> DecodeWithPillow(const std::string& path) {
 import sys
 from PIL import Image
 image = Image.open(sys.argv[1])
-image.seek(0)
+try:
+    image.seek(0)
+except EOFError:  # a layered image opens on its composite and has no frame 0
+    pass
 rgb = image.convert('RGB')
 open(sys.argv[2], 'wb').write(rgb.tobytes())
 print(rgb.size[0], rgb.size[1])

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/kernel/byte_order.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
 
@@ -18,22 +19,6 @@ constexpr uint32_t kMaskBytes = 12;
 constexpr uint32_t kMaxPaletteEntries = 256;
 
 enum Compression : uint32_t { kUncompressed = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3 };
-
-uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t LoadLe32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-void StoreLe16(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void StoreLe32(uint8_t* p, uint32_t value) {
-  StoreLe16(p, value);
-  StoreLe16(p + 2, value >> 16);
-}
 
 // Bytes per stored row: rows are padded to a multiple of 4 bytes.
 uint64_t RowStride(uint64_t width, uint32_t bitsPerPixel) {

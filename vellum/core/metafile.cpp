@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/gdi/gdi.h"
+#include "platform/kernel/byte_order.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
 
@@ -71,7 +72,6 @@ class Selection {
   HGDIOBJ previous_;
 };
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 void Put16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -262,7 +262,7 @@ bool MakePlaceableHeader(HENHMETAFILE emf, uint8_t header[kPlaceableHeaderSize])
   }
   Put16(header + 14, 1000);
   uint16_t checksum = 0;
-  for (int i = 0; i < 10; ++i) checksum ^= Le16(header + 2 * i);
+  for (int i = 0; i < 10; ++i) checksum ^= LoadLe16(header + 2 * i);
   Put16(header + 20, checksum);
   return true;
 }
@@ -309,9 +309,9 @@ uint32_t WriteMetafile(HISDEST destination, const uint8_t* rgb, int32_t width, i
 }  // namespace
 
 SIZE PlaceableHeaderExtents(const uint8_t header[kPlaceableHeaderSize]) {
-  const uint32_t unitsPerInch = Le16(header + 14);
+  const uint32_t unitsPerInch = LoadLe16(header + 14);
   if (unitsPerInch == 0) return {0, 0};  // a division by zero otherwise
-  const auto edge = [&](int at) { return static_cast<uint32_t>(static_cast<int16_t>(Le16(header + at))); };
+  const auto edge = [&](int at) { return static_cast<uint32_t>(static_cast<int16_t>(LoadLe16(header + at))); };
   return {static_cast<LONG>((edge(10) - edge(6)) * 2540u / unitsPerInch),
           static_cast<LONG>((edge(12) - edge(8)) * 2540u / unitsPerInch)};
 }

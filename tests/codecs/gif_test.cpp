@@ -1,0 +1,427 @@
+#include "vellum/codecs/gif.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/codecs/codec_test_support.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+#include "vellum/codecs/gif_run_encoder.h"
+
+namespace vellum {
+namespace {
+
+using namespace codec_tests;
+using testing_support::TempDir;
+
+struct ReadResult {
+  Decoded image;
+  int32_t transparent = -2;
+};
+
+ReadResult ReadGif(const std::vector<uint8_t>& bytes) {
+  ReadResult result;
+  result.image = DecodeBytes(bytes, [&](HISSRC source, int32_t* w, int32_t* h) {
+    return ReadGIF(source, w, h, &result.transparent);
+  });
+  return result;
+}
+
+Encoded WriteGif(const std::vector<uint8_t>& pixels, int width, int height, int tableBits,
+                 const Palette& palette, int transparent = -1, int interlace = 0) {
+  return EncodeBytes([&](HISDEST destination) {
+    return WriteGIF(destination, pixels.data(), width, height, interlace, 0, transparent, tableBits,
+                    palette.data());
+  }, pixels.size() * 2 + 4096);
+}
+
+// ---- hand-made files ----
+
+// Packs codes least significant bit first, each at its width.
+struct CodePacker {
+  std::vector<uint8_t> bytes;
+  uint32_t bits = 0;
+  int count = 0;
+  void Put(uint32_t code, int width) {
+    bits |= code << count;
+    for (count += width; count >= 8; count -= 8, bits >>= 8) bytes.push_back(uint8_t(bits));
+  }
+  std::vector<uint8_t> Done() {
+    if (count > 0) bytes.push_back(uint8_t(bits));
+    return bytes;
+  }
+};
+
+// Image data of minimum code size 8: a clear code, then `codes` at the widths a
+// standard decoder expects (it adds an entry for every code after the first
+// following a clear, and widens codes when the next entry reaches 2^width).
+std::vector<uint8_t> CodeStream(const std::vector<uint32_t>& codes) {
+  CodePacker packer;
+  int width = 9;
+  packer.Put(256, width);
+  uint32_t next = 258;
+  bool first = true;
+  for (uint32_t code : codes) {
+    packer.Put(code, width);
+    if (code == 256) {
+      width = 9, next = 258, first = true;
+      continue;
+    }
+    if (!first && next < 4096 && ++next == (1u << width) && width < 12) ++width;
+    first = false;
+  }
+  return packer.Done();
+}
+
+// A GIF89a file with a 256-entry distinct global table, `extensions` before the
+// image and `after` after its data; `data` is cut into sub-blocks. Image flags
+// 0x80 | k add a local table of 2 << k red, green, blue triples from `local`.
+std::vector<uint8_t> GifFile(int width, int height, const std::vector<uint8_t>& data,
+                             const std::vector<uint8_t>& extensions = {},
+                             const std::vector<uint8_t>& after = {}, uint8_t flags = 0,
+                             const std::vector<uint8_t>& local = {}) {
+  std::vector<uint8_t> table;
+  for (const RGBQUAD& e : DistinctPalette())
+    table.insert(table.end(), {e.rgbRed, e.rgbGreen, e.rgbBlue});
+  const auto screen =
+      Concat({{'G', 'I', 'F', '8', '9', 'a'}, Le16(width), Le16(height), {0xF7, 0, 0}});
+  const auto image = Concat({{0x2C, 0, 0, 0, 0}, Le16(width), Le16(height), {flags}, local, {8}});
+  std::vector<uint8_t> f = Concat({screen, table, extensions, image});
+  for (size_t at = 0; at < data.size(); at += 255) {
+    const size_t n = std::min<size_t>(255, data.size() - at);
+    f.push_back(uint8_t(n));
+    f.insert(f.end(), data.begin() + at, data.begin() + at + n);
+  }
+  f.push_back(0);
+  f.insert(f.end(), after.begin(), after.end());
+  f.push_back(0x3B);
+  return f;
+}
+
+std::vector<uint8_t> GraphicControl(bool transparent, uint8_t index) {
+  return {0x21, 0xF9, 4, uint8_t(transparent ? 1 : 0), 0, 0, index, 0};
+}
+
+// giflib's view of the indices of the first image.
+std::vector<uint8_t> GiflibIndices(const std::string& path) {
+  std::string raw;
+  EXPECT_TRUE(testing_support::RunCommand("giftext -r " + testing_support::ShellQuote(path), &raw));
+  return {raw.begin(), raw.end()};
+}
+
+// ---- writer ----
+
+struct IndexCase {
+  std::string name;
+  int width, height, tableBits;
+  std::vector<uint8_t> pixels;
+};
+
+// A photo-like picture reduced to 256 colours by Pillow: its indices and palette.
+IndexCase Photographic(int width, int height, Palette& palette) {
+  TempDir dir;
+  const char* program = R"(
+import sys
+from PIL import Image, ImageFilter
+w, h = int(sys.argv[1]), int(sys.argv[2])
+bands = [Image.linear_gradient('L').resize((w, h)), Image.radial_gradient('L').resize((w, h)),
+         Image.effect_noise((w, h), 60)]
+q = Image.merge('RGB', bands).filter(ImageFilter.GaussianBlur(2)).quantize(256)
+open(sys.argv[3], 'wb').write(q.tobytes())
+open(sys.argv[4], 'wb').write(bytes((q.getpalette() + [0] * 768)[:768]))
+)";
+  const std::string indices = dir.File("indices"), colours = dir.File("palette");
+  EXPECT_TRUE(testing_support::RunPython(
+      program, {std::to_string(width), std::to_string(height), indices, colours}));
+  const std::vector<uint8_t> rgb = testing_support::ReadFileBytes(colours);
+  for (int i = 0; i < 256; ++i) palette[i] = {rgb[3 * i + 2], rgb[3 * i + 1], rgb[3 * i], 255};
+  return {"photographic", width, height, 8, testing_support::ReadFileBytes(indices)};
+}
+
+TEST(WriteGif, IndexImagesDecodeExactlyInIndependentDecoders) {
+  std::vector<uint8_t> gradient(256 * 3);
+  for (size_t i = 0; i < gradient.size(); ++i) gradient[i] = uint8_t(i);
+  Palette photoPalette{};
+  const Palette palette = DistinctPalette();
+  const std::vector<IndexCase> cases = {
+      {"two colours", 37, 19, 1, RandomBytes(37 * 19, 2, 1)},
+      {"two-colour runs", 301, 97, 1, RandomRuns(301 * 97, 2, 2)},
+      {"every index", 256, 3, 8, gradient},
+      {"single colour", 100, 100, 8, std::vector<uint8_t>(100 * 100, 7)},
+      // More pixels than one triangle of run codes covers before the table fills.
+      {"large single colour", 4001, 2001, 8, std::vector<uint8_t>(4001 * 2001, 200)},
+      {"noisy", 300, 200, 8, RandomBytes(300 * 200, 256, 3)},
+      {"runs", 1023, 769, 8, RandomRuns(1023 * 769, 256, 4)},
+      {"sixteen colours", 129, 65, 4, RandomRuns(129 * 65, 16, 5)},
+      {"one pixel", 1, 1, 8, {42}},
+      {"one column", 1, 257, 8, RandomRuns(257, 3, 6)},
+      {"one row", 641, 1, 8, RandomBytes(641, 256, 7)},
+      Photographic(333, 211, photoPalette),
+  };
+  TempDir dir;
+  for (const IndexCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Palette& colours = c.name == "photographic" ? photoPalette : palette;
+    const Encoded written = WriteGif(c.pixels, c.width, c.height, c.tableBits, colours);
+    ASSERT_EQ(written.code, kOk);
+    ASSERT_EQ(written.result, written.bytes.size());
+    const std::string path = dir.File("written.gif");
+    testing_support::WriteFileBytes(path, written.bytes);
+
+    EXPECT_EQ(GiflibIndices(path), c.pixels);
+    const std::vector<uint8_t> expected = IndicesToRgb(c.pixels, colours);
+    const auto pillow = testing_support::DecodeWithPillow(path);
+    ASSERT_TRUE(pillow.has_value());
+    EXPECT_TRUE(pillow->rgb == expected);
+    const auto magick = testing_support::DecodeWithImageMagick(path);
+    ASSERT_TRUE(magick.has_value());
+    EXPECT_TRUE(magick->rgb == expected);
+    const ReadResult ours = ReadGif(written.bytes);
+    EXPECT_EQ(ours.image.width, c.width);
+    EXPECT_EQ(ours.image.height, c.height);
+    EXPECT_TRUE(ours.image.rgb == expected);
+  }
+}
+
+TEST(WriteGif, HeaderAndGraphicControlFollowTheTransparentIndex) {
+  const Palette palette = DistinctPalette();
+  const std::vector<uint8_t> pixels = RandomBytes(5 * 4, 256, 8);
+  const Encoded opaque = WriteGif(pixels, 5, 4, 8, palette, -1);
+  EXPECT_EQ(std::string(opaque.bytes.begin(), opaque.bytes.begin() + 6), "GIF87a");
+  EXPECT_EQ(opaque.bytes[10], 0xF7);
+  EXPECT_EQ(opaque.bytes[13 + 768], 0x2C);  // the image right after the table
+
+  const Encoded transparent = WriteGif(pixels, 5, 4, 8, palette, 0);
+  EXPECT_EQ(std::string(transparent.bytes.begin(), transparent.bytes.begin() + 6), "GIF89a");
+  const std::vector<uint8_t> extension(transparent.bytes.begin() + 13 + 768,
+                                       transparent.bytes.begin() + 13 + 768 + 8);
+  EXPECT_EQ(extension, GraphicControl(true, 0));
+  const ReadResult read = ReadGif(transparent.bytes);
+  EXPECT_EQ(read.transparent,
+            int32_t(palette[0].rgbRed | palette[0].rgbGreen << 8 | palette[0].rgbBlue << 16));
+  EXPECT_EQ(ReadGif(opaque.bytes).transparent, -1);
+}
+
+TEST(WriteGif, InterlacedFilesStoreTheirRowsInPassOrder) {
+  const Palette palette = DistinctPalette();
+  const std::vector<uint8_t> pixels = RandomRuns(23 * 19, 256, 9);
+  const Encoded written = WriteGif(pixels, 23, 19, 8, palette, -1, 1);
+  TempDir dir;
+  testing_support::WriteFileBytes(dir.File("i.gif"), written.bytes);
+  const auto pillow = testing_support::DecodeWithPillow(dir.File("i.gif"));
+  ASSERT_TRUE(pillow.has_value());
+  EXPECT_TRUE(pillow->rgb == IndicesToRgb(pixels, palette));
+  EXPECT_TRUE(ReadGif(written.bytes).image.rgb == IndicesToRgb(pixels, palette));
+}
+
+TEST(WriteGif, RefusesBadArgumentsAndReportsFailedWrites) {
+  const Palette palette = DistinctPalette();
+  const std::vector<uint8_t> pixels = {0, 1, 2, 3};
+  auto code = [&](const uint8_t* p, int w, int h, int transparent, int bits, const RGBQUAD* pal) {
+    return EncodeBytes([&](HISDEST d) { return WriteGIF(d, p, w, h, 0, 0, transparent, bits, pal); }, 4096)
+        .code;
+  };
+  EXPECT_EQ(code(nullptr, 2, 2, -1, 8, palette.data()), kErrInvalidArgument);
+  EXPECT_EQ(code(pixels.data(), 2, 2, -1, 8, nullptr), kErrInvalidArgument);
+  EXPECT_EQ(code(pixels.data(), 0, 2, -1, 8, palette.data()), kErrInvalidArgument);
+  EXPECT_EQ(code(pixels.data(), 70000, 1, -1, 8, palette.data()), kErrInvalidArgument);
+  EXPECT_EQ(code(pixels.data(), 2, 2, -1, 9, palette.data()), kErrInvalidArgument);
+  EXPECT_EQ(code(pixels.data(), 2, 2, 256, 8, palette.data()), kErrInvalidArgument);
+  EXPECT_EQ(code(pixels.data(), 2, 2, -1, 1, palette.data()), kErrInvalidArgument);  // index 3
+  EXPECT_EQ(code(pixels.data(), 2, 2, -1, 2, palette.data()), kOk);
+  EXPECT_EQ(WriteGIF(nullptr, pixels.data(), 2, 2, 0, 0, -1, 8, palette.data()), 0u);
+  EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
+
+  const std::vector<uint8_t> noisy = RandomBytes(100 * 100, 256, 10);
+  const Encoded cut = EncodeBytes([&](HISDEST d) {
+    return WriteGIF(d, noisy.data(), 100, 100, 0, 0, -1, 8, palette.data());
+  }, 5000);
+  EXPECT_EQ(cut.result, 0u);
+  EXPECT_EQ(cut.code, kErrWriteFile);
+}
+
+TEST(GifRunCodes, SquareRootAndTriangleCostAreExact) {
+  auto exact = [](uint64_t x) {
+    const uint64_t root = IntegerSquareRoot(uint32_t(x));
+    return root * root <= x && (root + 1) * (root + 1) > x;
+  };
+  for (uint64_t x = 0; x < 300000; ++x) ASSERT_TRUE(exact(x)) << x;
+  for (uint64_t x = 300000; x <= UINT32_MAX; x = x * 3 + 1) ASSERT_TRUE(exact(x)) << x;
+  EXPECT_TRUE(exact(UINT32_MAX));
+  // Spelling x pixels with runs 1, 2, ..., q long, starting afresh after each full triangle.
+  for (uint32_t q : {3u, 10u, 3837u}) {
+    for (uint64_t x : {1u, 2u, 3u, 6u, 7u, 100u, 7363400u, 7363403u, 40000000u}) {
+      uint64_t codes = 0, left = x, n = 0;
+      while (left > 0) {
+        n = n == q ? 1 : n + 1;
+        left -= std::min(left, n);
+        ++codes;
+      }
+      EXPECT_EQ(TriangleCost(x, q), codes) << x << " with " << q;
+    }
+  }
+}
+
+// ---- reader ----
+
+TEST(ReadGif, FilesFromOtherToolsDecodeAsTheyDo) {
+  TempDir dir;
+  const std::string src = dir.File("src.png");
+  ASSERT_TRUE(
+      testing_support::RunCommand("/usr/bin/convert -size 61x43 plasma:red-blue -seed 4 " + src));
+  struct ToolCase {
+    std::string name, command;
+  };
+  const std::string c = "/usr/bin/convert ";
+  const std::vector<ToolCase> cases = {
+      {"plain", c + src + " -colors 200 OUT"},
+      {"interlaced", c + src + " -colors 256 -interlace GIF OUT"},
+      {"two colours", c + src + " -monochrome OUT"},
+      {"sixteen colours", c + src + " -colors 16 -interlace GIF OUT"},
+      // A first frame smaller than the screen and placed inside it, then a second one.
+      {"animated", c + "-delay 10 \\( " + src +
+                       " -crop 50x30+0+0 +repage -set page 90x70+4+3 \\) " +
+                       "\\( -size 90x70 gradient:red-yellow \\) OUT"},
+  };
+  for (const ToolCase& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    std::string command = tc.command;
+    const std::string out = dir.File("tool.gif");
+    command.replace(command.find("OUT"), 3, out);
+    ASSERT_TRUE(testing_support::RunCommand(command));
+    const auto magick = testing_support::DecodeWithImageMagick(out);
+    ASSERT_TRUE(magick.has_value());
+    const ReadResult ours = ReadGif(testing_support::ReadFileBytes(out));
+    ASSERT_TRUE(ours.image.hasImage) << ours.image.code;
+    EXPECT_EQ(ours.image.width, magick->width);
+    EXPECT_EQ(ours.image.height, magick->height);
+    EXPECT_TRUE(ours.image.rgb == magick->rgb);
+  }
+}
+
+TEST(ReadGif, TransparentColourComesFromPillowsTransparencyIndex) {
+  TempDir dir;
+  const std::string path = dir.File("t.gif");
+  ASSERT_TRUE(testing_support::RunPython(R"(
+import sys
+from PIL import Image
+im = Image.new('P', (9, 5))
+im.putpalette([10, 20, 30, 200, 100, 50] + [0] * 762)
+im.putdata([0, 1] * 22 + [1])
+im.save(sys.argv[1], transparency=1)
+)",
+                                         {path}));
+  const ReadResult read = ReadGif(testing_support::ReadFileBytes(path));
+  EXPECT_TRUE(read.image.hasImage);
+  EXPECT_EQ(read.transparent, 200 | 100 << 8 | 50 << 16);
+}
+
+TEST(ReadGif, OnlyGraphicControlBlocksBeforeTheImageCount) {
+  const std::vector<uint8_t> data = CodeStream({1, 2, 3, 257});
+  auto with = [&](std::vector<uint8_t> before, std::vector<uint8_t> after) {
+    return ReadGif(GifFile(3, 1, data, before, after)).transparent;
+  };
+  const int32_t color2 = DistinctPalette()[2].rgbRed | DistinctPalette()[2].rgbGreen << 8 |
+                         DistinctPalette()[2].rgbBlue << 16;
+  EXPECT_EQ(with({}, GraphicControl(true, 2)), -1);
+  EXPECT_EQ(with(GraphicControl(true, 2), {}), color2);
+  EXPECT_EQ(with(Concat({GraphicControl(true, 7), GraphicControl(true, 2)}), {}), color2);
+  // Comments and application blocks are skipped whatever they hold.
+  const std::vector<uint8_t> others = {0x21, 0xFE, 3, 'a', 0x2C, 'c', 0, 0x21, 0xFF, 1, 0x3B, 0};
+  const auto two = Concat({GraphicControl(true, 2), GraphicControl(false, 2), others});
+  EXPECT_EQ(with(two, {}), -1);
+}
+
+TEST(ReadGif, ALocalTableReplacesTheGlobalOne) {
+  const std::vector<uint8_t> data = CodeStream({0, 1, 5, 257});
+  const ReadResult read =
+      ReadGif(GifFile(3, 1, data, GraphicControl(true, 1), {}, 0x80, {1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(read.image.rgb, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 0, 0, 0}));
+  EXPECT_EQ(read.transparent, 4 | 5 << 8 | 6 << 16);
+}
+
+TEST(ReadGif, DecodesLzwCornerCasesLikeGiflib) {
+  std::vector<uint32_t> filling;  // fills the table, then goes on with 12-bit codes
+  for (int i = 0; i < 5000; ++i) filling.push_back(uint32_t(i * 7 % 256));
+  struct Stream {
+    int width, height;
+    std::vector<uint32_t> codes;
+  };
+  const std::vector<Stream> streams = {
+      {11, 1, {5, 258, 259, 260, 1, 257}},                 // codes equal to the next free code
+      {5, 2, {9, 9, 258, 259, 256, 4, 258, 256, 3, 257}},  // clears between strings
+      {100, 50, filling},
+  };
+  TempDir dir;
+  for (const Stream& stream : streams) {
+    const std::vector<uint8_t> file =
+        GifFile(stream.width, stream.height, CodeStream(stream.codes));
+    testing_support::WriteFileBytes(dir.File("s.gif"), file);
+    const std::vector<uint8_t> expected = GiflibIndices(dir.File("s.gif"));
+    ASSERT_EQ(expected.size(), size_t(stream.width * stream.height));
+    const ReadResult read = ReadGif(file);
+    ASSERT_TRUE(read.image.hasImage);
+    EXPECT_TRUE(read.image.rgb == IndicesToRgb(expected, DistinctPalette()));
+  }
+}
+
+TEST(ReadGif, DamagedDataEndsDecodingWithoutAnError) {
+  auto decodes = [](const std::vector<uint8_t>& file, const std::vector<uint8_t>& indices) {
+    const ReadResult read = ReadGif(file);
+    EXPECT_EQ(read.image.code, kOk);
+    return read.image.rgb == IndicesToRgb(indices, DistinctPalette());
+  };
+  EXPECT_TRUE(
+      decodes(GifFile(4, 1, CodeStream({1, 2, 300, 3})), {1, 2, 0, 0}));  // beyond the table
+  EXPECT_TRUE(
+      decodes(GifFile(4, 1, CodeStream({1, 2, 256, 258, 3})), {1, 2, 0, 0}));     // no string yet
+  EXPECT_TRUE(decodes(GifFile(4, 1, CodeStream({1, 257, 3, 4})), {1, 0, 0, 0}));  // end code
+  std::vector<uint8_t> cut = GifFile(4, 1, CodeStream({1, 2, 3, 4}));
+  cut.resize(cut.size() - 4);  // the sub-block, its terminator and the trailer end early
+  EXPECT_TRUE(decodes(cut, {1, 2, 0, 0}));
+  EXPECT_TRUE(decodes(GifFile(4, 1, {}), {0, 0, 0, 0}));
+}
+
+TEST(ReadGif, HostileFilesFailWithTheirCodes) {
+  const std::vector<uint8_t> good = GifFile(7, 3, CodeStream({1, 2, 3, 4, 5, 6, 7, 257}));
+  for (size_t size = 1; size < good.size(); ++size) {
+    const ReadResult read = ReadGif(std::vector<uint8_t>(good.begin(), good.begin() + size));
+    // Cut in the header or tables, before the image data, or inside the data (which
+    // then cannot hold 21 pixels until a code fits in it, and ends early after that).
+    const int32_t expected = size < 781   ? kErrBadGif
+                             : size < 792 ? kErrReadFile
+                             : size < 794 ? kErrBadGif
+                                          : kOk;
+    EXPECT_EQ(read.image.code, expected) << size;
+  }
+  std::vector<uint8_t> bad = good;
+  bad[4] = '8';
+  EXPECT_EQ(ReadGif(bad).image.code, kErrBadGif);
+  for (uint8_t codeSize : {0, 9, 12}) {
+    bad = good;
+    bad[13 + 768 + 10] = codeSize;
+    EXPECT_EQ(ReadGif(bad).image.code, kErrBadGif);
+  }
+  bad = good;
+  bad[13 + 768 + 7] = 0;  // height 0
+  EXPECT_EQ(ReadGif(bad).image.code, kErrBadGif);
+  // More pixels than the data could spell, and more than a buffer may hold.
+  EXPECT_EQ(ReadGif(GifFile(0xFFFF, 0xFFFF, CodeStream({1}))).image.code, kErrBadGif);
+  EXPECT_EQ(ReadGif(GifFile(0xFFFF, 0xFFFF, std::vector<uint8_t>(1200000))).image.code,
+            kErrNoMemory);
+
+  int32_t w = 0, h = 0, t = 0;
+  EXPECT_EQ(ReadGIF(nullptr, &w, &h, &t), nullptr);
+  EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
+  EXPECT_EQ(DecodeBytes(good, [](HISSRC s, int32_t* w2,
+                                 int32_t* h2) { return ReadGIF(s, w2, h2, nullptr); })
+                .code,
+            kErrInvalidArgument);
+  DataHandle forged{};
+  EXPECT_EQ(ReadGIF(&forged, &w, &h, &t), nullptr);
+  EXPECT_EQ(CoreLastError(), kErrInvalidHandle);
+}
+
+}  // namespace
+}  // namespace vellum
