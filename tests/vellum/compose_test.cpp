@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
 #include "tests/vellum/easel_fixture.h"
+#include "vellum/codecs/bmp.h"
+#include "vellum/core/data_handle.h"
 
 namespace {
 
@@ -28,14 +32,47 @@ class ComposeTest : public vellum_testing::EaselFixture {
   // The pixels of the image that equal `color`, as (x, y) pairs.
   std::vector<std::pair<int, int>> PixelsOf(Rgb color) {
     std::vector<std::pair<int, int>> found;
-    for (LONG y = 0; y < Height(); ++y) {
-      for (LONG x = 0; x < Width(); ++x) {
-        if (Pixel(x, y) == color) found.emplace_back(x, y);
+    const std::vector<uint8_t> bytes = Bytes();
+    const LONG width = Width();
+    for (size_t at = 0; at + 2 < bytes.size(); at += 3) {
+      const auto pixel = static_cast<int>(at / 3);
+      if (Rgb{bytes[at], bytes[at + 1], bytes[at + 2]} == color) {
+        found.emplace_back(pixel % width, pixel / width);
       }
     }
     return found;
   }
+  // The smallest rectangle holding every pixel of `color`: left, top, right, bottom.
+  std::vector<int> Bounds(Rgb color) {
+    std::vector<int> box = {1 << 30, 1 << 30, -1, -1};
+    for (const auto& [x, y] : PixelsOf(color)) {
+      box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x), std::max(box[3], y)};
+    }
+    return box;
+  }
+  // A 24-bit BMP file of the RGB pixels, written by the codec, as a path a script passes.
+  std::u16string BmpFile(const std::vector<uint8_t>& rgb, int32_t width, int32_t height) {
+    std::vector<uint8_t> file(rgb.size() * 2 + 1024);
+    vellum::HISDEST destination =
+        vellum::OpenMemoryDestination(file.data(), static_cast<uint32_t>(file.size()));
+    file.resize(vellum::WriteBMP(destination, rgb.data(), width, height, 24, 0, nullptr));
+    vellum::CloseDestination(destination);
+    const std::string path = directory_.File("overlay" + std::to_string(files_++) + ".bmp");
+    testing_support::WriteFileBytes(path, file);
+    return std::u16string(path.begin(), path.end());
+  }
+  std::u16string UniformBmp(int32_t width, int32_t height, Rgb color) {
+    std::vector<uint8_t> rgb;
+    for (int32_t i = 0; i < width * height; ++i) rgb.insert(rgb.end(), {color.r, color.g, color.b});
+    return BmpFile(rgb, width, height);
+  }
+
+  testing_support::TempDir directory_;
+  int files_ = 0;
 };
+
+const Rgb kRed{255, 0, 0};
+const Rgb kBlack{0, 0, 0};
 
 // ---- creation ----
 
@@ -191,12 +228,11 @@ TEST_F(ComposeTest, EllipsesCheckOnlyTheCentre) {
   EXPECT_EQ(Script().Call(u"DrawEllipseOnImage", 3, 3, 2, 2, 0, 0x1000000).Error(), E_INVALIDARG);
   EXPECT_EQ(ErrorDescription(), u"");
 
-  const Rgb red{255, 0, 0};
   ASSERT_EQ(Script().Call(u"DrawEllipseOnImage", 4, 3, 0, 2, 0, 0xFF).hr, S_OK);
-  EXPECT_EQ(PixelsOf(red), (std::vector<std::pair<int, int>>{{4, 1}, {4, 5}}));
+  EXPECT_EQ(PixelsOf(kRed), (std::vector<std::pair<int, int>>{{4, 1}, {4, 5}}));
   ASSERT_EQ(Script().Call(u"DrawEllipseOnImage", 4, 3, 2, 1, 1, 0xFF).hr, S_OK);
-  EXPECT_EQ(Pixel(4, 3), red);  // filled
-  EXPECT_EQ(Pixel(2, 3), red);
+  EXPECT_EQ(Pixel(4, 3), kRed);  // filled
+  EXPECT_EQ(Pixel(2, 3), kRed);
   EXPECT_EQ(Pixel(0, 3), (Rgb{0, 0, 0}));
   // A centre far outside and radii that reach in still draw, clipped.
   ASSERT_EQ(Script().Call(u"DrawEllipseOnImage", 100, 100, 200, 200, 0, 0xFF).hr, S_OK);
@@ -258,6 +294,84 @@ TEST_F(ComposeTest, WatermarkChecksOpacityColourAndPositionFirst) {
 
   EXPECT_EQ(Script().Call(u"AddWatermark", u"x.bmp", 8, 0.0).hr, S_OK);  // 0 and 1 are fine
   EXPECT_EQ(ErrorDescription(), kNoImage);
+}
+
+// ---- overlays ----
+
+TEST_F(ComposeTest, MergeBlendsAllButTheTransparentColourAndClips) {
+  CreateImage(4, 2, 0);
+  const std::u16string overlay = BmpFile({255, 255, 255, 255, 0, 0}, 2, 1);  // white, red
+  ASSERT_EQ(Script().Call(u"MergeWithImage", 1, 1, overlay, 1.0, 0xFFFFFF).hr, S_OK);
+  EXPECT_EQ(PixelsOf(kRed), (std::vector<std::pair<int, int>>{{2, 1}}));  // white was skipped
+  EXPECT_EQ(PixelsOf(kBlack).size(), 7u);
+
+  // Half the red at (-1, 0): only the overlay's right pixel lands, on (0, 0).
+  ASSERT_EQ(Script().Call(u"MergeWithImage", -1, 0, overlay, 0.5, 0xFFFFFF).hr, S_OK);
+  EXPECT_EQ(Pixel(0, 0), (Rgb{127, 0, 0}));
+  EXPECT_EQ(Pixel(1, 0), kBlack);
+  EXPECT_EQ(ErrorDescription(), u"");
+}
+
+TEST_F(ComposeTest, MergeShrinksALargerOverlayOnlyWhenAsked) {
+  const std::u16string overlay = UniformBmp(8, 8, kRed);
+  CreateImage(4, 2, 0);
+  ASSERT_EQ(Script().Call(u"MergeWithImage", 0, 0, overlay, 1.0, 0xFFFFFF, 1).hr, S_OK);
+  EXPECT_EQ(Bounds(kRed), (std::vector<int>{0, 0, 1, 1}));  // 8 x 8 kept square: 2 x 2
+  CreateImage(4, 2, 0);
+  ASSERT_EQ(Script().Call(u"MergeWithImage", 0, 0, overlay, 1.0, 0xFFFFFF).hr, S_OK);
+  EXPECT_EQ(PixelsOf(kRed).size(), 8u);  // clipped to the image
+}
+
+TEST_F(ComposeTest, MergeReturnsTheOverlaysOwnLoadFailure) {
+  CreateImage(4, 2, 0);
+  const std::string missing = directory_.File("missing.bmp");
+  const testing_support::CallResult call = Script().Call(
+      u"MergeWithImage", 0, 0, std::u16string(missing.begin(), missing.end()), 1.0, 0);
+  EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
+  EXPECT_NE(call.description.find(u"Can not access to the image file"), std::u16string::npos);
+  EXPECT_EQ(ErrorDescription(), u"");  // the overlay's text, not this object's
+}
+
+TEST_F(ComposeTest, WatermarksArePlacedByPosition) {
+  const std::u16string mark = UniformBmp(50, 20, kRed);
+  const struct {
+    int position;
+    std::vector<int> bounds;
+  } cases[] = {{8, {150, 80, 199, 99}}, {1, {75, 40, 124, 59}},  {0, {75, 0, 124, 19}},
+               {3, {0, 0, 49, 19}},     {7, {150, 40, 199, 59}}, {5, {0, 80, 49, 99}}};
+  for (const auto& c : cases) {
+    CreateImage(200, 100, 0);
+    ASSERT_EQ(Script().Call(u"AddWatermark", mark, c.position, 1.0).hr, S_OK);
+    EXPECT_EQ(Bounds(kRed), c.bounds) << c.position;
+    EXPECT_EQ(PixelsOf(kRed).size(), 1000u) << c.position;
+  }
+  // A 300 x 300 mark is shrunk to 100 x 100 first (the default), then centred.
+  CreateImage(200, 100, 0);
+  ASSERT_EQ(Script().Call(u"AddWatermark", UniformBmp(300, 300, kRed), 1, 1.0).hr, S_OK);
+  EXPECT_EQ(Bounds(kRed), (std::vector<int>{50, 0, 149, 99}));
+  EXPECT_EQ(ErrorDescription(), u"");
+}
+
+TEST_F(ComposeTest, WatermarkDefaultsAndFailures) {
+  CreateImage(4, 4, 0x800000);
+  const std::u16string mark = UniformBmp(2, 2, kRed);
+  ASSERT_EQ(Script().Call(u"AddWatermark", mark).hr, S_OK);  // centre, half opacity
+  EXPECT_EQ(Pixel(1, 1), (Rgb{127, 0, 64}));
+  EXPECT_EQ(Pixel(0, 0), (Rgb{0, 0, 128}));
+  const std::vector<uint8_t> before = Bytes();
+  ASSERT_EQ(Script().Call(u"AddWatermark", mark, 3, 0.0).hr, S_OK);
+  EXPECT_EQ(Bytes(), before);
+  // The default transition colour, white, is left out.
+  ASSERT_EQ(Script().Call(u"AddWatermark", UniformBmp(2, 2, Rgb{255, 255, 255}), 3, 1.0).hr, S_OK);
+  EXPECT_EQ(Bytes(), before);
+  EXPECT_EQ(ErrorDescription(), u"");
+
+  // A mark that does not load ends the call quietly; this object's text is untouched.
+  const std::string missing = directory_.File("missing.bmp");
+  EXPECT_EQ(Script().Call(u"AddWatermark", std::u16string(missing.begin(), missing.end())).hr,
+            S_OK);
+  EXPECT_EQ(Bytes(), before);
+  EXPECT_EQ(ErrorDescription(), u"");
 }
 
 }  // namespace
