@@ -6,6 +6,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   add_compile_options(-Wno-stringop-overflow -Wno-array-bounds -Wno-null-dereference -Wno-restrict)
 endif()
 
+if(VELLUM_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(VELLUM_SANITIZE OR VELLUM_FUZZ)
   set(sanitizers address,undefined)
   add_compile_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all -fno-omit-frame-pointer -g)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of every fuzz target.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,10 @@ ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
 bash scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 1200
+
+bash scripts/build.sh tsan
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  build-tsan/bin/test_vellumset --gtest_filter='Concurrency*'
 
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
 echo "All tests passed."

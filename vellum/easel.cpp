@@ -296,8 +296,5 @@ HRESULT Easel::put_GifBackgroundIndex(LONG value) {
 
 HRESULT Easel::LoadImage(VARIANT) { return E_NOTIMPL; }
 HRESULT Easel::SaveImage(EZImageSaveMethod, EZImageFormat, VARIANT, VARIANT*) { return E_NOTIMPL; }
-HRESULT Easel::DrawTextOnImage(LONG, LONG, LONG, LONG, BSTR) { return E_NOTIMPL; }
-HRESULT Easel::get_TextWidth(BSTR, LONG*) { return E_NOTIMPL; }
-HRESULT Easel::get_TextHeight(BSTR, LONG*) { return E_NOTIMPL; }
 
 }  // namespace vellum

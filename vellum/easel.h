@@ -156,6 +156,9 @@ class Easel final
 
  private:
   HRESULT ReportException(const std::string& message, HRESULT result);
+  // TextWidth and TextHeight: measures the given text, or the Text property, and
+  // caches both dimensions.
+  HRESULT MeasureTextDimension(BSTR text, bool wantWidth, LONG* value);
   void FreeImage();
 
   // ---- helpers of the editing and creation methods ----

@@ -13,59 +13,68 @@ constexpr LONG kMaxWeight = 1000;
 constexpr COLORREF kMaxColor = 0xFFFFFF;
 constexpr LONG kLastFamily = eziDecorative;
 
+LOGFONTA DefaultLogFont() {
+  LOGFONTA font{};
+  font.lfCharSet = DEFAULT_CHARSET;
+  font.lfOutPrecision = OUT_TT_PRECIS;
+  std::strcpy(font.lfFaceName, "Arial");
+  return font;
+}
+
 }  // namespace
 
-EZFont::EZFont(IUnknown* outer) : ComObject(outer), moduleLock_(Module()) {}
+EZFont::EZFont(IUnknown* outer)
+    : ComObject(outer), moduleLock_(Module()), logFont_(DefaultLogFont()) {}
 
-HRESULT EZFont::get_Height(LONG* value) { return StoreOut(value, record_.lfHeight); }
+HRESULT EZFont::get_Height(LONG* value) { return StoreOut(value, logFont_.lfHeight); }
 
 HRESULT EZFont::put_Height(LONG value) {
-  record_.lfHeight = value;
+  logFont_.lfHeight = value;
   return S_OK;
 }
 
-HRESULT EZFont::get_Width(LONG* value) { return StoreOut(value, record_.lfWidth); }
+HRESULT EZFont::get_Width(LONG* value) { return StoreOut(value, logFont_.lfWidth); }
 
 HRESULT EZFont::put_Width(LONG value) {
-  record_.lfWidth = value;
+  logFont_.lfWidth = value;
   return S_OK;
 }
 
-HRESULT EZFont::get_Orientation(LONG* value) { return StoreOut(value, record_.lfOrientation); }
+HRESULT EZFont::get_Orientation(LONG* value) { return StoreOut(value, logFont_.lfOrientation); }
 
 // Text is drawn along its baseline angle, so escapement follows orientation.
 HRESULT EZFont::put_Orientation(LONG value) {
-  record_.lfOrientation = value;
-  record_.lfEscapement = value;
+  logFont_.lfOrientation = value;
+  logFont_.lfEscapement = value;
   return S_OK;
 }
 
-HRESULT EZFont::get_Weight(LONG* value) { return StoreOut(value, record_.lfWeight); }
+HRESULT EZFont::get_Weight(LONG* value) { return StoreOut(value, logFont_.lfWeight); }
 
 HRESULT EZFont::put_Weight(LONG value) {
   if (value < 0 || value > kMaxWeight) return E_INVALIDARG;
-  record_.lfWeight = value;
+  logFont_.lfWeight = value;
   return S_OK;
 }
 
-HRESULT EZFont::get_Italic(LONG* value) { return StoreOut<LONG>(value, record_.lfItalic); }
+HRESULT EZFont::get_Italic(LONG* value) { return StoreOut<LONG>(value, logFont_.lfItalic); }
 
 HRESULT EZFont::put_Italic(LONG value) {
-  record_.lfItalic = static_cast<BYTE>(value);
+  logFont_.lfItalic = static_cast<BYTE>(value);
   return S_OK;
 }
 
-HRESULT EZFont::get_Underline(LONG* value) { return StoreOut<LONG>(value, record_.lfUnderline); }
+HRESULT EZFont::get_Underline(LONG* value) { return StoreOut<LONG>(value, logFont_.lfUnderline); }
 
 HRESULT EZFont::put_Underline(LONG value) {
-  record_.lfUnderline = static_cast<BYTE>(value);
+  logFont_.lfUnderline = static_cast<BYTE>(value);
   return S_OK;
 }
 
-HRESULT EZFont::get_StrikeOut(LONG* value) { return StoreOut<LONG>(value, record_.lfStrikeOut); }
+HRESULT EZFont::get_StrikeOut(LONG* value) { return StoreOut<LONG>(value, logFont_.lfStrikeOut); }
 
 HRESULT EZFont::put_StrikeOut(LONG value) {
-  record_.lfStrikeOut = static_cast<BYTE>(value);
+  logFont_.lfStrikeOut = static_cast<BYTE>(value);
   return S_OK;
 }
 
@@ -78,14 +87,14 @@ HRESULT EZFont::get_Name(BSTR* value) {
 // 1 to 31 characters whose ANSI form fits the face-name field with its terminator.
 HRESULT EZFont::put_Name(BSTR value) {
   const std::u16string_view name = BstrView(value);
-  if (name.empty() || name.size() >= kFaceNameBytes) return E_INVALIDARG;
+  if (name.empty() || name.size() >= LF_FACESIZE) return E_INVALIDARG;
   const std::optional<std::string> ansi = Utf16ToUtf8(name);
-  if (!ansi || ansi->size() >= kFaceNameBytes || ansi->find('\0') != std::string::npos) {
+  if (!ansi || ansi->size() >= LF_FACESIZE || ansi->find('\0') != std::string::npos) {
     return E_INVALIDARG;
   }
   name_ = name;
-  std::memset(record_.lfFaceName, 0, sizeof record_.lfFaceName);
-  std::memcpy(record_.lfFaceName, ansi->data(), ansi->size());
+  std::memset(logFont_.lfFaceName, 0, sizeof logFont_.lfFaceName);
+  std::memcpy(logFont_.lfFaceName, ansi->data(), ansi->size());
   return S_OK;
 }
 
@@ -98,13 +107,13 @@ HRESULT EZFont::put_Color(LONG value) {
 }
 
 HRESULT EZFont::get_FontFamily(EZIFontFamily* value) {
-  return StoreOut(value, static_cast<EZIFontFamily>(record_.lfPitchAndFamily >> 4));
+  return StoreOut(value, static_cast<EZIFontFamily>(logFont_.lfPitchAndFamily >> 4));
 }
 
 // Stored as the GDI's FF_ family constant (value times 16), pitch bits cleared.
 HRESULT EZFont::put_FontFamily(EZIFontFamily value) {
   if (value < eziDefault || value > kLastFamily) return E_INVALIDARG;
-  record_.lfPitchAndFamily = static_cast<BYTE>(value << 4);
+  logFont_.lfPitchAndFamily = static_cast<BYTE>(value << 4);
   return S_OK;
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/automation/type_library_file.h"
+#include "platform/server/class_script.h"
 #include "vellum/core/library.h"
 #include "vellum/easel.h"
 #include "vellum/ez_font.h"
@@ -15,55 +16,15 @@ namespace vellum {
 
 namespace {
 
-// The registry script of a class: its versioned and version-independent ProgIDs, and
-// its class key (rewritten whole on every registration) naming this module.
-constexpr std::string_view kClassScript = R"(HKCR
-{
-	@PROGID@.1 = s '@DESCRIPTION@'
-	{
-		CLSID = s '@CLSID@'
-	}
-	@PROGID@ = s '@DESCRIPTION@'
-	{
-		CLSID = s '@CLSID@'
-	}
-	NoRemove CLSID
-	{
-		ForceRemove @CLSID@ = s '@DESCRIPTION@'
-		{
-			ProgID = s '@PROGID@.1'
-			VersionIndependentProgID = s '@PROGID@'
-			InprocServer32 = s '%MODULE%'
-			{
-				val ThreadingModel = s 'both'
-			}
-		}
-	}
-}
-)";
-
-std::string ClassScript(std::string_view progId, std::string_view description, const CLSID& clsid) {
-  const std::pair<std::string_view, std::string> fields[] = {
-      {"@PROGID@", std::string(progId)},
-      {"@DESCRIPTION@", std::string(description)},
-      {"@CLSID@", GuidToString(clsid)}};
-  std::string script(kClassScript);
-  for (const auto& [marker, value] : fields) {
-    for (size_t at = script.find(marker); at != std::string::npos; at = script.find(marker, at)) {
-      script.replace(at, marker.size(), value);
-      at += value.size();
-    }
-  }
-  return script;
-}
-
 const std::string& EaselScript() {
-  static const std::string script = ClassScript("Quillmark.Easel", "Easel Class", CLSID_Easel);
+  static const std::string script =
+      ClassRegistryScript({"Quillmark.Easel", "Easel Class", CLSID_Easel, "both"});
   return script;
 }
 
 const std::string& FontScript() {
-  static const std::string script = ClassScript("Vellum.EZFont", "EZFont Class", CLSID_EZFont);
+  static const std::string script =
+      ClassRegistryScript({"Vellum.EZFont", "EZFont Class", CLSID_EZFont, "both"});
   return script;
 }
 
@@ -88,7 +49,8 @@ const ObjectMapEntry kObjectMap[] = {
 
 }  // namespace vellum
 
-VELLUM_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, DWORD* size) {
+SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
+                                              DWORD* size) {
   if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
   std::string_view found;
   if (std::strcmp(type, kRegistryResource) == 0 && id == vellum::kEaselRegistryScript) {
@@ -119,12 +81,12 @@ ServerModule& Module() { return g_module; }
 
 }  // namespace vellum
 
-VELLUM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   return vellum::Module().GetClassObject(clsid, iid, object);
 }
 
-VELLUM_EXPORT HRESULT DllCanUnloadNow() { return vellum::Module().CanUnloadNow(); }
+SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return vellum::Module().CanUnloadNow(); }
 
-VELLUM_EXPORT HRESULT DllRegisterServer() { return vellum::Module().RegisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return vellum::Module().RegisterServer(); }
 
-VELLUM_EXPORT HRESULT DllUnregisterServer() { return vellum::Module().UnregisterServer(); }
+SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() { return vellum::Module().UnregisterServer(); }

@@ -26,6 +26,7 @@ class LibraryChecker {
     }
     for (const ClassDesc& c : library_.classes) {
       CheckTypeName(c.name);
+      if (c.defaultInterface.empty()) continue;
       const int index = library_.FindType(c.defaultInterface);
       const int first = static_cast<int>(library_.enums.size());
       if (index < first || index >= first + static_cast<int>(library_.interfaces.size())) {

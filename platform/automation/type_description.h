@@ -110,6 +110,7 @@ struct ClassDesc {
   std::string name;
   CLSID clsid = GUID_NULL;
   std::string help;
+  // Empty for a class whose interface lies outside the library (an enumerator's).
   std::string defaultInterface;
   friend bool operator==(const ClassDesc&, const ClassDesc&) = default;
 };

@@ -79,7 +79,7 @@ class TypeInfoObject final : public ComObject<ITypeInfo> {
     } else {
       attr->guid = class_->clsid;
       attr->typekind = TKIND_COCLASS;
-      attr->cImplTypes = 1;
+      attr->cImplTypes = class_->defaultInterface.empty() ? 0 : 1;
       attr->cbSizeInstance = sizeof(void*);
       attr->wTypeFlags = TYPEFLAG_FCANCREATE;
     }
@@ -183,7 +183,9 @@ class TypeInfoObject final : public ComObject<ITypeInfo> {
 
   HRESULT GetImplTypeFlags(UINT index, INT* flags) override {
     if (flags == nullptr) return E_INVALIDARG;
-    if (class_ == nullptr || index != 0) return TYPE_E_ELEMENTNOTFOUND;
+    if (class_ == nullptr || index != 0 || class_->defaultInterface.empty()) {
+      return TYPE_E_ELEMENTNOTFOUND;
+    }
     *flags = IMPLTYPEFLAG_FDEFAULT;
     return S_OK;
   }

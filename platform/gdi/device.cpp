@@ -30,6 +30,10 @@ class DcTable {
     auto it = contexts_.find(reinterpret_cast<uintptr_t>(handle));
     return it == contexts_.end() ? nullptr : it->second.get();
   }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return contexts_.size();
+  }
   std::unique_ptr<DeviceContext> Take(HDC handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = contexts_.find(reinterpret_cast<uintptr_t>(handle));
@@ -170,6 +174,8 @@ bool DeviceContext::Spend(int64_t units) {
 }
 
 DeviceContext* LookupDc(HDC dc) { return DcTable::Instance().Find(dc); }
+
+size_t LiveDcCount() { return DcTable::Instance().Count(); }
 
 void AddClip(DeviceContext& dc, Figures figures, bool evenOdd, bool exclude) {
   const int depth = dc.state.clip ? dc.state.clip->depth + 1 : 1;

@@ -123,6 +123,9 @@ class DeviceContext {
 };
 
 DeviceContext* LookupDc(HDC dc);
+// How many device contexts exist (each thread's screen context included); for
+// leak checks.
+size_t LiveDcCount();
 
 // Adds a clip step to the context's chain.
 void AddClip(DeviceContext& dc, Figures figures, bool evenOdd, bool exclude);

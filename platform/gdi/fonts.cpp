@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace gdi {
 
@@ -234,8 +235,12 @@ bool MeasureText(const LOGFONTA& font, FontScale scale, std::u32string_view text
   if (metrics != nullptr) *metrics = sized.metrics;
   if (advances != nullptr) {
     advances->clear();
+    advances->reserve(text.size());
+    std::unordered_map<char32_t, double> known;  // each glyph is loaded (and hinted) once
     for (char32_t c : text) {
-      advances->push_back(LoadGlyph(sized.face, c, false) ? sized.face->glyph->advance.x / 64.0 : 0);
+      const auto [it, added] = known.try_emplace(c, 0.0);
+      if (added && LoadGlyph(sized.face, c, false)) it->second = sized.face->glyph->advance.x / 64.0;
+      advances->push_back(it->second);
     }
   }
   return true;

@@ -104,6 +104,17 @@ BOOL TextOutA(HDC dc, int x, int y, const char* text, int length);
 BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, const WCHAR* text,
                  UINT length, const INT* dx);
 BOOL GetTextExtentPointA(HDC dc, const char* text, int length, SIZE* size);
+// Lays text out in a rectangle (logical units) with the selected font, one line
+// under the other from the rectangle's top left, and draws it clipped to the
+// rectangle (DT_NOCLIP: unclipped). Lines break only at CR, LF and CR LF; with
+// DT_SINGLELINE those are left out. Without DT_NOPREFIX "&x" underlines x and "&&"
+// is "&". DT_WORD_ELLIPSIS cuts a line wider than the rectangle after its last
+// word that fits with "..." (inside the first word when none does). DT_CALCRECT
+// draws nothing and sets the rectangle's right and bottom to bound the text.
+// Returns the text's height, 0 on failure. Other formats, and any params, are
+// refused. A length of -1 means a zero-terminated text.
+int DrawTextExA(HDC dc, const char* text, int length, RECT* rect, UINT format,
+                DRAWTEXTPARAMS* params);
 
 // ---- enhanced metafiles ----
 

@@ -308,6 +308,7 @@ constexpr LONG FW_BOLD = 700;
 constexpr BYTE ANSI_CHARSET = 0;
 constexpr BYTE DEFAULT_CHARSET = 1;
 constexpr BYTE SYMBOL_CHARSET = 2;
+constexpr BYTE OUT_TT_PRECIS = 4;
 constexpr BYTE FF_DONTCARE = 0x00;
 constexpr BYTE FF_ROMAN = 0x10;
 constexpr BYTE FF_SWISS = 0x20;
@@ -349,6 +350,15 @@ constexpr BYTE AC_SRC_ALPHA = 1;
 constexpr UINT DT_LEFT = 0x0000;
 constexpr UINT DT_TOP = 0x0000;
 constexpr UINT DT_SINGLELINE = 0x0020;
+constexpr UINT DT_NOCLIP = 0x0100;
 constexpr UINT DT_CALCRECT = 0x0400;
 constexpr UINT DT_NOPREFIX = 0x0800;
 constexpr UINT DT_WORD_ELLIPSIS = 0x00040000;
+
+struct DRAWTEXTPARAMS {
+  UINT cbSize;
+  int iTabLength;
+  int iLeftMargin;
+  int iRightMargin;
+  UINT uiLengthDrawn;
+};

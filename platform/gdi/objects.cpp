@@ -45,6 +45,11 @@ class ObjectTable {
     return it == byObject_.end() ? 0 : it->second;
   }
 
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return objects_.size();
+  }
+
   bool Remove(uintptr_t id) {
     std::shared_ptr<GdiObject> released;  // destroyed outside the lock
     std::lock_guard<std::mutex> lock(mutex_);
@@ -124,6 +129,8 @@ HGDIOBJ HandleOf(const std::shared_ptr<GdiObject>& object) {
   }
   return reinterpret_cast<HGDIOBJ>(ObjectTable::Instance().IdOf(object.get()));
 }
+
+size_t LiveObjectCount() { return ObjectTable::Instance().Count(); }
 
 bool IsStockHandle(HGDIOBJ handle) {
   const uintptr_t id = HandleId(handle);

@@ -109,6 +109,8 @@ std::shared_ptr<T> LookupObjectAs(HGDIOBJ handle, ObjectKind kind) {
 HGDIOBJ HandleOf(const std::shared_ptr<GdiObject>& object);
 bool IsStockHandle(HGDIOBJ handle);
 bool UnregisterObject(HGDIOBJ handle);
+// How many objects are in the table (stock objects not counted); for leak checks.
+size_t LiveObjectCount();
 
 // The stock index of the 1 x 1 monochrome bitmap that memory contexts start with
 // (never drawn on: each context gets a private one).

@@ -5,6 +5,7 @@
 
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/raster.h"
+#include "platform/kernel/last_error.h"
 
 namespace gdi {
 
@@ -151,12 +152,18 @@ BOOL ExtTextOutW(HDC handle, int x, int y, UINT options, const RECT* rect, const
 
 BOOL GetTextExtentPointA(HDC handle, const char* text, int length, SIZE* size) {
   DeviceContext* dc = LookupDc(handle);
-  if (dc == nullptr || text == nullptr || length < 0 || size == nullptr) return FALSE;
+  if (dc == nullptr || text == nullptr || length < 0 || size == nullptr) {
+    SetLastError(dc == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   const std::u32string decoded = DecodeAnsiText(std::string_view(text, static_cast<size_t>(length)));
   const FontScale scale = ContextFontScale(*dc);
   FontMetrics metrics;
   std::vector<double> advances;
-  if (!MeasureText(dc->state.font->log, scale, decoded, &metrics, &advances)) return FALSE;
+  if (!MeasureText(dc->state.font->log, scale, decoded, &metrics, &advances)) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // no face, or a size that is not drawn
+    return FALSE;
+  }
   size->cx = static_cast<LONG>(std::lround(Sum(advances) / (scale.x > 0 ? scale.x : 1)));
   size->cy = static_cast<LONG>(std::lround(metrics.Height() / (scale.y > 0 ? scale.y : 1)));
   return TRUE;

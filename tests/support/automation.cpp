@@ -4,6 +4,15 @@
 
 namespace testing_support {
 
+ComPtr<IDispatch> CreateFromModule(DllGetClassObjectFunction getClassObject, REFCLSID clsid) {
+  ComPtr<IClassFactory> factory;
+  ComPtr<IDispatch> object;
+  if (SUCCEEDED(getClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()))) {
+    factory->CreateInstance(nullptr, IID_IDispatch, object.ReceiveVoid());
+  }
+  return object;
+}
+
 Variant ToVariant(int value) { return Variant::Long(value); }
 
 Variant ToVariant(double value) { return Variant::Double(value); }

@@ -12,9 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "platform/com/interfaces.h"
+#include "platform/com/activation.h"
+#include "platform/com/object.h"
 
 namespace testing_support {
+
+// An object of a module's class, made through that module's DllGetClassObject; null
+// when it cannot be made.
+ComPtr<IDispatch> CreateFromModule(DllGetClassObjectFunction getClassObject, REFCLSID clsid);
 
 // A test value as a VARIANT: int -> VT_I4, double -> VT_R8, bool -> VT_BOOL,
 // text -> VT_BSTR; a Variant is taken as it is.

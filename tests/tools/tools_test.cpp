@@ -8,48 +8,16 @@
 #include <vector>
 
 #include "tests/support/oracle.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
-using testing_support::RunCommand;
 using testing_support::ShellQuote;
+using testing_support::ToolRun;
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-class ToolsTest : public ::testing::Test {
+class ToolsTest : public ::testing::Test, public testing_support::ToolRunner {
  protected:
-  // Runs a tool with the private registry; collects its exit status and both outputs.
-  ToolRun Tool(const std::string& command) {
-    const std::string err = directory_.File("stderr");
-    const std::string full = "export VELLUM_REGISTRY=" + ShellQuote(Registry()) + "; " + command +
-                             " 2>" + ShellQuote(err) + "; echo \"#status=$?\"";
-    ToolRun run;
-    RunCommand(full, &run.out);
-    const size_t marker = run.out.rfind("#status=");
-    if (marker != std::string::npos) {
-      run.status = std::stoi(run.out.substr(marker + 8));
-      run.out.erase(marker);
-    }
-    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(err);
-    run.err.assign(bytes.begin(), bytes.end());
-    return run;
-  }
-  ToolRun Register(const std::string& module, bool unregister = false) {
-    return Tool(ShellQuote(REGSVR_PATH) + (unregister ? " -u " : " ") + ShellQuote(module));
-  }
-  ToolRun Script(const std::string& source, const std::string& args = "") {
-    const std::string file = directory_.File("script.js");
-    testing_support::WriteFileBytes(file, std::vector<uint8_t>(source.begin(), source.end()));
-    return Tool(ShellQuote(SCRIPT_PATH) + " " + ShellQuote(file) + " " + args);
-  }
-  std::string Registry() const { return directory_.File("registry"); }
-
-  testing_support::TempDir directory_;
+  ToolsTest() : ToolRunner(REGSVR_PATH, SCRIPT_PATH) {}
 };
 
 TEST_F(ToolsTest, AFreshProcessCreatesTheRegisteredClassesByProgId) {
@@ -168,7 +136,7 @@ TEST_F(ToolsTest, RegistrationFailuresAreReported) {
   EXPECT_NE(run.err.find("/no/such/module.so"), std::string::npos);
   run = Register(Registry() + "-not-a-module");
   EXPECT_EQ(run.status, 1);
-  const std::string text = directory_.File("plain.txt");
+  const std::string text = Directory().File("plain.txt");
   testing_support::WriteFileBytes(text, {'h', 'i'});
   run = Register(text);
   EXPECT_EQ(run.status, 1);

@@ -164,7 +164,7 @@ TEST_F(EaselTest, FontIsTheObjectsOwnFontEveryTime) {
   EXPECT_EQ(first.value.pdispVal, second.value.pdispVal);
   Automation font(first.value.pdispVal);
   EXPECT_EQ(font.Put(u"Weight", 700).hr, S_OK);
-  EXPECT_EQ(Object().Font().Record().lfWeight, 700);
+  EXPECT_EQ(Object().Font().LogFont().lfWeight, 700);
 }
 
 TEST_F(EaselTest, ErrorTextComposesItsPiecesInOrder) {

@@ -17,7 +17,7 @@ class FontTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(object_); }
   Automation Script() { return Automation(object_.Get()); }
-  const vellum::FontRecord& Record() { return AsFont(object_)->Record(); }
+  const LOGFONTA& Record() { return AsFont(object_)->LogFont(); }
 
   ComPtr<IDispatch> object_ = CreateDispatch(vellum::CLSID_EZFont);
 };

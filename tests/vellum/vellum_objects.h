@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/com/object.h"
+#include "tests/support/automation.h"
 #include "vellum/easel.h"
 #include "vellum/ez_font.h"
 #include "vellum/module.h"
@@ -9,12 +10,7 @@
 namespace vellum_testing {
 
 inline ComPtr<IDispatch> CreateDispatch(REFCLSID clsid) {
-  ComPtr<IClassFactory> factory;
-  ComPtr<IDispatch> object;
-  if (SUCCEEDED(DllGetClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()))) {
-    factory->CreateInstance(nullptr, IID_IDispatch, object.ReceiveVoid());
-  }
-  return object;
+  return testing_support::CreateFromModule(&DllGetClassObject, clsid);
 }
 
 // The implementation behind an object made by CreateDispatch.

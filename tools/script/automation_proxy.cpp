@@ -130,18 +130,6 @@ void Invoke(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_
   ClearExcepInfo(&exception);
 }
 
-// Pushes the Error a failed call throws: `number` is the HRESULT, `description` the
-// error information's description, which is also the message when there is one.
-void PushAutomationError(duk_context* ctx, HRESULT hr, const std::u16string& description,
-                         const std::string& what) {
-  const std::string text = Utf16ToEngineText(description);
-  const std::string message = text.empty() ? what + ": " + HresultText(hr) : text;
-  duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", message.c_str());
-  duk_push_int(ctx, hr);
-  duk_put_prop_string(ctx, -2, "number");
-  duk_push_lstring(ctx, text.data(), text.size());
-  duk_put_prop_string(ctx, -2, "description");
-}
 
 // Pushes the outcome's value or its error; true when the error must be thrown.
 bool PushOutcome(duk_context* ctx, Outcome& outcome, const std::string& what) {
@@ -395,6 +383,17 @@ void PushHandler(duk_context* ctx) {
 }
 
 }  // namespace
+
+void PushAutomationError(duk_context* ctx, HRESULT hr, const std::u16string& description,
+                         const std::string& what) {
+  const std::string text = Utf16ToEngineText(description);
+  const std::string message = text.empty() ? what + ": " + HresultText(hr) : text;
+  duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", message.c_str());
+  duk_push_int(ctx, hr);
+  duk_put_prop_string(ctx, -2, "number");
+  duk_push_lstring(ctx, text.data(), text.size());
+  duk_put_prop_string(ctx, -2, "description");
+}
 
 void PushAutomationObject(duk_context* ctx, IDispatch* object) {
   duk_push_c_function(ctx, TargetBody, DUK_VARARGS);

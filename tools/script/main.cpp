@@ -2,6 +2,7 @@
 //
 // Runs a JavaScript file with automation objects at hand:
 //   CreateObject(progid)   creates an object registered under the ProgID
+//   Enumerator(collection) walks a collection (see tools/script/enumerator.h)
 //   print(...)             writes its arguments, separated by spaces, as one line
 //   args                   the ARGS, as an array of strings
 // A failed automation call throws an Error whose `number` is the HRESULT and whose
@@ -15,6 +16,7 @@
 #include "duktape.h"
 #include "platform/com/activation.h"
 #include "tools/common/hresult_text.h"
+#include "tools/script/enumerator.h"
 #include "tools/script/script_values.h"
 
 namespace {
@@ -69,6 +71,7 @@ void DefineGlobals(duk_context* ctx, int argc, char** argv) {
   duk_put_global_string(ctx, "print");
   duk_push_c_function(ctx, CreateObject, 1);
   duk_put_global_string(ctx, "CreateObject");
+  script::DefineEnumerator(ctx);
   const duk_idx_t args = duk_push_array(ctx);
   for (int i = 2; i < argc; ++i) {
     duk_push_string(ctx, argv[i]);

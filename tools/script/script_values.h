@@ -34,6 +34,11 @@ bool ToVariant(duk_context* ctx, duk_idx_t index, VARIANT* value, std::string* p
 // `problem` set and nothing pushed, for a value without one (a multi-dimensional array).
 bool PushVariant(duk_context* ctx, const VARIANT& value, std::string* problem);
 
+// Pushes the Error a failed call throws: `number` is the HRESULT, `description` the
+// error information's description, which is also the message when there is one.
+void PushAutomationError(duk_context* ctx, HRESULT hr, const std::u16string& description,
+                         const std::string& what);
+
 // Wraps an automation object as a script object (automation_proxy.cpp); pushes it.
 void PushAutomationObject(duk_context* ctx, IDispatch* object);
 // The automation object a script value wraps, or null.

@@ -43,6 +43,22 @@ class GlobalBlock {
   HGLOBAL handle_ = nullptr;
 };
 
+// Locks a global block for the lifetime of a scope.
+class BlockLock {
+ public:
+  explicit BlockLock(HGLOBAL block) : block_(block), data_(GlobalLock(block)) {}
+  ~BlockLock() {
+    if (data_ != nullptr) GlobalUnlock(block_);
+  }
+  BlockLock(const BlockLock&) = delete;
+  BlockLock& operator=(const BlockLock&) = delete;
+  uint8_t* Data() const { return static_cast<uint8_t*>(data_); }
+
+ private:
+  HGLOBAL block_;
+  void* data_;
+};
+
 // A fixed, optionally zero-initialised block of `bytes` for an image; an empty
 // GlobalBlock with code 1 when the size passes the limit or memory runs out.
 GlobalBlock AllocateImageBuffer(OpContext& ctx, uint64_t bytes, bool zeroInit = true);

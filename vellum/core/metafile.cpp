@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/gdi/gdi.h"
+#include "platform/gdi/handle_owners.h"
 #include "platform/kernel/byte_order.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
@@ -19,58 +20,12 @@ namespace {
 constexpr uint32_t kInfoHeaderSize = sizeof(BITMAPINFOHEADER);
 constexpr LONG kPlainWmfExtent = 1000;  // 0.01 mm, for plain WMF files
 
-// ---- owners of GDI resources, released on every path ----
-
-class ScreenDc {
- public:
-  ScreenDc() : dc_(GetDC(nullptr)) {}
-  ~ScreenDc() {
-    if (dc_ != nullptr) ReleaseDC(nullptr, dc_);
-  }
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  HDC Get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-template <typename Handle, auto Release>
-class Owned {
- public:
-  explicit Owned(Handle handle = nullptr) : handle_(handle) {}
-  ~Owned() {
-    if (handle_ != nullptr) Release(handle_);
-  }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  Handle Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  Handle handle_;
-};
-
-using MemoryDc = Owned<HDC, DeleteDC>;
-using GdiObject = Owned<HGDIOBJ, DeleteObject>;
-using EnhMetaFile = Owned<HENHMETAFILE, DeleteEnhMetaFile>;
-using WinMetaFile = Owned<HMETAFILE, DeleteMetaFile>;
-
-// Keeps an object selected into a context until the scope ends.
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~Selection() {
-    if (previous_ != nullptr) SelectObject(dc_, previous_);
-  }
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-  bool Ok() const { return previous_ != nullptr; }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
+using gdi::ScreenDc;
+using gdi::Selection;
+using MemoryDc = gdi::OwnedDc;
+using GdiObject = gdi::OwnedObject;
+using EnhMetaFile = gdi::OwnedEnhMetaFile;
+using WinMetaFile = gdi::OwnedMetaFile;
 
 
 void Put16(uint8_t* p, uint16_t v) {

@@ -1,0 +1,87 @@
+#include "vellumset/module.h"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/automation/type_library_file.h"
+#include "platform/server/class_script.h"
+#include "vellumset/dictionary.h"
+#include "vellumset/images.h"
+#include "vellumset/interfaces.h"
+#include "vellumset/library_description.h"
+
+namespace vellumset {
+
+namespace {
+
+// The registry scripts, by resource id. Image, EnumImages and ImagesCollection are only
+// ever made by an Images collection, so no row of the object map applies their scripts.
+std::string_view RegistryScript(UINT id) {
+  constexpr const GUID* libid = &LIBID_VELLUMSETLib;
+  static const std::string scripts[] = {
+      ClassRegistryScript({"Quillmark.Images", "Images Class", CLSID_Images, "Free", libid}),
+      ClassRegistryScript(
+          {"VellumSet.Dictionary", "Dictionary Class", CLSID_Dictionary, "Free", libid}),
+      ClassRegistryScript({"VellumSet.Image", "Image Class", CLSID_Image, "Free", libid}),
+      ClassRegistryScript(
+          {"VellumSet.EnumImages", "EnumImages Class", CLSID_EnumImages, "Free", libid}),
+      ClassRegistryScript({"VellumSet.ImagesCollection", "ImagesCollection Class",
+                           CLSID_ImagesCollection, "Free", libid}),
+  };
+  if (id < kImagesRegistryScript || id > kImagesCollectionRegistryScript) return {};
+  return scripts[id - kImagesRegistryScript];
+}
+
+// Aggregation is refused unless the outer object asks for IUnknown (the class factory
+// checks that before it calls here).
+const ObjectMapEntry kObjectMap[] = {
+    {&CLSID_Images, kImagesRegistryScript, &CreateComObject<Images>, nullptr},
+    {&CLSID_Dictionary, kDictionaryRegistryScript, &CreateComObject<Dictionary>, nullptr},
+};
+
+}  // namespace
+
+}  // namespace vellumset
+
+SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
+                                              DWORD* size) {
+  if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
+  std::string_view found;
+  if (std::strcmp(type, kRegistryResource) == 0) {
+    found = vellumset::RegistryScript(id);
+  } else if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
+    static const std::string library =
+        automation::SerializeTypeLibrary(*vellumset::VellumSetLibrary());
+    found = library;
+  }
+  if (found.empty()) return FALSE;
+  *data = found.data();
+  *size = static_cast<DWORD>(found.size());
+  return TRUE;
+}
+
+namespace vellumset {
+
+namespace {
+
+// Constructed when the module is loaded and destroyed when it is unloaded.
+ServerModule g_module(kObjectMap, LIBID_VELLUMSETLib, &VelrtModuleResource);
+
+}  // namespace
+
+ServerModule& Module() { return g_module; }
+
+}  // namespace vellumset
+
+SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  return vellumset::Module().GetClassObject(clsid, iid, object);
+}
+
+SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return vellumset::Module().CanUnloadNow(); }
+
+SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return vellumset::Module().RegisterServer(); }
+
+SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() {
+  return vellumset::Module().UnregisterServer();
+}
