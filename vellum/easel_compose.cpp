@@ -1,7 +1,6 @@
 // MergeWithImage and AddWatermark: a second image, loaded into a private Easel,
 // blended onto the working image at one opacity.
 #include "platform/com/object.h"
-#include "vellum/block_lock.h"
 #include "vellum/core/blend.h"
 #include "vellum/easel_editing.h"
 

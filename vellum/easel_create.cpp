@@ -1,6 +1,5 @@
 // The Easel's creation methods: a new working image in one colour or a gradient.
 #include "platform/kernel/global_memory.h"
-#include "vellum/block_lock.h"
 #include "vellum/easel_editing.h"
 #include "vellum/pixelops/drawing.h"
 #include "vellum/pixelops/gradients.h"

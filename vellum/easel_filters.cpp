@@ -1,7 +1,6 @@
 // The Easel's tonal filters (sharpen, blur, brightness, invert) and drawing
 // (rectangles, ellipses, lines), all on the working image in place or by replacement.
 #include "platform/kernel/global_memory.h"
-#include "vellum/block_lock.h"
 #include "vellum/easel_editing.h"
 #include "vellum/pixelops/drawing.h"
 #include "vellum/pixelops/filters.h"

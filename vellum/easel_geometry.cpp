@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform/kernel/global_memory.h"
-#include "vellum/block_lock.h"
 #include "vellum/core/flip_crop.h"
 #include "vellum/core/resample.h"
 #include "vellum/core/rotate.h"

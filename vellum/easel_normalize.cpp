@@ -2,7 +2,6 @@
 // in memory, which expands an indexed image through its palette.
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
-#include "vellum/block_lock.h"
 #include "vellum/codecs/bmp.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/core/image_buffer.h"
