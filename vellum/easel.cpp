@@ -291,29 +291,4 @@ HRESULT Easel::put_GifBackgroundIndex(LONG value) {
   return S_OK;
 }
 
-// ---- methods whose bodies come with the loading, saving, geometry, compositing and
-// text work; until then they report that they are not implemented ----
-
-HRESULT Easel::RotateImage(SHORT, LONG) { return E_NOTIMPL; }
-HRESULT Easel::FlipImage(EZImageFlipType) { return E_NOTIMPL; }
-HRESULT Easel::CropImage(LONG, LONG, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::MergeWithImage(LONG, LONG, VARIANT, double, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::SharpenImage(SHORT) { return E_NOTIMPL; }
-HRESULT Easel::BlurImage(SHORT) { return E_NOTIMPL; }
-HRESULT Easel::ChangeBrightness(double) { return E_NOTIMPL; }
-HRESULT Easel::FillRectInImage(LONG, LONG, LONG, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::DrawEllipseOnImage(LONG, LONG, LONG, LONG, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::DrawLineOnImage(LONG, LONG, LONG, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::CreateImage(LONG, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::CreateGradientImage(LONG, LONG, LONG, LONG, EZImageGradientDirection) {
-  return E_NOTIMPL;
-}
-HRESULT Easel::CreateTwoWayGradientImage(LONG, LONG, LONG, LONG, EZImageGradientDirection) {
-  return E_NOTIMPL;
-}
-HRESULT Easel::ResizeImage(LONG, LONG, EZImageResizeAlgorithm, LONG) { return E_NOTIMPL; }
-HRESULT Easel::InvertImage() { return E_NOTIMPL; }
-HRESULT Easel::AddWatermark(VARIANT, EZWatermarkPosition, double, LONG, LONG) { return E_NOTIMPL; }
-HRESULT Easel::CreateThumbnail(LONG, LONG, EZImageResizeAlgorithm, LONG) { return E_NOTIMPL; }
-
 }  // namespace vellum

@@ -195,6 +195,38 @@ class Easel final
   int32_t ChooseGifTransparency(const RGBQUAD* savePalette);
   void MarkPngTransparency(RGBQUAD* savePalette, int32_t paletteCount) const;
 
+  // ---- helpers of the editing and creation methods ----
+  // Fails with "Can not perform operation. No images were loaded" without an image.
+  void RequireImage();
+  // NormalizeImage(0, none); fails with "Image could not be converted to the BMP format".
+  void NormalizeForEditing();
+  // ResizeImage and the overlays read the working image as RGB pixels without
+  // normalizing it: a block too small to hold them goes through NormalizeForEditing,
+  // which refuses it, instead of being read past its end.
+  void RequireRgbPixels();
+  // Makes an RGB result of width x height pixels the working image (freeing the old one).
+  void InstallRgbImage(HGLOBAL image, uint32_t width, int32_t height);
+  // The creation methods: frees the working image and puts a new black width x height
+  // RGB image in its place, painted by `fill(pixels)`. E_INVALIDARG for a negative
+  // size; E_FAIL, with no image left, when it cannot be had.
+  template <typename Fill>
+  HRESULT CreateFilledImage(LONG width, LONG height, Fill fill);
+  // Normalizes the working image and runs `edit(pixels)` on it in place; a failed edit
+  // is reported with `failureMessage` and the core error.
+  template <typename Edit>
+  HRESULT EditInPlace(std::u16string_view failureMessage, Edit edit);
+  // SharpenImage and BlurImage: the neighbourhood filter's copy replaces the image.
+  HRESULT FilterImage(SHORT level, int32_t kind, std::u16string_view levelMessage);
+  // Resizes by one of the four algorithms (the method body of ResizeImage).
+  HRESULT Resize(LONG width, LONG height, LONG algorithm, LONG keepProportions);
+  // Loads `image` into a private Easel, shrinks it into the working image's size when
+  // asked, and blends it at the point `place(overlayWidth, overlayHeight)` gives. A
+  // failed load ends the call with its own result when `returnLoadFailure` is set,
+  // else with S_OK.
+  template <typename Place>
+  HRESULT BlendOverlay(VARIANT image, LONG shrinkToFit, double opacity, COLORREF transparent,
+                       bool returnLoadFailure, Place place);
+
   ModuleLockHolder moduleLock_;
   HGLOBAL image_ = nullptr;
   uint32_t width_ = 0;

@@ -111,7 +111,7 @@ HRESULT Easel::DrawTextOnImage(LONG p_lLeft, LONG p_lTop, LONG p_lWidth, LONG p_
     } else if (text_.empty()) {
       return ReportArgumentError(u"The Text property has not been set");
     }
-    if (!NormalizeImage(0, nullptr)) ReportFailure(u"Image could not be converted to the BMP format");
+    NormalizeForEditing();
     const BlockLock pixels(image_);
     const std::string ansi = AnsiText(text_);
     const LOGFONTA& font = font_->LogFont();

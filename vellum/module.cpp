@@ -6,6 +6,7 @@
 
 #include "platform/automation/type_library_file.h"
 #include "platform/server/class_script.h"
+#include "vellum/core/library.h"
 #include "vellum/easel.h"
 #include "vellum/ez_font.h"
 #include "vellum/interfaces.h"
@@ -27,8 +28,20 @@ const std::string& FontScript() {
   return script;
 }
 
+// Reserves the imaging core's thread-local slot when the module loads, rather than
+// on the first image operation. The core has no call that only reserves it, so this
+// also makes the loading thread's record. A failure here is left for the first use
+// to raise again.
+void StartImagingCore(bool starting) {
+  if (!starting) return;
+  try {
+    CurrentThreadRecord();
+  } catch (const TlsException&) {
+  }
+}
+
 const ObjectMapEntry kObjectMap[] = {
-    {&CLSID_Easel, kEaselRegistryScript, &CreateComObject<Easel>, nullptr},
+    {&CLSID_Easel, kEaselRegistryScript, &CreateComObject<Easel>, &StartImagingCore},
     {&CLSID_EZFont, kFontRegistryScript, &CreateComObject<EZFont>, nullptr},
 };
 
