@@ -31,20 +31,25 @@ HRESULT FindMember(IDispatch* field, const char16_t* name, LCID locale, DISPID* 
 }
 
 HRESULT InvokeByName(IDispatch* field, const char16_t* name, WORD flags,
-                     std::span<VARIANT> arguments, LCID locale, VARIANT* result) {
+                     std::span<VARIANT> arguments, LCID locale, VARIANT* result,
+                     EXCEPINFO* exception) {
   DISPID id = DISPID_UNKNOWN;
   HRESULT hr = FindMember(field, name, locale, &id);
   if (FAILED(hr)) return hr;
   std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());  // rgvarg is last-first
   DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  EXCEPINFO exception{};
+  EXCEPINFO reported{};
   UINT argumentError = 0;
-  hr = field->Invoke(id, IID_NULL, locale, flags, &params, result, &exception, &argumentError);
+  hr = field->Invoke(id, IID_NULL, locale, flags, &params, result, &reported, &argumentError);
   if (hr == DISP_E_EXCEPTION) {
-    KeepErrorInfo(exception);
-    if (exception.scode != 0) hr = exception.scode;
+    if (reported.scode != 0) hr = reported.scode;
+    if (exception == nullptr) KeepErrorInfo(reported);
   }
-  ClearExcepInfo(&exception);
+  if (exception != nullptr) {
+    *exception = reported;
+  } else {
+    ClearExcepInfo(&reported);
+  }
   return hr;
 }
 

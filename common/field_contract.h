@@ -42,10 +42,12 @@ inline constexpr char16_t kActualSize[] = u"ActualSize";
 HRESULT FindMember(IDispatch* field, const char16_t* name, LCID locale, DISPID* id);
 
 // A late-bound call of the named member with `arguments` in call order. When the
-// member fails with DISP_E_EXCEPTION its error information is installed for the
-// calling thread and its own failure code (when it gave one) is returned.
+// member fails with DISP_E_EXCEPTION its own failure code (when it gave one) is
+// returned, and what it reported goes to `exception` (the caller clears it) or, when
+// that is null, is installed as the calling thread's error information.
 HRESULT InvokeByName(IDispatch* field, const char16_t* name, WORD flags,
-                     std::span<VARIANT> arguments, LCID locale, VARIANT* result);
+                     std::span<VARIANT> arguments, LCID locale, VARIANT* result,
+                     EXCEPINFO* exception = nullptr);
 
 // The early-bound calls, by name when the object does not offer IField.
 HRESULT GetChunk(IDispatch* field, LONG length, LCID locale, VARIANT* chunk);

@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string>
 
+#include "common/field_contract.h"
 #include "platform/com/safe_array.h"
 #include "vellumset/errors.h"
-#include "vellumset/field_calls.h"
 #include "vellumset/file_io.h"
 
 namespace vellumset {
@@ -45,14 +45,13 @@ bool ReadFileSource(BSTR name, Variant* data) {
 // A database field: "ActualSize" bytes, read with "GetChunk" (asked for ActualSize
 // bytes, by reference) until a call fails or gives no more bytes, or the value is full.
 bool ReadFieldSource(IDispatch* field, Variant* data) {
-  DISPID actualSize = 0;
+  using namespace field_contract;
   DISPID getChunk = 0;
   Variant size;
   Variant length;
-  if (!FindFieldMember(field, u"ActualSize", &actualSize) ||
-      FAILED(InvokeFieldMember(field, actualSize, DISPATCH_PROPERTYGET, nullptr, &size, nullptr)) ||
+  if (FAILED(InvokeByName(field, kActualSize, DISPATCH_PROPERTYGET, {}, 0, &size)) ||
       HoldsNoValue(size) || FAILED(VariantChangeType(&length, &size, 0, VT_I4)) ||
-      length.lVal < 0 || !FindFieldMember(field, u"GetChunk", &getChunk)) {
+      length.lVal < 0 || FAILED(FindMember(field, kGetChunk, 0, &getChunk))) {
     return false;
   }
   SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(length.lVal));
@@ -67,7 +66,7 @@ bool ReadFieldSource(IDispatch* field, Variant* data) {
     argument.vt = VT_BYREF | VT_I4;
     argument.plVal = &requested;
     Variant chunk;
-    if (FAILED(InvokeFieldMember(field, getChunk, DISPATCH_METHOD, &argument, &chunk, nullptr)) ||
+    if (FAILED(InvokeByName(field, kGetChunk, DISPATCH_METHOD, {&argument, 1}, 0, &chunk)) ||
         chunk.vt != (VT_ARRAY | VT_UI1)) {
       break;
     }
@@ -290,7 +289,7 @@ HRESULT Images::SaveImage(VARIANT key, VARIANT destination, VARIANT* result) {
 // result is the caller's, and its failure is passed on with the field's description.
 HRESULT Images::SaveToField(const Image& image, IDispatch* field, VARIANT* result) {
   DISPID appendChunk = 0;
-  if (!FindFieldMember(field, u"AppendChunk", &appendChunk)) {
+  if (FAILED(field_contract::FindMember(field, field_contract::kAppendChunk, 0, &appendChunk))) {
     return Fail(u"Parameter does not support the AppendChunk method");
   }
   Variant bytes;
@@ -301,9 +300,10 @@ HRESULT Images::SaveToField(const Image& image, IDispatch* field, VARIANT* resul
   argument.pvarVal = &bytes;
   VariantInit(result);
   EXCEPINFO exception{};
-  hr = InvokeFieldMember(field, appendChunk, DISPATCH_METHOD, &argument, result, &exception);
-  if (hr == DISP_E_EXCEPTION) {
-    hr = Fail(BstrView(exception.bstrDescription), exception.scode != 0 ? exception.scode : hr);
+  hr = field_contract::InvokeByName(field, field_contract::kAppendChunk, DISPATCH_METHOD,
+                                    {&argument, 1}, 0, result, &exception);
+  if (FAILED(hr) && exception.bstrDescription != nullptr) {
+    hr = Fail(BstrView(exception.bstrDescription), hr);
   }
   ClearExcepInfo(&exception);
   return hr;

@@ -114,6 +114,40 @@ TEST_F(VellumSetScriptTest, ImagesLoadSaveAndEnumerate) {
             (std::vector<uint8_t>{1, 2, 3}));
 }
 
+// A collection saves an image into an SQLite field, and one in another process loads
+// it back from the committed field, byte for byte.
+TEST_F(VellumSetScriptTest, ImagesGoThroughARealDatabaseField) {
+  ASSERT_EQ(Register(DATABASE_MODULE_PATH).status, 0);
+  std::vector<uint8_t> original(70001);
+  for (size_t i = 0; i < original.size(); ++i) original[i] = static_cast<uint8_t>(i * 7 + i / 256);
+  testing_support::WriteFileBytes(Directory().File("original.bin"), original);
+  EXPECT_EQ(Run(R"js(
+    var db = CreateObject("Vellum.Database");
+    db.Open(args[0] + "/images.db");
+    db.Execute("CREATE TABLE images (id INTEGER PRIMARY KEY, data BLOB)");
+    db.Execute("INSERT INTO images (data) VALUES (NULL)");
+    var images = CreateObject("Quillmark.Images");
+    images.LoadImage("photo", args[0] + "/original.bin");
+    images.LoadImage("empty", db.Field("images", "data", 1));  // a NULL value holds no bytes
+    print(images("empty").Image.length);
+    var field = db.Field("images", "data", 1);
+    images.SaveImage("photo", field);
+    field.Update();
+    print(field.ActualSize);
+  )js"),
+            "0\n70001\n");
+  EXPECT_EQ(Run(R"js(
+    var db = CreateObject("Vellum.Database");
+    db.Open(args[0] + "/images.db");
+    var images = CreateObject("Quillmark.Images");
+    images.LoadImage("photo", db.Field("images", "data", 1));
+    images.SaveImage("photo", args[0] + "/fetched.bin");
+    print(images("photo").Image.length);
+  )js"),
+            "70001\n");
+  EXPECT_EQ(testing_support::ReadFileBytes(Directory().File("fetched.bin")), original);
+}
+
 TEST_F(VellumSetScriptTest, ImageCannotBeCreatedByItsClass) {
   const ToolRun run = Script("CreateObject('VellumSet.Image');");
   EXPECT_EQ(run.status, 1);
