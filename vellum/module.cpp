@@ -45,32 +45,18 @@ const ObjectMapEntry kObjectMap[] = {
     {&CLSID_EZFont, kFontRegistryScript, &CreateComObject<EZFont>, nullptr},
 };
 
-}  // namespace
-
-}  // namespace vellum
-
-SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
-                                              DWORD* size) {
-  if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
-  std::string_view found;
-  if (std::strcmp(type, kRegistryResource) == 0 && id == vellum::kEaselRegistryScript) {
-    found = vellum::EaselScript();
-  } else if (std::strcmp(type, kRegistryResource) == 0 && id == vellum::kFontRegistryScript) {
-    found = vellum::FontScript();
-  } else if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
-    static const std::string library = automation::SerializeTypeLibrary(*vellum::VellumLibrary());
-    found = library;
-  } else {
-    return FALSE;
+// The module's registry scripts and type library; empty for any other resource.
+std::string_view FindResource(LPCSTR type, UINT id) {
+  if (std::strcmp(type, kRegistryResource) == 0 && id == kEaselRegistryScript) {
+    return EaselScript();
   }
-  *data = found.data();
-  *size = static_cast<DWORD>(found.size());
-  return TRUE;
+  if (std::strcmp(type, kRegistryResource) == 0 && id == kFontRegistryScript) return FontScript();
+  if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
+    static const std::string library = automation::SerializeTypeLibrary(*VellumLibrary());
+    return library;
+  }
+  return {};
 }
-
-namespace vellum {
-
-namespace {
 
 // Constructed when the module is loaded and destroyed when it is unloaded.
 ServerModule g_module(kObjectMap, LIBID_VELLUMLib, &VelrtModuleResource);
@@ -81,12 +67,4 @@ ServerModule& Module() { return g_module; }
 
 }  // namespace vellum
 
-SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  return vellum::Module().GetClassObject(clsid, iid, object);
-}
-
-SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return vellum::Module().CanUnloadNow(); }
-
-SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return vellum::Module().RegisterServer(); }
-
-SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() { return vellum::Module().UnregisterServer(); }
+SERVER_MODULE_ENTRIES(vellum::Module(), vellum::FindResource)

@@ -40,30 +40,15 @@ const ObjectMapEntry kObjectMap[] = {
     {&CLSID_Dictionary, kDictionaryRegistryScript, &CreateComObject<Dictionary>, nullptr},
 };
 
-}  // namespace
-
-}  // namespace vellumset
-
-SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
-                                              DWORD* size) {
-  if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
-  std::string_view found;
-  if (std::strcmp(type, kRegistryResource) == 0) {
-    found = vellumset::RegistryScript(id);
-  } else if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
-    static const std::string library =
-        automation::SerializeTypeLibrary(*vellumset::VellumSetLibrary());
-    found = library;
+// The module's registry scripts and type library; empty for any other resource.
+std::string_view FindResource(LPCSTR type, UINT id) {
+  if (std::strcmp(type, kRegistryResource) == 0) return RegistryScript(id);
+  if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
+    static const std::string library = automation::SerializeTypeLibrary(*VellumSetLibrary());
+    return library;
   }
-  if (found.empty()) return FALSE;
-  *data = found.data();
-  *size = static_cast<DWORD>(found.size());
-  return TRUE;
+  return {};
 }
-
-namespace vellumset {
-
-namespace {
 
 // Constructed when the module is loaded and destroyed when it is unloaded.
 ServerModule g_module(kObjectMap, LIBID_VELLUMSETLib, &VelrtModuleResource);
@@ -74,14 +59,4 @@ ServerModule& Module() { return g_module; }
 
 }  // namespace vellumset
 
-SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  return vellumset::Module().GetClassObject(clsid, iid, object);
-}
-
-SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return vellumset::Module().CanUnloadNow(); }
-
-SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return vellumset::Module().RegisterServer(); }
-
-SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() {
-  return vellumset::Module().UnregisterServer();
-}
+SERVER_MODULE_ENTRIES(vellumset::Module(), vellumset::FindResource)

@@ -17,28 +17,23 @@ const ObjectMapEntry kObjectMap[] = {
      nullptr},
 };
 
-}  // namespace
-
-SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,
-                                              DWORD* size) {
-  if (type == nullptr || data == nullptr || size == nullptr) return FALSE;
-  std::string_view found;
+// The module's registry script and type library; empty for any other resource.
+std::string_view FindResource(LPCSTR type, UINT id) {
   if (std::strcmp(type, kRegistryResource) == 0 && id == kDatabaseRegistryScript) {
     static const std::string script =
-        ClassRegistryScript({"Vellum.Database", "Database Class", database::CLSID_Database, "both",
-                             &database::LIBID_VellumDatabaseLib});
-    found = script;
-  } else if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
+        ClassRegistryScript({"Vellum.Database", "Database Class", database::CLSID_Database,
+                             "both", &database::LIBID_VellumDatabaseLib});
+    return script;
+  }
+  if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {
     static const std::string library =
         automation::SerializeTypeLibrary(*database::DatabaseLibrary());
-    found = library;
-  } else {
-    return FALSE;
+    return library;
   }
-  *data = found.data();
-  *size = static_cast<DWORD>(found.size());
-  return TRUE;
+  return {};
 }
+
+}  // namespace
 
 namespace database {
 
@@ -53,9 +48,4 @@ ServerModule& Module() { return g_module; }
 
 }  // namespace database
 
-SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  return database::Module().GetClassObject(clsid, iid, object);
-}
-SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return database::Module().CanUnloadNow(); }
-SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return database::Module().RegisterServer(); }
-SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() { return database::Module().UnregisterServer(); }
+SERVER_MODULE_ENTRIES(database::Module(), FindResource)

@@ -3,11 +3,8 @@
 // the module's registry scripts and type library.
 //
 // A module defines one ServerModule (a static object: constructed when the module is
-// loaded, destroyed when it is unloaded) and forwards its four exports to it:
-//
-//   extern "C" HRESULT DllGetClassObject(REFCLSID c, REFIID i, void** o) {
-//     return Module().GetClassObject(c, i, o);
-//   }
+// loaded, destroyed when it is unloaded) and forwards its exports to it with
+// SERVER_MODULE_ENTRIES (module_exports.h).
 #pragma once
 
 #include <memory>
