@@ -285,7 +285,7 @@ TEST_F(ConcurrencyTest, OfLoadsOfOneNewNameAtOnceExactlyOneWins) {
         const CallResult loaded =
             t == 0 ? script.Call(u"LoadImage", name.c_str(), Text(file).c_str())
                    : script.Call(u"LoadImage", name.c_str(),
-                                 vellumset_testing::Bytes({uint8_t(t), uint8_t(n)}));
+                                 testing_support::ByteArray({uint8_t(t), uint8_t(n)}));
         if (loaded.hr == S_OK) {
           int none = -1;
           EXPECT_TRUE(winners[n].compare_exchange_strong(none, t));
@@ -322,7 +322,7 @@ TEST_F(ConcurrencyTest, OfLoadsOfOneNewNameAtOnceExactlyOneWins) {
     const std::vector<uint8_t> expected = winner == 0
                                               ? std::vector<uint8_t>{0xFF, 0xD8, 0xFF}
                                               : std::vector<uint8_t>{uint8_t(winner), uint8_t(n)};
-    EXPECT_EQ(vellumset_testing::BytesOf(
+    EXPECT_EQ(testing_support::ArrayBytes(
                   script.Call(u"SaveImage", Text("name-" + std::to_string(n)).c_str()).value),
               expected);
   }

@@ -16,7 +16,7 @@ namespace {
 using testing_support::Automation;
 using testing_support::CallResult;
 using vellumset_testing::BoundsOf;
-using vellumset_testing::ReferenceTo;
+using testing_support::Reference;
 using vellumset_testing::TextsOf;
 
 using Texts = std::vector<std::u16string>;
@@ -114,7 +114,7 @@ TEST_F(DictionaryTest, ItemFindsNamesAndPositions) {
   EXPECT_EQ(Script().Get(u"Item", 1.5).Error(), E_INVALIDARG);
   EXPECT_EQ(Script().Get(u"Item", true).Error(), E_INVALIDARG);
   Variant position = Variant::Long(1);
-  EXPECT_EQ(Script().Get(u"Item", ReferenceTo(&position)).Text(), u"y");
+  EXPECT_EQ(Script().Get(u"Item", Reference(&position)).Text(), u"y");
   LONG byReference = 1;
   EXPECT_EQ(Script().Get(u"Item", vellumset_testing::LongReference(&byReference)).Error(),
             E_INVALIDARG);
@@ -123,7 +123,7 @@ TEST_F(DictionaryTest, ItemFindsNamesAndPositions) {
 TEST_F(DictionaryTest, ArgumentsAreStoredAsCopiesOfTheValuesTheyReferTo) {
   Variant key = Variant::String(u"k");
   Variant item = Variant::Long(1);
-  Add(ReferenceTo(&key), ReferenceTo(&item));
+  Add(Reference(&key), Reference(&item));
   item = Variant::Long(2);
   key = Variant::String(u"other");
   EXPECT_EQ(Script().Get(u"Item", u"k").Long(), 1);
@@ -151,13 +151,13 @@ TEST_F(DictionaryTest, KeysAndItemsAreArraysInEntryOrder) {
   EXPECT_EQ(BoundsOf(Script().Call(u"Items").value), std::make_pair(0, -1));
   Add(Variant::String(u"one"), Variant::Long(1));
   Add(Variant::Long(2), Variant::String(u"two"));
-  Add(Variant::String(u"three"), vellumset_testing::Bytes({1, 2, 3}));
+  Add(Variant::String(u"three"), testing_support::ByteArray({1, 2, 3}));
   EXPECT_EQ(Keys(), (Texts{u"one", u"2", u"three"}));
   keys = Script().Call(u"Keys");
   EXPECT_EQ(BoundsOf(keys.value), std::make_pair(0, 2));
   const CallResult items = Script().Call(u"Items");
   const auto* elements = static_cast<const VARIANT*>(items.value.parray->pvData);
-  EXPECT_EQ(vellumset_testing::BytesOf(elements[2]), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(testing_support::ArrayBytes(elements[2]), (std::vector<uint8_t>{1, 2, 3}));
 }
 
 TEST_F(DictionaryTest, RemoveKeepsTheOrderOfTheRest) {
@@ -241,7 +241,7 @@ TEST_F(DictionaryTest, LoadItemsFailuresReportTheSystemErrorAndKeepTheContent) {
   EXPECT_EQ(Script().Call(u"LoadItems", 5).Error(), E_INVALIDARG);
   EXPECT_EQ(Script().Call(u"LoadItems", Variant::String(bad), 5).Error(), E_INVALIDARG);
   Variant name = Variant::String(bad);
-  EXPECT_EQ(Script().Call(u"LoadItems", ReferenceTo(&name)).Error(), E_INVALIDARG);
+  EXPECT_EQ(Script().Call(u"LoadItems", Reference(&name)).Error(), E_INVALIDARG);
   EXPECT_EQ(Keys(), (Texts{u"kept"}));
 }
 

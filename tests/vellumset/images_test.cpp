@@ -16,8 +16,8 @@ namespace {
 
 using testing_support::Automation;
 using testing_support::CallResult;
-using vellumset_testing::Bytes;
-using vellumset_testing::BytesOf;
+using testing_support::ByteArray;
+using testing_support::ArrayBytes;
 using vellumset_testing::TestField;
 
 using ByteVector = std::vector<uint8_t>;
@@ -45,12 +45,12 @@ class ImagesTest : public ::testing::Test {
   Automation Script() { return Automation(object_.Get()); }
   LONG Count() { return Script().Get(u"Count").Long(); }
   HRESULT Load(const char16_t* name, const ByteVector& bytes, int format = 0) {
-    return Script().Call(u"LoadImage", name, Bytes(bytes), format).Error();
+    return Script().Call(u"LoadImage", name, ByteArray(bytes), format).Error();
   }
   // The bytes of the image under a key, as SaveImage without a destination gives them.
   template <typename Key>
   ByteVector Saved(Key&& key) {
-    return BytesOf(Script().Call(u"SaveImage", std::forward<Key>(key)).value);
+    return ArrayBytes(Script().Call(u"SaveImage", std::forward<Key>(key)).value);
   }
   // The name of the image Item finds for a key.
   template <typename Key>
@@ -81,25 +81,25 @@ TEST_F(ImagesTest, NamesAreCaseSensitiveAndALoadedNameIsNeverReplaced) {
   ASSERT_EQ(Load(u"a", {1, 2}), S_OK);
   ASSERT_EQ(Load(u"A", {3}), S_OK);
   EXPECT_EQ(Count(), 2);
-  ExpectMessage(Script().Call(u"LoadImage", u"a", Bytes({9})),
+  ExpectMessage(Script().Call(u"LoadImage", u"a", ByteArray({9})),
                 u"a already exists in the collection");
   EXPECT_EQ(Saved(u"a"), (ByteVector{1, 2}));
   EXPECT_EQ(Script().Call(u"Exists", u"A").value.boolVal, VARIANT_TRUE);
   EXPECT_EQ(Script().Call(u"Exists", u"b").value.boolVal, VARIANT_FALSE);
-  EXPECT_EQ(Script().Call(u"LoadImage", 5, Bytes({1})).Error(), E_INVALIDARG);
+  EXPECT_EQ(Script().Call(u"LoadImage", 5, ByteArray({1})).Error(), E_INVALIDARG);
   ExpectMessage(Script().Call(u"LoadImage", u"c", 5), u"Invalid data type");
   Variant name = Variant::String(u"c");
   Variant path = Variant::String(u"/no/such/file");
-  ExpectMessage(Script().Call(u"LoadImage", u"c", vellumset_testing::ReferenceTo(&path)),
+  ExpectMessage(Script().Call(u"LoadImage", u"c", testing_support::Reference(&path)),
                 u"Invalid data type");
-  EXPECT_EQ(Script().Call(u"LoadImage", vellumset_testing::ReferenceTo(&name), Bytes({1})).Error(),
+  EXPECT_EQ(Script().Call(u"LoadImage", testing_support::Reference(&name), ByteArray({1})).Error(),
             E_INVALIDARG);
   EXPECT_EQ(Count(), 2);
 }
 
 TEST_F(ImagesTest, ImagesGiveTheirBytesNameFormatAndOrdinal) {
-  Variant bytes = Bytes(Pattern(300, 5));
-  ASSERT_EQ(Script().Call(u"LoadImage", u"picture", vellumset_testing::ReferenceTo(&bytes), 6).hr,
+  Variant bytes = ByteArray(Pattern(300, 5));
+  ASSERT_EQ(Script().Call(u"LoadImage", u"picture", testing_support::Reference(&bytes), 6).hr,
             S_OK);
   ASSERT_EQ(Load(u"odd format", {1}, 7), S_OK);  // the format is kept as it is
   CallResult item = Script().Get(u"Item", u"picture");
@@ -108,14 +108,14 @@ TEST_F(ImagesTest, ImagesGiveTheirBytesNameFormatAndOrdinal) {
   EXPECT_EQ(image.Get(u"Name").Text(), u"picture");
   EXPECT_EQ(image.Get(u"Format").Long(), 6);
   EXPECT_EQ(image.Get(u"Ordinal").Long(), 0);
-  EXPECT_EQ(BytesOf(image.Get(u"Image").value), Pattern(300, 5));
+  EXPECT_EQ(ArrayBytes(image.Get(u"Image").value), Pattern(300, 5));
   EXPECT_EQ(Saved(u"picture"), Pattern(300, 5));
   EXPECT_EQ(Automation(Script().Get(u"Item", u"odd format").value.pdispVal).Get(u"Format").Long(),
             7);
   // An Image handed out stays whole after the collection lets it go.
   ASSERT_EQ(Script().Call(u"RemoveAll").hr, S_OK);
   EXPECT_EQ(Count(), 0);
-  EXPECT_EQ(BytesOf(image.Get(u"Image").value), Pattern(300, 5));
+  EXPECT_EQ(ArrayBytes(image.Get(u"Image").value), Pattern(300, 5));
 }
 
 TEST_F(ImagesTest, ItemAndSaveImageFindNamesAndWholePositions) {

@@ -59,7 +59,7 @@ TEST(VellumSetModule, EveryObjectAggregatesTheFreeThreadedMarshalerAndLocksTheMo
     ComPtr<IDispatch> dictionary = CreateDispatch(vellumset::CLSID_Dictionary);
     EXPECT_EQ(vellumset::Module().LockCount(), 3);  // two objects and the collection's dictionary
     auto* collection = static_cast<vellumset::IImages*>(images.Get());
-    ASSERT_EQ(collection->LoadImage(Variant::String(u"a"), vellumset_testing::Bytes({1}),
+    ASSERT_EQ(collection->LoadImage(Variant::String(u"a"), testing_support::ByteArray({1}),
                                     vellumset::EZPng),
               S_OK);
     ComPtr<vellumset::IImage> image;

@@ -12,6 +12,7 @@
 #include "platform/com/safe_array.h"
 #include "platform/registry/registrar.h"
 #include "tests/support/automation.h"
+#include "tests/support/variant_values.h"
 #include "vellumset/dictionary.h"
 #include "vellumset/images.h"
 #include "vellumset/module.h"
@@ -45,29 +46,6 @@ inline void RegisterProgIds() {
                                           {{"MODULE", "/test"}}, true),
               S_OK);
   }
-}
-
-inline Variant Bytes(const std::vector<uint8_t>& bytes) {
-  Variant value;
-  value.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  value.vt = VT_ARRAY | VT_UI1;
-  if (!bytes.empty()) std::memcpy(value.parray->pvData, bytes.data(), bytes.size());
-  return value;
-}
-
-// The bytes of a VT_ARRAY | VT_UI1 value (empty for anything else).
-inline std::vector<uint8_t> BytesOf(const VARIANT& value) {
-  if (value.vt != (VT_ARRAY | VT_UI1) || value.parray == nullptr) return {};
-  const auto* data = static_cast<const uint8_t*>(value.parray->pvData);
-  return std::vector<uint8_t>(data, data + SafeArrayElementCount(value.parray));
-}
-
-// A reference to a VARIANT, as script engines pass variables.
-inline Variant ReferenceTo(VARIANT* value) {
-  Variant reference;
-  reference.vt = VT_BYREF | VT_VARIANT;
-  reference.pvarVal = value;
-  return reference;
 }
 
 // A reference to a 32-bit integer (not through a VARIANT).
