@@ -86,6 +86,32 @@ TEST(ReadTiff, DecodesEveryVariantAsAnIndependentDecoder) {
   }
 }
 
+// Tall pages are read a band of strips or tiles at a time: every layout, whether its
+// strips divide the band or not, gives the whole picture in order.
+TEST(ReadTiff, TallPagesComeOutWholeWhateverTheirStripsAndTiles) {
+  TempDir dir;
+  const std::string base = ShellQuote(PictureTiff(dir, 45, 203));
+  const std::string out = ShellQuote(dir.File("layout.tif"));
+  const std::vector<std::pair<std::string, int>> layouts = {
+      {"tiffcp -r 1 " + base + " " + out, 0},
+      {"tiffcp -r 50 -c zip " + base + " " + out, 0},
+      {"tiffcp -r 203 -c packbits " + base + " " + out, 0},
+      {"tiffcp -r 300 " + base + " " + out, 0},
+      {"tiffcp -t -w 16 -l 48 " + base + " " + out, 0},
+      {"tiffcp -p separate -r 7 " + base + " " + out, 0},
+      {"tiffcp -c jpeg:90 -r 16 " + base + " " + out, 2},
+  };
+  for (const auto& [command, tolerance] : layouts) {
+    SCOPED_TRACE(command);
+    Tool(command);
+    const auto oracle = DecodeWithImageMagick(dir.File("layout.tif"));
+    ASSERT_TRUE(oracle.has_value());
+    const Decoded ours = ReadTiffBytes(ReadFileBytes(dir.File("layout.tif")));
+    EXPECT_EQ(ours.code, kOk);
+    ExpectSameImage(ours, *oracle, tolerance);
+  }
+}
+
 // File sources are read through a mapping of the file, memory sources in place.
 TEST(ReadTiff, ReadsFileSourcesLikeMemorySources) {
   TempDir dir;

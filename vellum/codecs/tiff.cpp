@@ -152,19 +152,17 @@ bool SelectPage(OpContext& ctx, TIFF* tiff, int32_t page) {
   return true;
 }
 
-// libtiff's RGBA pixels are 32-bit values with red in the low byte. Their red,
-// green and blue move down to 3 bytes per pixel in place, four pixels (16 bytes
-// in, 12 out) at a time: a group is read whole before it is written, and its
-// output ends before the next group starts.
-void CompactRgbaToRgb(uint8_t* data, size_t pixelCount) {
+// libtiff's RGBA pixels are 32-bit values with red in the low byte; their red, green
+// and blue go to 3 bytes per pixel, four pixels (16 bytes in, 12 out) at a time.
+void RgbaToRgb(const uint8_t* rgba, uint8_t* rgb, size_t pixelCount) {
   auto load = [&](size_t pixel) {
     uint32_t value;
-    std::memcpy(&value, data + pixel * 4, 4);
+    std::memcpy(&value, rgba + pixel * 4, 4);
     return value;
   };
   auto store = [&](size_t at, uint32_t value) {
     value = std::endian::native == std::endian::little ? value : __builtin_bswap32(value);
-    std::memcpy(data + at, &value, 4);
+    std::memcpy(rgb + at, &value, 4);
   };
   size_t i = 0;
   for (; i + 4 <= pixelCount; i += 4) {
@@ -175,31 +173,86 @@ void CompactRgbaToRgb(uint8_t* data, size_t pixelCount) {
   }
   for (; i < pixelCount; ++i) {
     const uint32_t pixel = load(i);
-    data[i * 3] = static_cast<uint8_t>(TIFFGetR(pixel));
-    data[i * 3 + 1] = static_cast<uint8_t>(TIFFGetG(pixel));
-    data[i * 3 + 2] = static_cast<uint8_t>(TIFFGetB(pixel));
+    rgb[i * 3] = static_cast<uint8_t>(TIFFGetR(pixel));
+    rgb[i * 3 + 1] = static_cast<uint8_t>(TIFFGetG(pixel));
+    rgb[i * 3 + 2] = static_cast<uint8_t>(TIFFGetB(pixel));
   }
 }
 
-// Reads the selected page top row first and leaves its RGB pixels in a block of
-// exactly width x height x 3 bytes.
-GlobalBlock ReadRgb(OpContext& ctx, TIFF* tiff, uint32_t width, uint32_t height) {
-  // libtiff writes every pixel; a failed read discards the block.
-  GlobalBlock rgba = AllocateImageBuffer(ctx, ImageBytes(width, height, 4), false);
-  if (!rgba) return {};
-  auto* raster = reinterpret_cast<uint32_t*>(rgba.Data());
-  if (TIFFReadRGBAImageOriented(tiff, width, height, raster, ORIENTATION_TOPLEFT, 1) == 0) {
-    ctx.Fail(kErrBadTiff);
-    return {};
+// libtiff's RGBA reader over one page; ended when it goes.
+class RgbaReader {
+ public:
+  RgbaReader(TIFF* tiff, bool* ready) {
+    char message[1024];
+    *ready = TIFFRGBAImageBegin(&image_, tiff, 1, message) != 0;
+    begun_ = *ready;
+    image_.req_orientation = ORIENTATION_TOPLEFT;
   }
-  CompactRgbaToRgb(rgba.Data(), size_t{width} * height);
-  HGLOBAL shrunk = GlobalReAlloc(rgba.Handle(), ImageBytes(width, height, 3), GMEM_MOVEABLE);
-  if (shrunk == nullptr) {
+  ~RgbaReader() {
+    if (begun_) TIFFRGBAImageEnd(&image_);
+  }
+  RgbaReader(const RgbaReader&) = delete;
+  RgbaReader& operator=(const RgbaReader&) = delete;
+
+  // Pages stored top row first are read a band of whole strips (or rows of tiles) at
+  // a time, at least 64 rows, so that no strip is decoded twice; the others are turned
+  // by libtiff as a whole.
+  uint32_t BandRows(TIFF* tiff, uint32_t height) const {
+    if (image_.orientation != ORIENTATION_TOPLEFT) return height;
+    uint32_t unit = 0;
+    if (TIFFIsTiled(tiff)) {
+      TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
+    } else {
+      TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
+    }
+    if (unit == 0) return height;
+    constexpr uint64_t kMinimumRows = 64;
+    const uint64_t rows = (kMinimumRows + unit - 1) / unit * unit;
+    return static_cast<uint32_t>(std::min<uint64_t>(rows, height));
+  }
+  // Rows [top, top + rows) as RGBA pixels into `band`.
+  bool Read(uint32_t top, uint32_t rows, uint32_t* band) {
+    image_.row_offset = static_cast<int>(top);
+    image_.col_offset = 0;
+    return TIFFRGBAImageGet(&image_, band, image_.width, rows) != 0;
+  }
+
+ private:
+  TIFFRGBAImage image_{};
+  bool begun_ = false;
+};
+
+// Reads the selected page top row first and leaves its RGB pixels in a block of
+// exactly width x height x 3 bytes. The page goes through libtiff's RGBA reader a band
+// of rows at a time, so the RGBA pixels of the whole page are never held at once; the
+// size limit still applies to them as if they were.
+GlobalBlock ReadRgb(OpContext& ctx, TIFF* tiff, uint32_t width, uint32_t height) {
+  if (ImageBytes(width, height, 4) > kMaxImageBufferBytes) {
     ctx.Fail(kErrNoMemory);
     return {};
   }
-  rgba.Release();  // GlobalReAlloc took the block over
-  return GlobalBlock(shrunk);
+  bool ready = false;
+  RgbaReader reader(tiff, &ready);
+  if (!ready) {
+    ctx.Fail(kErrBadTiff);
+    return {};
+  }
+  const uint32_t bandRows = reader.BandRows(tiff, height);
+  GlobalBlock band = AllocateImageBuffer(ctx, ImageBytes(width, bandRows, 4), false);
+  GlobalBlock rgb = band ? AllocateImageBuffer(ctx, ImageBytes(width, height, 3), false)
+                         : GlobalBlock();
+  if (!rgb) return {};
+  auto* bandPixels = reinterpret_cast<uint32_t*>(band.Data());
+  const size_t rowBytes = size_t{width} * 3;
+  for (uint32_t top = 0; top < height; top += bandRows) {
+    const uint32_t rows = std::min(bandRows, height - top);
+    if (!reader.Read(top, rows, bandPixels)) {
+      ctx.Fail(kErrBadTiff);
+      return {};
+    }
+    RgbaToRgb(band.Data(), rgb.Data() + top * rowBytes, size_t{width} * rows);
+  }
+  return rgb;
 }
 
 uint32_t TagValue(TIFF* tiff, ttag_t tag) {
