@@ -63,6 +63,7 @@ std::map<std::string, std::string> ServerVariablesOf(const HttpRequest& request,
   values["SERVER_NAME"] = host && !host->empty() ? HostName(*host) : origin.serverAddress;
   values["SERVER_PORT"] = std::to_string(origin.serverPort);
   values["REMOTE_ADDR"] = origin.remoteAddress;
+  values["PATH_TRANSLATED"] = origin.scriptFile;
   return values;
 }
 

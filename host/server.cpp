@@ -45,7 +45,9 @@ Outcome ServePage(Connection& connection, const HttpRequest& request, const Requ
   }
   const ComPtr<PageResponse> response =
       PageResponse::Make(&connection, headOnly, request.minorVersion >= 1);
-  const ComPtr<PageRequest> page = PageRequest::Make(request, origin);
+  RequestOrigin pageOrigin = origin;
+  pageOrigin.scriptFile = path;
+  const ComPtr<PageRequest> page = PageRequest::Make(request, pageOrigin);
   if (!response || !page) {
     SendStatusPage(connection, 500, "Out of memory.", headOnly);
     return {500, 0};
@@ -185,7 +187,7 @@ void Server::Serve(int socket, std::string remoteAddress) {
   {
     Connection connection(socket);
     const HeadRead head = connection.ReadHead(kHeadTimeout);
-    const RequestOrigin origin = {options_.bindAddress, port_, std::move(remoteAddress)};
+    const RequestOrigin origin = {options_.bindAddress, port_, std::move(remoteAddress), ""};
     Outcome outcome;
     switch (head.outcome) {
       case HeadOutcome::kRequest:
