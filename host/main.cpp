@@ -33,6 +33,7 @@ int InstallStopSignals() {
   g_stopWriter = ends[1];
   struct sigaction action {};
   action.sa_handler = RequestStop;
+  action.sa_flags = SA_RESTART;  // other calls carry on; the accept loop polls the pipe
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "host/connection.h"
@@ -153,21 +154,33 @@ bool Server::Run(int stopDescriptor) {
     socklen_t length = sizeof peer;
     const int socket =
         accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (socket < 0) continue;
-    std::unique_lock lock(mutex_);
-    if (active_.size() >= options_.maxConnections) {
-      lock.unlock();
-      Connection busy(socket);
-      SendStatusPage(busy, 503, "Too many connections; try again.", false);
+    if (socket < 0) {
+      // Out of descriptors or memory: give the connections in progress time to end.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
       continue;
     }
-    active_.insert(socket);
-    lock.unlock();
-    std::thread(&Server::Serve, this, socket, AddressText(peer)).detach();
+    if (!StartServing(socket, AddressText(peer))) {
+      Connection busy(socket);
+      SendStatusPage(busy, 503, "Too many connections; try again.", false);
+    }
   }
   close(listener_);
   listener_ = -1;
   return WaitForConnections();
+}
+
+bool Server::StartServing(int socket, std::string remoteAddress) {
+  const std::lock_guard lock(mutex_);
+  if (active_.size() >= options_.maxConnections) return false;
+  try {
+    std::thread(&Server::Serve, this, socket, std::move(remoteAddress)).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  active_.insert(socket);
+  return true;
 }
 
 // Wakes connections waiting for a request and waits for all to end.

@@ -33,6 +33,8 @@ class Server {
   bool Run(int stopDescriptor);
 
  private:
+  // Serves the connection on a thread of its own; false when the host is at its limit.
+  bool StartServing(int socket, std::string remoteAddress);
   void Serve(int socket, std::string remoteAddress);
   void Forget(int socket);
   bool WaitForConnections();
