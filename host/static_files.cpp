@@ -11,24 +11,11 @@
 #include <utility>
 
 #include "host/http_response.h"
+#include "platform/kernel/file_descriptor.h"
 
 namespace host {
 
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Opens a regular file for reading; its size in `size`.
 bool OpenRegularFile(FileDescriptor& file, off_t* size) {
