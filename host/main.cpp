@@ -1,9 +1,10 @@
-// vellum-host [--port N] [--bind ADDR] SITE_DIR
+// vellum-host [--port N] [--bind ADDR] [--read-timeout SECONDS] SITE_DIR
 //
 // Serves SITE_DIR over HTTP/1.1: GET or HEAD of a .js file runs it as a page script
 // (see host/page_script.h), other files are sent as they are. Prints
 // "listening on http://ADDR:PORT/" once it accepts connections (port 0 picks a free
-// port) and stops cleanly on SIGTERM or SIGINT. Exit status 2 for bad usage, 1 when it
+// port) and stops cleanly on SIGTERM or SIGINT. A client has --read-timeout seconds
+// (10 by default) to send its request head. Exit status 2 for bad usage, 1 when it
 // cannot listen.
 #include <fcntl.h>
 #include <signal.h>
@@ -41,23 +42,29 @@ int InstallStopSignals() {
   return ends[0];
 }
 
-bool ParsePort(std::string_view text, uint16_t* port) {
+// A decimal number from `low` to `high`.
+bool ParseNumber(std::string_view text, unsigned low, unsigned high, unsigned* number) {
   if (text.empty() || text.size() > 5) return false;
   unsigned value = 0;
   for (const char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
-  if (value > 65535) return false;
-  *port = static_cast<uint16_t>(value);
+  if (value < low || value > high) return false;
+  *number = value;
   return true;
 }
 
 bool ParseArguments(int argc, char** argv, host::ServerOptions* options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
+    unsigned number = 0;
     if (argument == "--port" && i + 1 < argc) {
-      if (!ParsePort(argv[++i], &options->port)) return false;
+      if (!ParseNumber(argv[++i], 0, 65535, &number)) return false;
+      options->port = static_cast<uint16_t>(number);
+    } else if (argument == "--read-timeout" && i + 1 < argc) {
+      if (!ParseNumber(argv[++i], 1, 3600, &number)) return false;
+      options->headTimeout = std::chrono::seconds(number);
     } else if (argument == "--bind" && i + 1 < argc) {
       options->bindAddress = argv[++i];
     } else if (!argument.starts_with("--") && options->siteDirectory.empty()) {
@@ -74,7 +81,8 @@ bool ParseArguments(int argc, char** argv, host::ServerOptions* options) {
 int main(int argc, char** argv) {
   host::ServerOptions options;
   if (!ParseArguments(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: vellum-host [--port N] [--bind ADDR] SITE_DIR\n");
+    std::fprintf(stderr,
+                 "usage: vellum-host [--port N] [--bind ADDR] [--read-timeout SECONDS] SITE_DIR\n");
     return 2;
   }
   const int stopReader = InstallStopSignals();

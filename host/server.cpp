@@ -26,7 +26,6 @@ namespace host {
 
 namespace {
 
-constexpr auto kHeadTimeout = std::chrono::seconds(10);
 constexpr auto kShutdownWait = std::chrono::seconds(10);
 constexpr size_t kMaxScriptBytes = 4 * 1024 * 1024;
 
@@ -199,7 +198,7 @@ void Server::Forget(int socket) {
 void Server::Serve(int socket, std::string remoteAddress) {
   {
     Connection connection(socket);
-    const HeadRead head = connection.ReadHead(kHeadTimeout);
+    const HeadRead head = connection.ReadHead(options_.headTimeout);
     const RequestOrigin origin = {options_.bindAddress, port_, std::move(remoteAddress), ""};
     Outcome outcome;
     switch (head.outcome) {

@@ -2,6 +2,7 @@
 // its own (up to a limit), running page scripts and sending the site's files.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -15,6 +16,8 @@ struct ServerOptions {
   std::string bindAddress = "127.0.0.1";
   uint16_t port = 0;  // 0: any free port
   size_t maxConnections = 32;
+  // How long a client has to send its request head, from the moment it connected.
+  std::chrono::seconds headTimeout{10};
 };
 
 class Server {

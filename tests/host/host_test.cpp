@@ -28,7 +28,8 @@ using testing_support::WriteFileBytes;
 // and must exit with status 0).
 class HostProcess {
  public:
-  HostProcess(const std::string& site, const std::string& registry, const std::string& log) {
+  HostProcess(const std::string& site, const std::string& registry, const std::string& log,
+              const char* readTimeout) {
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
@@ -38,7 +39,8 @@ class HostProcess {
       dup2(err, STDERR_FILENO);
       close(out[0]);
       setenv("VELLUM_REGISTRY", registry.c_str(), 1);
-      execl(HOST_PATH, HOST_PATH, "--port", "0", site.c_str(), static_cast<char*>(nullptr));
+      execl(HOST_PATH, HOST_PATH, "--port", "0", "--read-timeout", readTimeout, site.c_str(),
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);
@@ -173,8 +175,8 @@ class HostTest : public ::testing::Test, public testing_support::ToolRunner {
     return std::string(bytes.begin(), bytes.end());
   }
   // Starts the host on the site as it is now.
-  int Start() {
-    host_ = std::make_unique<HostProcess>(Site(), Registry(), Log());
+  int Start(const char* readTimeout = "10") {
+    host_ = std::make_unique<HostProcess>(Site(), Registry(), Log(), readTimeout);
     EXPECT_NE(host_->Port(), 0) << host_->FirstLine();
     return host_->Port();
   }
@@ -426,6 +428,33 @@ TEST_F(HostTest, ConcurrentPagesAndADepartedClient) {
   }
   EXPECT_EQ(host_->Stop(), 0);
   EXPECT_NE(LogText().find("client left: true"), std::string::npos);
+}
+
+TEST_F(HostTest, SlowClientsAreCutOffAndTheHostStillStops) {
+  AddFile("notes.txt", "notes");
+  const int port = Start("1");
+  // Silent: closed without a reply. Partial head: 408. Trickling bytes does not extend the time.
+  EXPECT_EQ(Exchange(port, ""), "");
+  EXPECT_EQ(Parse(Exchange(port, "GET /notes.txt HTTP/1.1\r\n")).status, 408);
+  const int trickler = Connect(port);
+  const auto started = std::chrono::steady_clock::now();
+  std::string reply;
+  for (int i = 0; i < 40; ++i) {
+    if (send(trickler, "X", 1, MSG_NOSIGNAL) != 1) break;
+    pollfd ready = {trickler, POLLIN, 0};
+    if (poll(&ready, 1, 100) > 0) break;
+  }
+  char piece[4096];
+  ssize_t got = 0;
+  while ((got = recv(trickler, piece, sizeof piece, 0)) > 0) reply.append(piece, static_cast<size_t>(got));
+  close(trickler);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_EQ(Parse(reply).status, 408);
+
+  // A client that connected and says nothing does not hold up the stop.
+  const int idle = Connect(port);
+  EXPECT_EQ(host_->Stop(), 0);
+  close(idle);
 }
 
 }  // namespace
