@@ -350,6 +350,9 @@ TEST_F(HostTest, FilesAreServedAndRefusalsExplained) {
   EXPECT_EQ(notes.headers.at("content-type"), "text/plain; charset=utf-8");
   EXPECT_EQ(notes.headers.at("content-length"), "12");
   EXPECT_EQ(notes.body, "plain notes\n");
+  const Reply head = Parse(Exchange(port, "HEAD /notes.txt HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(head.headers.at("content-length"), "12");
+  EXPECT_EQ(head.body, "");
   const Reply gif = Get(port, "/img/dot%2EGIF");
   EXPECT_EQ(gif.headers.at("content-type"), "image/gif");
   EXPECT_EQ(gif.body, "GIF89a");
