@@ -4,7 +4,9 @@
 # that create the objects by their ProgIDs: the image generator's properties, a folder
 # of sample pictures converted between formats, the same pictures stored in an
 # SQLite database and fetched back from it, and thumbnails edited on the fly and kept
-# in an image collection.
+# in an image collection. Then it starts the web page host on examples/site, fetches its
+# pages (images made by page scripts) into out/site/ and stops it; with VELLUM_SERVE=1
+# the host keeps serving in the foreground instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,3 +44,34 @@ build/bin/vellum-script examples/image_database.js out/images.db store "$samples
 build/bin/vellum-script examples/image_database.js out/images.db fetch out/fetched
 build/bin/vellum-script examples/image_database.js out/images.db sizes
 build/bin/vellum-script examples/edit_images.js out/edited "$samples"/*
+
+# The web page host: the example site's pages, fetched with curl. The thumbnail page
+# shows a picture kept in the site's (untracked) pictures folder.
+mkdir -p examples/site/pictures out/site
+convert "$samples/$(ls "$samples" | head -n 1)" -resize 640x examples/site/pictures/sample.jpg
+if [ "${VELLUM_SERVE:-0}" = 1 ]; then
+  exec build/bin/vellum-host --port "${VELLUM_PORT:-8080}" examples/site
+fi
+rm -f out/site/*
+hostlog=out/site-host.log
+coproc HOST { exec build/bin/vellum-host --port 0 examples/site 2>"$hostlog"; }
+host_pid=$HOST_PID
+trap 'kill "$host_pid" 2>/dev/null || true' EXIT
+read -r -t 20 listening <&"${HOST[0]}"
+echo "$listening"
+base=${listening#listening on }
+fetch() {  # fetch FILE PATH: status, content type and size of what the page sent
+  curl -sS -o "out/site/$1" -w "%{http_code}|%{content_type}|%{size_download}" "$base$2" |
+    awk -F'|' -v file="out/site/$1" -v page="/$2" \
+      '{ printf "%-26s %-60s %s %-26s %6s bytes\n", file, page, $1, $2, $3 }'
+}
+fetch index.html ""
+fetch banner.png "banner.js?text=Hello%2C+Vellum"
+fetch banner-blue.png "banner.js?text=Pictures+on+the+fly&from=203040&to=60C0F0"
+fetch chart.png "chart.js?values=3,7,4,9,6,2"
+fetch thumb.jpg "thumb.js?name=sample.jpg"
+fetch missing.html "no-such-page.js"
+kill -TERM "$host_pid"
+wait "$host_pid"
+trap - EXIT
+echo "host stopped; its log is in $hostlog"

@@ -13,6 +13,8 @@ packages=(
   # drawing, fonts, database, scripting
   libcairo2-dev libfontconfig-dev libfreetype-dev fonts-liberation fonts-dejavu-core
   libsqlite3-dev duktape-dev
+  # the main job fetches the web page host's pages
+  curl
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
 )

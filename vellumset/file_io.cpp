@@ -7,28 +7,11 @@
 #include <new>
 
 #include "platform/kernel/code_page.h"
+#include "platform/kernel/file_descriptor.h"
 
 namespace vellumset {
 
 namespace {
-
-// Closes a descriptor when it goes.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int Get() const { return fd_; }
-  // Closes now, for callers that must see the result.
-  int Close() { return close(std::exchange(fd_, -1)); }
-
- private:
-  int fd_;
-};
 
 DWORD LastErrno() { return static_cast<DWORD>(errno); }
 

@@ -62,7 +62,9 @@ std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
          "IRequest Interface",
          {DescribeMember(1, Kind::kGet, "ServerVariables", {},
                          automation::Interface("IRequestDictionary"),
-                         Bind<&IRequest::get_ServerVariables>())}},
+                         Bind<&IRequest::get_ServerVariables>()),
+          DescribeMember(2, Kind::kGet, "QueryString", {RequiredParam("Name", kStringType)},
+                         kStringType, Bind<&IRequest::get_QueryString>())}},
         {"IResponse",
          IID_IResponse,
          "IResponse Interface",
@@ -83,6 +85,8 @@ std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
              DescribeMember(5, Kind::kMethod, "Clear", {}, kNoValue, Bind<&IResponse::Clear>()),
              DescribeMember(6, Kind::kGet, "IsClientConnected", {}, kBoolType,
                             Bind<&IResponse::get_IsClientConnected>()),
+             DescribeMember(7, Kind::kMethod, "Write", {RequiredParam("Text", kStringType)},
+                            kNoValue, Bind<&IResponse::Write>()),
          }},
     };
     return automation::ShareLibrary(std::move(desc));

@@ -72,6 +72,8 @@ class IResponse : public IDispatch {
   // Discards the buffered output.
   virtual HRESULT Clear() = 0;
   virtual HRESULT get_IsClientConnected(VARIANT_BOOL* connected) = 0;
+  // Sends a text, as UTF-8.
+  virtual HRESULT Write(BSTR text) = 0;
 
  protected:
   ~IResponse() = default;
@@ -94,6 +96,8 @@ class IRequest : public IDispatch {
   using Base = IDispatch;
   static constexpr const IID& kIid = IID_IRequest;
   virtual HRESULT get_ServerVariables(IRequestDictionary** variables) = 0;
+  // The decoded value of a query parameter (an empty string when the query lacks it).
+  virtual HRESULT get_QueryString(BSTR name, BSTR* value) = 0;
 
  protected:
   ~IRequest() = default;

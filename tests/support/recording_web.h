@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/com/safe_array.h"
+#include "platform/kernel/code_page.h"
 #include "platform/web/web_context.h"
 
 namespace testing_support {
@@ -77,6 +78,12 @@ class RecordingResponse final : public ComObject<DispatchImpl<IResponse, &web::R
     *connected = connectedPieces-- > 0 ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
+  HRESULT Write(BSTR text) override {
+    calls.push_back("Write");
+    const std::string bytes = Utf16ToUtf8(BstrView(text)).value_or("");
+    body.insert(body.end(), bytes.begin(), bytes.end());
+    return S_OK;
+  }
 };
 
 class ServerVariables final
@@ -111,6 +118,10 @@ class PageRequest final : public ComObject<DispatchImpl<IRequest, &web::RequestI
   HRESULT get_ServerVariables(IRequestDictionary** variables) override {
     *variables = variables_.Get();
     (*variables)->AddRef();
+    return S_OK;
+  }
+  HRESULT get_QueryString(BSTR, BSTR* value) override {
+    *value = AllocBstr(u"");
     return S_OK;
   }
 

@@ -1,0 +1,100 @@
+#include "tools/script/script_globals.h"
+
+#include <cstdlib>
+
+#include "platform/com/activation.h"
+#include "tools/common/hresult_text.h"
+#include "tools/script/enumerator.h"
+#include "tools/script/script_values.h"
+
+namespace script {
+
+namespace {
+
+constexpr const char* kStreamKey = DUK_HIDDEN_SYMBOL("stream");
+
+duk_ret_t Print(duk_context* ctx) {
+  const duk_idx_t count = duk_get_top(ctx);
+  std::string line;
+  for (duk_idx_t i = 0; i < count; ++i) {
+    if (i > 0) line += ' ';
+    line += EngineTextToUtf8(duk_safe_to_string(ctx, i));
+  }
+  line += '\n';
+  duk_push_current_function(ctx);
+  duk_get_prop_string(ctx, -1, kStreamKey);
+  auto* stream = static_cast<std::FILE*>(duk_get_pointer(ctx, -1));
+  std::fwrite(line.data(), 1, line.size(), stream);
+  return 0;
+}
+
+// Leaves the new object, or the Error to throw, on the stack; true for an error.
+bool PushNewObject(duk_context* ctx, std::string_view progId) {
+  const Bstr name(EngineTextToUtf16(progId));
+  CLSID clsid;
+  IDispatch* object = nullptr;
+  HRESULT hr = CLSIDFromProgID(name.Get(), &clsid);
+  if (SUCCEEDED(hr)) {
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                          reinterpret_cast<void**>(&object));
+  }
+  if (FAILED(hr)) {
+    PushAutomationError(ctx, hr, u"", "cannot create '" + std::string(progId) + "'");
+    return true;
+  }
+  PushAutomationObject(ctx, object);
+  object->Release();
+  return false;
+}
+
+// CreateObject(progid): the object, or an Error carrying the activation's HRESULT. The
+// work is done in PushNewObject so that nothing needs destroying when the Error is thrown.
+duk_ret_t CreateObject(duk_context* ctx) {
+  duk_size_t length = 0;
+  const char* name = duk_require_lstring(ctx, 0, &length);
+  if (PushNewObject(ctx, std::string_view(name, length))) return duk_throw(ctx);
+  return 1;
+}
+
+void Fatal(void*, const char* message) {
+  std::fprintf(stderr, "script engine: fatal: %s\n", message != nullptr ? message : "");
+  std::abort();
+}
+
+}  // namespace
+
+duk_context* CreateHeap() { return duk_create_heap(nullptr, nullptr, nullptr, nullptr, Fatal); }
+
+void DefineCommonGlobals(duk_context* ctx, std::FILE* stream) {
+  duk_push_c_function(ctx, Print, DUK_VARARGS);
+  duk_push_pointer(ctx, stream);
+  duk_put_prop_string(ctx, -2, kStreamKey);
+  duk_put_global_string(ctx, "print");
+  duk_push_c_function(ctx, CreateObject, 1);
+  duk_put_global_string(ctx, "CreateObject");
+  DefineEnumerator(ctx);
+}
+
+bool RunSource(duk_context* ctx, std::string_view source, const char* fileName) {
+  duk_push_string(ctx, fileName);
+  return duk_pcompile_lstring_filename(ctx, 0, source.data(), source.size()) == 0 &&
+         duk_pcall(ctx, 0) == DUK_EXEC_SUCCESS;
+}
+
+std::string ErrorText(duk_context* ctx) {
+  std::string text;
+  if (duk_is_error(ctx, -1)) {
+    duk_get_prop_string(ctx, -1, "stack");
+    text = duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
+    if (duk_get_prop_string(ctx, -1, "number") && duk_is_number(ctx, -1)) {
+      text += " (" + HresultText(static_cast<HRESULT>(duk_get_int(ctx, -1))) + ")";
+    }
+    duk_pop(ctx);
+  } else {
+    text = duk_safe_to_string(ctx, -1);
+  }
+  return EngineTextToUtf8(text);
+}
+
+}  // namespace script

@@ -1,0 +1,34 @@
+// What every program that runs scripts over automation objects gives them, and how it
+// runs them: a heap, the globals CreateObject and print, a protected run, and the text
+// of an uncaught error.
+//
+//   CreateObject(progid)   creates an object registered under the ProgID
+//   Enumerator(collection) walks a collection (see tools/script/enumerator.h)
+//   print(...)             writes its arguments, separated by spaces, as one line
+//
+// A failed automation call throws an Error whose `number` is the HRESULT and whose
+// `description` is the error information's description.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "duktape.h"
+
+namespace script {
+
+// A new engine heap; a fatal engine error is reported and aborts the process.
+duk_context* CreateHeap();
+
+// Defines CreateObject, Enumerator, and print writing its lines to `stream`.
+void DefineCommonGlobals(duk_context* ctx, std::FILE* stream);
+
+// Compiles and runs `source`; false with the error left on top of the stack.
+bool RunSource(duk_context* ctx, std::string_view source, const char* fileName);
+
+// The error on top of the stack as UTF-8: its stack trace (or text), and its number
+// as an HRESULT text when it has one.
+std::string ErrorText(duk_context* ctx);
+
+}  // namespace script
