@@ -76,16 +76,29 @@ ComPtr<Interface> PageObject(IGetContextProperties* properties, const char16_t* 
 }
 
 // Brings the response's buffering to what the object asks for, clearing what was
-// buffered before the image.
-void ReconcileBuffering(IResponse* response, VARIANT_BOOL wanted) {
+// buffered before the image. A response that refuses (its output already went out)
+// fails the save rather than have the image mixed into that output.
+HRESULT ReconcileBuffering(IResponse* response, VARIANT_BOOL wanted) {
   VARIANT_BOOL buffered = VARIANT_FALSE;
   if (FAILED(response->get_Buffer(&buffered))) Raise("Couldn't get Response.Buffer value.");
   const bool turnOff = buffered == VARIANT_TRUE && wanted == VARIANT_FALSE;
   const bool turnOn = buffered == VARIANT_FALSE && wanted == VARIANT_TRUE;
-  if (turnOff || turnOn) {
-    response->Clear();
-    response->put_Buffer(wanted);
+  if (!turnOff && !turnOn) return S_OK;
+  if (FAILED(response->Clear()) || FAILED(response->put_Buffer(wanted))) return DISP_E_EXCEPTION;
+  return S_OK;
+}
+
+// The attachment header (when asked for) and the content type; a header the response
+// refuses fails the save.
+HRESULT SetImageHeaders(IResponse* response, const std::u16string& name, bool attachment,
+                        int32_t format) {
+  if (attachment) {
+    const Bstr header(u"Content-Disposition");
+    const Bstr value(u"attachment; filename=\"" + QuotedHeaderText(name) + u"\"");
+    if (FAILED(response->AddHeader(header.Get(), value.Get()))) return DISP_E_EXCEPTION;
   }
+  const Bstr contentType(FindSaveFormatText(format)->mimeType);
+  return FAILED(response->put_ContentType(contentType.Get())) ? DISP_E_EXCEPTION : S_OK;
 }
 
 // Sends the bytes piece by piece; stops quietly when the client has gone.
@@ -137,15 +150,9 @@ HRESULT WriteToResponse(const uint8_t* bytes, uint32_t count, const ResponseHead
   const VARIANT& given = headers.name != nullptr ? *headers.name : missing;
   const std::u16string name =
       DownloadName(given, AsksForPageName(given) ? ScriptName(request.Get()) : u"", headers.format);
-  ReconcileBuffering(response.Get(), headers.bufferResponse);
-  if (headers.attachment) {
-    const Bstr header(u"Content-Disposition");
-    const Bstr value(u"attachment; filename=\"" + QuotedHeaderText(name) + u"\"");
-    response->AddHeader(header.Get(), value.Get());
-  }
-  const Bstr contentType(FindSaveFormatText(headers.format)->mimeType);
-  response->put_ContentType(contentType.Get());
-  return SendPieces(response.Get(), bytes, count);
+  HRESULT hr = ReconcileBuffering(response.Get(), headers.bufferResponse);
+  if (SUCCEEDED(hr)) hr = SetImageHeaders(response.Get(), name, headers.attachment, headers.format);
+  return SUCCEEDED(hr) ? SendPieces(response.Get(), bytes, count) : hr;
 }
 
 }  // namespace vellum

@@ -27,6 +27,7 @@ class RecordingResponse final : public ComObject<DispatchImpl<IResponse, &web::R
   bool failConnectedQuery = false;
   bool failBinaryWrite = false;
   bool failBufferQuery = false;
+  std::string failingCall;  // a call of Clear, Buffer=..., AddHeader or ContentType that fails
   std::vector<std::string> calls;
   std::vector<std::u16string> headers;  // "name: value"
   std::u16string contentType;
@@ -40,7 +41,7 @@ class RecordingResponse final : public ComObject<DispatchImpl<IResponse, &web::R
     return S_OK;
   }
   HRESULT put_Buffer(VARIANT_BOOL value) override {
-    calls.push_back(value == VARIANT_TRUE ? "Buffer=-1" : "Buffer=0");
+    if (!Record(value == VARIANT_TRUE ? "Buffer=-1" : "Buffer=0")) return E_FAIL;
     buffered = value;
     return S_OK;
   }
@@ -49,12 +50,12 @@ class RecordingResponse final : public ComObject<DispatchImpl<IResponse, &web::R
     return S_OK;
   }
   HRESULT put_ContentType(BSTR type) override {
-    calls.push_back("ContentType");
+    if (!Record("ContentType")) return E_FAIL;
     contentType = BstrView(type);
     return S_OK;
   }
   HRESULT AddHeader(BSTR name, BSTR value) override {
-    calls.push_back("AddHeader");
+    if (!Record("AddHeader")) return E_FAIL;
     headers.push_back(std::u16string(BstrView(name)) + u": " + std::u16string(BstrView(value)));
     return S_OK;
   }
@@ -68,10 +69,7 @@ class RecordingResponse final : public ComObject<DispatchImpl<IResponse, &web::R
     body.insert(body.end(), first, first + SafeArrayElementCount(bytes));
     return S_OK;
   }
-  HRESULT Clear() override {
-    calls.push_back("Clear");
-    return S_OK;
-  }
+  HRESULT Clear() override { return Record("Clear") ? S_OK : E_FAIL; }
   HRESULT get_IsClientConnected(VARIANT_BOOL* connected) override {
     calls.push_back("IsClientConnected");
     if (failConnectedQuery) return E_FAIL;
@@ -83,6 +81,13 @@ class RecordingResponse final : public ComObject<DispatchImpl<IResponse, &web::R
     const std::string bytes = Utf16ToUtf8(BstrView(text)).value_or("");
     body.insert(body.end(), bytes.begin(), bytes.end());
     return S_OK;
+  }
+
+ private:
+  // Records a call; false when it is the one told to fail.
+  bool Record(const std::string& call) {
+    calls.push_back(call);
+    return call != failingCall;
   }
 };
 

@@ -147,6 +147,16 @@ TEST_F(BrowserTest, AResponseThatFailsFailsTheSave) {
   response_->failBufferQuery = true;
   EXPECT_EQ(SaveToPage(kBmp, Variant()).hr, DISP_E_EXCEPTION);
   EXPECT_TRUE(response_->body.empty());
+  // A response that cannot be set up for the image (output already sent, say) gets no
+  // image bytes, and the save says so.
+  for (const char* call : {"Clear", "Buffer=0", "AddHeader", "ContentType"}) {
+    SCOPED_TRACE(call);
+    response_ = RecordingResponse::Make();
+    response_->failingCall = call;
+    EXPECT_EQ(SaveToPage(kPcx, Variant()).hr, DISP_E_EXCEPTION);
+    EXPECT_TRUE(easel_.ErrorDescription().ends_with(u"Operation failed\r\n"));
+    EXPECT_TRUE(response_->body.empty());
+  }
 }
 
 TEST_F(BrowserTest, WithoutAPageTheSaveFails) {
