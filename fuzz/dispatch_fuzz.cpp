@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_input.h"
 #include "platform/com/object.h"
 #include "platform/com/safe_array.h"
 #include "vellum/interfaces.h"
@@ -15,20 +16,10 @@
 
 namespace {
 
-struct Reader {
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-  bool More() const { return at < size; }
-  uint8_t Byte() { return at < size ? data[at++] : 0; }
-  uint16_t Word() { return static_cast<uint16_t>(Byte() << 8 | Byte()); }
-  uint32_t Long() { return static_cast<uint32_t>(Word()) << 16 | Word(); }
-};
-
 constexpr size_t kMaxArguments = 8;
 
 // Builds argument `slot` of `arguments` (reserved, so earlier slots stay in place).
-void MakeArgument(Reader& in, std::vector<Variant>& arguments, IDispatch* self, LONG* cell) {
+void MakeArgument(FuzzInput& in, std::vector<Variant>& arguments, IDispatch* self, LONG* cell) {
   Variant& value = arguments.emplace_back();
   switch (in.Byte() % 12) {
     case 0:
@@ -39,7 +30,8 @@ void MakeArgument(Reader& in, std::vector<Variant>& arguments, IDispatch* self, 
       break;
     case 2: {
       value.vt = VT_R8;
-      const uint64_t bits = static_cast<uint64_t>(in.Long()) << 32 | in.Long();
+      const uint64_t high = in.Long();
+      const uint64_t bits = high << 32 | in.Long();
       std::memcpy(&value.dblVal, &bits, sizeof bits);
       break;
     }
@@ -92,7 +84,7 @@ void MakeArgument(Reader& in, std::vector<Variant>& arguments, IDispatch* self, 
 // the save paths are fuzzed by load_save_fuzz instead.
 constexpr DISPID kSaveImage = 2;
 
-void Call(Reader& in, IDispatch* object, IDispatch* self, bool isEasel) {
+void Call(FuzzInput& in, IDispatch* object, IDispatch* self, bool isEasel) {
   const DISPID id = static_cast<int8_t>(in.Byte());
   if (isEasel && id == kSaveImage) return;
   const WORD flags = in.Byte() & 0x1F;
@@ -112,13 +104,15 @@ void Call(Reader& in, IDispatch* object, IDispatch* self, bool isEasel) {
   ClearExcepInfo(&exception);
 }
 
-void ChangeType(Reader& in, IDispatch* self) {
+void ChangeType(FuzzInput& in, IDispatch* self) {
   std::vector<Variant> source;
   source.reserve(1);
   LONG cell = static_cast<LONG>(in.Long());
   MakeArgument(in, source, self, &cell);
   Variant target;
-  VariantChangeType(&target, &source[0], in.Byte() & 3, in.Word());
+  const USHORT flags = in.Byte() & 3;
+  const VARTYPE type = in.Word();
+  VariantChangeType(&target, &source[0], flags, type);
   VariantChangeType(&source[0], &source[0], 0, in.Word());  // in place
 }
 
@@ -134,7 +128,7 @@ ComPtr<IDispatch> Create(REFCLSID clsid) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Reader in{data, size};
+  FuzzInput in{data, size};
   ComPtr<IDispatch> easel = Create(vellum::CLSID_Easel);
   ComPtr<IDispatch> font = Create(vellum::CLSID_EZFont);
   for (int step = 0; step < 32 && in.More(); ++step) {
