@@ -269,7 +269,7 @@ TEST(ReadGif, FilesFromOtherToolsDecodeAsTheyDo) {
   TempDir dir;
   const std::string src = dir.File("src.png");
   ASSERT_TRUE(
-      testing_support::RunCommand("/usr/bin/convert -size 61x43 plasma:red-blue -seed 4 " + src));
+      testing_support::RunCommand("/usr/bin/convert -seed 4 -size 61x43 plasma:red-blue " + src));
   struct ToolCase {
     std::string name, command;
   };
