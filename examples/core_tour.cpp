@@ -38,8 +38,8 @@ bool WritePortableMap(const std::string& path, const std::vector<uint8_t>& pixel
     std::fprintf(stderr, "cannot open %s: %s", path.c_str(), CoreErrorText(CoreLastError()));
     return false;
   }
-  const std::string header =
-      std::string(gray ? "P5" : "P6") + "\n" + std::to_string(kWidth) + " " + std::to_string(kHeight) + "\n255\n";
+  const std::string header = std::string(gray ? "P5" : "P6") + "\n" + std::to_string(kWidth) + " " +
+                             std::to_string(kHeight) + "\n255\n";
   const bool ok = WriteBytes(destination, header.data(), header.size()) &&
                   WriteBytes(destination, pixels.data(), pixels.size());
   const uint32_t size = CloseDestination(destination);
@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
 
   RGBQUAD eight[8];
   for (int i = 0; i < 8; ++i) {
-    eight[i] = RGBQUAD{uint8_t(i & 4 ? 255 : 0), uint8_t(i & 2 ? 255 : 0), uint8_t(i & 1 ? 255 : 0), 0};
+    eight[i] =
+        RGBQUAD{uint8_t(i & 4 ? 255 : 0), uint8_t(i & 2 ? 255 : 0), uint8_t(i & 1 ? 255 : 0), 0};
   }
   std::vector<uint8_t> indices(kWidth * kHeight);
   if (!MapToNearestColor(rgb.data(), kWidth, kHeight, eight, 8, indices.data())) return 1;

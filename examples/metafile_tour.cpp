@@ -39,8 +39,8 @@ bool ReadPpm(const char* path, std::vector<uint8_t>* rgb, int* width, int* heigh
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
   int maxValue = 0;
-  const bool ok = std::fscanf(file, "P6 %d %d %d", width, height, &maxValue) == 3 && maxValue == 255 &&
-                  *width > 0 && *height > 0 && std::fgetc(file) != EOF;
+  const bool ok = std::fscanf(file, "P6 %d %d %d", width, height, &maxValue) == 3 &&
+                  maxValue == 255 && *width > 0 && *height > 0 && std::fgetc(file) != EOF;
   if (ok) {
     rgb->resize(static_cast<size_t>(*width) * *height * 3);
     const bool complete = std::fread(rgb->data(), 1, rgb->size(), file) == rgb->size();
@@ -63,10 +63,12 @@ bool Write(const char* input, const std::string& directory) {
     HISDEST destination = OpenFileDestination(path.c_str());
     if (destination == nullptr) return false;
     const bool emf = std::strstr(name, ".emf") != nullptr;
-    emf ? WriteEMF(destination, rgb.data(), width, height) : WriteWMF(destination, rgb.data(), width, height, TRUE);
+    emf ? WriteEMF(destination, rgb.data(), width, height)
+        : WriteWMF(destination, rgb.data(), width, height, TRUE);
     const int32_t code = CoreLastError();
     const uint32_t size = CloseDestination(destination);
-    std::printf("%s: %u bytes%s%s", path.c_str(), size, code ? ", " : "\n", code ? CoreErrorText(code) : "");
+    std::printf("%s: %u bytes%s%s", path.c_str(), size, code ? ", " : "\n",
+                code ? CoreErrorText(code) : "");
     if (code != 0) return false;
   }
   return true;

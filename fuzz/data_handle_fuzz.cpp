@@ -18,10 +18,18 @@ void Exercise(DataHandle* handle, FuzzInput& input, uint32_t capacity) {
     const uint8_t op = input.Byte();
     const size_t count = input.Byte() * 2u;
     switch (op % 5) {
-      case 0: ReadBytes(handle, scratch.data(), count); break;
-      case 1: ReadExactly(handle, scratch.data(), count); break;
-      case 2: WriteBytes(handle, scratch.data(), count); break;
-      case 3: Seek(handle, input.Int() % static_cast<int32_t>(capacity * 2 + 1), op % 4); break;
+      case 0:
+        ReadBytes(handle, scratch.data(), count);
+        break;
+      case 1:
+        ReadExactly(handle, scratch.data(), count);
+        break;
+      case 2:
+        WriteBytes(handle, scratch.data(), count);
+        break;
+      case 3:
+        Seek(handle, input.Int() % static_cast<int32_t>(capacity * 2 + 1), op % 4);
+        break;
       case 4: {
         const int32_t offset = input.Int();
         SeekHandle(handle, offset, input.Byte() % 4);

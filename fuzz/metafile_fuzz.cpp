@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   const double frameWidth = pixels(header.rclFrame.left, header.rclFrame.right, header.szlDevice.cx,
                                    header.szlMillimeters.cx);
-  const double frameHeight = pixels(header.rclFrame.top, header.rclFrame.bottom, header.szlDevice.cy,
-                                    header.szlMillimeters.cy);
+  const double frameHeight = pixels(header.rclFrame.top, header.rclFrame.bottom,
+                                    header.szlDevice.cy, header.szlMillimeters.cy);
   if (frameWidth > 0 && frameHeight > 0 && frameWidth * frameHeight <= kMaxRenderPixels) {
     OpContext ctx;
     int32_t width = 0, height = 0;

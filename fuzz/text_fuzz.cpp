@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vellum::RenderText(image.data(), kWidth, kHeight, text.c_str(), &font, left, top,
                        left + boxWidth, top + 16, format, 0x3366CC);
   } else {
-    vellum::RenderTextSmooth(image.data(), kWidth, kHeight, text.c_str(), &font, factor, left,
-                             top, 0x3366CC);
+    vellum::RenderTextSmooth(image.data(), kWidth, kHeight, text.c_str(), &font, factor, left, top,
+                             0x3366CC);
   }
   SIZE extent{};
   vellum::MeasureText(text.c_str(), &font, &extent);

@@ -115,8 +115,8 @@ ParseResult ParseRequestHead(std::string_view bytes) {
       result.status = ParseStatus::kTooLarge;
       return result;
     }
-    const bool parsed = firstLine ? ParseRequestLine(line, result.request)
-                                  : ParseHeaderLine(line, result.request);
+    const bool parsed =
+        firstLine ? ParseRequestLine(line, result.request) : ParseHeaderLine(line, result.request);
     if (!parsed) {
       result.status = ParseStatus::kMalformed;
       return result;
@@ -169,7 +169,8 @@ std::optional<std::string> SiteRelativePath(std::string_view decodedPath) {
   while (!decodedPath.empty()) {
     const size_t slash = decodedPath.find('/');
     const std::string_view segment = decodedPath.substr(0, slash);
-    decodedPath = slash == std::string_view::npos ? std::string_view() : decodedPath.substr(slash + 1);
+    decodedPath =
+        slash == std::string_view::npos ? std::string_view() : decodedPath.substr(slash + 1);
     if (segment.empty() || segment == ".") continue;
     if (segment == "..") return std::nullopt;
     if (!relative.empty()) relative += '/';

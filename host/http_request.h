@@ -18,9 +18,9 @@ constexpr size_t kMaxHeaderCount = 100;
 
 struct HttpRequest {
   std::string method;
-  std::string target;  // as sent
-  std::string path;    // the target's path, %-decoded once
-  std::string query;   // the target's query (after '?'), as sent
+  std::string target;    // as sent
+  std::string path;      // the target's path, %-decoded once
+  std::string query;     // the target's query (after '?'), as sent
   int minorVersion = 1;  // HTTP/1.minorVersion
   std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
 

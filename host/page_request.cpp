@@ -55,7 +55,8 @@ class ServerVariables final
 std::map<std::string, std::string> ServerVariablesOf(const HttpRequest& request,
                                                      const RequestOrigin& origin) {
   std::map<std::string, std::string> values;
-  for (const auto& [name, value] : request.headers) values.emplace("HTTP_" + Uppercase(name), value);
+  for (const auto& [name, value] : request.headers)
+    values.emplace("HTTP_" + Uppercase(name), value);
   const std::optional<std::string_view> host = request.Header("host");
   values["SCRIPT_NAME"] = request.path;
   values["QUERY_STRING"] = request.query;

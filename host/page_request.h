@@ -19,7 +19,8 @@ struct RequestOrigin {
 
 // The server variables of a request: SCRIPT_NAME (the decoded path), QUERY_STRING,
 // REQUEST_METHOD, SERVER_NAME (the Host header's name, else the listening address),
-// SERVER_PORT, REMOTE_ADDR, PATH_TRANSLATED (the script's file), and HTTP_<NAME> for every header (upper case, '-' as '_').
+// SERVER_PORT, REMOTE_ADDR, PATH_TRANSLATED (the script's file), and HTTP_<NAME> for every header
+// (upper case, '-' as '_').
 std::map<std::string, std::string> ServerVariablesOf(const HttpRequest& request,
                                                      const RequestOrigin& origin);
 

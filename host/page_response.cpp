@@ -115,8 +115,8 @@ HRESULT PageResponse::AddHeader(BSTR name, BSTR value) {
 HRESULT PageResponse::BinaryWrite(VARIANT data) {
   SAFEARRAY* bytes = ByteArrayOf(data);
   if (bytes == nullptr) return Refuse(DISP_E_TYPEMISMATCH, u"BinaryWrite takes an array of bytes.");
-  return Output(std::string_view(static_cast<const char*>(bytes->pvData),
-                                 SafeArrayElementCount(bytes)));
+  return Output(
+      std::string_view(static_cast<const char*>(bytes->pvData), SafeArrayElementCount(bytes)));
 }
 
 HRESULT PageResponse::Write(BSTR text) {
@@ -204,4 +204,3 @@ void PageResponse::Fail(std::string_view errorText) {
 }
 
 }  // namespace host
-

@@ -35,14 +35,22 @@ std::string Lowercase(std::string_view text) {
 
 std::string_view ContentTypeFor(std::string_view fileName) {
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 17> kTypes = {{
-      {"html", "text/html; charset=utf-8"}, {"htm", "text/html; charset=utf-8"},
-      {"css", "text/css"},                  {"txt", "text/plain; charset=utf-8"},
-      {"json", "application/json"},         {"svg", "image/svg+xml"},
-      {"png", "image/png"},                 {"jpg", "image/jpeg"},
-      {"jpeg", "image/jpeg"},               {"gif", "image/gif"},
-      {"bmp", "image/bmp"},                 {"tif", "image/tiff"},
-      {"tiff", "image/tiff"},               {"pcx", "image/pcx"},
-      {"psd", "image/psd"},                 {"ico", "image/x-icon"},
+      {"html", "text/html; charset=utf-8"},
+      {"htm", "text/html; charset=utf-8"},
+      {"css", "text/css"},
+      {"txt", "text/plain; charset=utf-8"},
+      {"json", "application/json"},
+      {"svg", "image/svg+xml"},
+      {"png", "image/png"},
+      {"jpg", "image/jpeg"},
+      {"jpeg", "image/jpeg"},
+      {"gif", "image/gif"},
+      {"bmp", "image/bmp"},
+      {"tif", "image/tiff"},
+      {"tiff", "image/tiff"},
+      {"pcx", "image/pcx"},
+      {"psd", "image/psd"},
+      {"ico", "image/x-icon"},
       {"webp", "image/webp"},
   }};
   const size_t dot = fileName.rfind('.');

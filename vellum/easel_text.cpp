@@ -118,8 +118,8 @@ HRESULT Easel::DrawTextOnImage(LONG p_lLeft, LONG p_lTop, LONG p_lWidth, LONG p_
     const auto height = static_cast<uint32_t>(height_);
     const BOOL drawn =
         antiAliasFactor_ != ezAntiAliasNone
-            ? RenderTextSmooth(pixels.Data(), width_, height, ansi.c_str(), &font,
-                               antiAliasFactor_, p_lLeft, p_lTop, font_->Color())
+            ? RenderTextSmooth(pixels.Data(), width_, height, ansi.c_str(), &font, antiAliasFactor_,
+                               p_lLeft, p_lTop, font_->Color())
             : RenderText(pixels.Data(), width_, height, ansi.c_str(), &font, p_lLeft, p_lTop,
                          p_lLeft + p_lWidth, static_cast<int32_t>(int64_t{p_lTop} + p_lHeight),
                          kBoxedTextFormat, font_->Color());

@@ -29,7 +29,8 @@ inline RgbImage LoadPpm(const std::string& name) {
   if (file == nullptr) throw std::runtime_error("missing benchmark input " + path);
   RgbImage image;
   unsigned maxval = 0;
-  if (std::fscanf(file, "P6 %u %u %u", &image.width, &image.height, &maxval) != 3 || maxval != 255) {
+  if (std::fscanf(file, "P6 %u %u %u", &image.width, &image.height, &maxval) != 3 ||
+      maxval != 255) {
     std::fclose(file);
     throw std::runtime_error("not an 8-bit PPM: " + path);
   }

@@ -168,7 +168,12 @@ inline ParamDesc RequiredParam(std::string name, TypeDesc type) {
 inline MemberDesc DescribeMember(DISPID id, MemberKind kind, std::string name,
                                  std::vector<ParamDesc> params, TypeDesc result, Binding binding) {
   std::string help = (kind == MemberKind::kMethod ? "method " : "property ") + name;
-  return {id,   kind, std::move(name), std::move(params), std::move(result), std::move(help),
+  return {id,
+          kind,
+          std::move(name),
+          std::move(params),
+          std::move(result),
+          std::move(help),
           std::move(binding)};
 }
 

@@ -21,8 +21,8 @@ const ObjectMapEntry kObjectMap[] = {
 std::string_view FindResource(LPCSTR type, UINT id) {
   if (std::strcmp(type, kRegistryResource) == 0 && id == kDatabaseRegistryScript) {
     static const std::string script =
-        ClassRegistryScript({"Vellum.Database", "Database Class", database::CLSID_Database,
-                             "both", &database::LIBID_VellumDatabaseLib});
+        ClassRegistryScript({"Vellum.Database", "Database Class", database::CLSID_Database, "both",
+                             &database::LIBID_VellumDatabaseLib});
     return script;
   }
   if (std::strcmp(type, kTypeLibResource) == 0 && id == 1) {

@@ -52,7 +52,8 @@ class DcTable {
 // A screen context per thread, so that callers on different threads never share
 // one context's state; it goes when its thread ends.
 struct ThreadScreen {
-  HDC handle = DcTable::Instance().Add(std::make_unique<DeviceContext>(DeviceContext::Kind::kScreen));
+  HDC handle =
+      DcTable::Instance().Add(std::make_unique<DeviceContext>(DeviceContext::Kind::kScreen));
   ~ThreadScreen() { DcTable::Instance().Take(handle); }
 };
 
@@ -64,16 +65,24 @@ HDC ScreenHandle() {
 // Units of the fixed mapping modes per millimetre.
 double UnitsPerMillimetre(int mode) {
   switch (mode) {
-    case MM_LOMETRIC: return 10;
-    case MM_HIMETRIC: return 100;
-    case MM_LOENGLISH: return 100 / 25.4;
-    case MM_HIENGLISH: return 1000 / 25.4;
-    case MM_TWIPS: return 1440 / 25.4;
-    default: return 0;
+    case MM_LOMETRIC:
+      return 10;
+    case MM_HIMETRIC:
+      return 100;
+    case MM_LOENGLISH:
+      return 100 / 25.4;
+    case MM_HIENGLISH:
+      return 1000 / 25.4;
+    case MM_TWIPS:
+      return 1440 / 25.4;
+    default:
+      return 0;
   }
 }
 
-bool StoreState(DeviceContext* dc) { return dc != nullptr && dc->kind != DeviceContext::Kind::kScreen; }
+bool StoreState(DeviceContext* dc) {
+  return dc != nullptr && dc->kind != DeviceContext::Kind::kScreen;
+}
 
 }  // namespace
 
@@ -104,7 +113,11 @@ Affine DeviceContext::PageTransform() const {
     sx = metrics.pixelsX / (metrics.millimetersX * units);
     sy = -metrics.pixelsY / (metrics.millimetersY * units);
   }
-  return {sx, 0, 0, sy, state.viewportOrg.x - state.windowOrg.x * sx,
+  return {sx,
+          0,
+          0,
+          sy,
+          state.viewportOrg.x - state.windowOrg.x * sx,
           state.viewportOrg.y - state.windowOrg.y * sy};
 }
 
@@ -153,8 +166,8 @@ void DeviceContext::ApplyClip() {
       }
       cairo_close_path(cairo_);
     }
-    cairo_set_fill_rule(cairo_, step.evenOdd || step.exclude ? CAIRO_FILL_RULE_EVEN_ODD
-                                                             : CAIRO_FILL_RULE_WINDING);
+    cairo_set_fill_rule(
+        cairo_, step.evenOdd || step.exclude ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
     cairo_clip(cairo_);
   }
 }
@@ -244,20 +257,32 @@ int GetDeviceCaps(HDC handle, int index) {
   if (dc == nullptr) return 0;
   const DeviceMetrics& m = dc->metrics;
   switch (index) {
-    case TECHNOLOGY: return DT_RASDISPLAY;
-    case HORZSIZE: return m.millimetersX;
-    case VERTSIZE: return m.millimetersY;
-    case HORZRES: return m.pixelsX;
-    case VERTRES: return m.pixelsY;
-    case BITSPIXEL: return dc->Monochrome() ? 1 : 32;
-    case PLANES: return 1;
-    case NUMCOLORS: return -1;
+    case TECHNOLOGY:
+      return DT_RASDISPLAY;
+    case HORZSIZE:
+      return m.millimetersX;
+    case VERTSIZE:
+      return m.millimetersY;
+    case HORZRES:
+      return m.pixelsX;
+    case VERTRES:
+      return m.pixelsY;
+    case BITSPIXEL:
+      return dc->Monochrome() ? 1 : 32;
+    case PLANES:
+      return 1;
+    case NUMCOLORS:
+      return -1;
     case RASTERCAPS:
       return RC_BITBLT | RC_BITMAP64 | RC_DI_BITMAP | RC_DIBTODEV | RC_STRETCHBLT | RC_STRETCHDIB;
-    case LOGPIXELSX: return m.logPixelsX;
-    case LOGPIXELSY: return m.logPixelsY;
-    case SIZEPALETTE: return 0;
-    default: return 0;
+    case LOGPIXELSX:
+      return m.logPixelsX;
+    case LOGPIXELSY:
+      return m.logPixelsY;
+    case SIZEPALETTE:
+      return 0;
+    default:
+      return 0;
   }
 }
 
@@ -343,7 +368,8 @@ int SetGraphicsMode(HDC handle, int mode) {
 
 BOOL SetWorldTransform(HDC handle, const XFORM* transform) {
   DeviceContext* dc = LookupDc(handle);
-  if (!StoreState(dc) || transform == nullptr || dc->state.graphicsMode != GM_ADVANCED) return FALSE;
+  if (!StoreState(dc) || transform == nullptr || dc->state.graphicsMode != GM_ADVANCED)
+    return FALSE;
   const Affine world = Affine::FromXform(*transform);
   if (!world.IsFinite() || !world.Invertible()) return FALSE;
   dc->state.world = world;
@@ -361,10 +387,17 @@ BOOL ModifyWorldTransform(HDC handle, const XFORM* transform, DWORD mode) {
   const Affine given = Affine::FromXform(*transform);
   Affine result;
   switch (mode) {
-    case MWT_LEFTMULTIPLY: result = given.Then(dc->state.world); break;
-    case MWT_RIGHTMULTIPLY: result = dc->state.world.Then(given); break;
-    case MWT_SET: result = given; break;
-    default: return FALSE;
+    case MWT_LEFTMULTIPLY:
+      result = given.Then(dc->state.world);
+      break;
+    case MWT_RIGHTMULTIPLY:
+      result = dc->state.world.Then(given);
+      break;
+    case MWT_SET:
+      result = given;
+      break;
+    default:
+      return FALSE;
   }
   if (!result.IsFinite() || !result.Invertible()) return FALSE;
   dc->state.world = result;
@@ -429,7 +462,9 @@ int SetROP2(HDC dc, int mode) {
   if (mode < R2_BLACK || mode > R2_WHITE) return 0;
   return SetValue(dc, &DcState::rop2, mode, 0);
 }
-UINT SetTextAlign(HDC dc, UINT align) { return SetValue<UINT>(dc, &DcState::textAlign, align, 0xFFFFFFFF); }
+UINT SetTextAlign(HDC dc, UINT align) {
+  return SetValue<UINT>(dc, &DcState::textAlign, align, 0xFFFFFFFF);
+}
 int SetArcDirection(HDC dc, int direction) {
   if (direction != AD_COUNTERCLOCKWISE && direction != AD_CLOCKWISE) return 0;
   return SetValue(dc, &DcState::arcDirection, direction, 0);
@@ -481,7 +516,8 @@ HGDIOBJ SelectObject(HDC handle, HGDIOBJ object) {
 }
 
 HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL) {
-  if (LookupDc(dc) == nullptr || LookupObjectAs<Palette>(palette, ObjectKind::kPalette) == nullptr) {
+  if (LookupDc(dc) == nullptr ||
+      LookupObjectAs<Palette>(palette, ObjectKind::kPalette) == nullptr) {
     return nullptr;
   }
   return GetStockObject(DEFAULT_PALETTE);

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "platform/gdi/device.h"
-#include "platform/kernel/byte_order.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/metafile_recorder.h"
+#include "platform/kernel/byte_order.h"
 
 namespace gdi {
 
@@ -17,7 +17,6 @@ constexpr size_t kCoreHeaderSize = 12;
 constexpr size_t kInfoHeaderSize = 40;
 // Pattern brushes are small tiles; larger bitmaps are not made into one.
 constexpr int64_t kMaxPatternPixels = 1 << 20;
-
 
 uint64_t RowStride(int64_t width, int bitCount) {
   return ((static_cast<uint64_t>(width) * bitCount + 31) / 32) * 4;
@@ -71,7 +70,8 @@ std::optional<Dib> Dib::Parse(const uint8_t* info, size_t infoSize, const uint8_
   if (!h || h->width <= 0 || h->height == 0 || h->width > kMaxBitmapSide * 4LL) return std::nullopt;
   const int bpp = h->bitCount;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return std::nullopt;
-  const bool bitfields = h->compression == BI_BITFIELDS || h->compression == 6;  // 6: alpha bitfields
+  const bool bitfields =
+      h->compression == BI_BITFIELDS || h->compression == 6;  // 6: alpha bitfields
   if (h->compression != BI_RGB && !(bitfields && (bpp == 16 || bpp == 32))) return std::nullopt;
 
   Dib dib;
@@ -102,17 +102,20 @@ std::optional<Dib> Dib::Parse(const uint8_t* info, size_t infoSize, const uint8_
     dib.useMasks_ = true;
   }
   if (bpp <= 8) {
-    const size_t wanted = h->colorsUsed != 0 ? std::min<uint32_t>(h->colorsUsed, 256) : size_t{1} << bpp;
+    const size_t wanted =
+        h->colorsUsed != 0 ? std::min<uint32_t>(h->colorsUsed, 256) : size_t{1} << bpp;
     const size_t entrySize = usage == DIB_PAL_COLORS ? 2 : h->colorEntrySize;
     dib.colors_.assign(size_t{1} << bpp, 0xFF000000u);
     for (size_t i = 0; i < wanted && offset + (i + 1) * entrySize <= infoSize; ++i) {
       const uint8_t* entry = info + offset + i * entrySize;
       if (usage == DIB_PAL_COLORS) {
         // Indexes into a palette this layer does not keep: shown as gray levels.
-        const uint32_t level = static_cast<uint32_t>(LoadLe16(entry) * 255 / std::max<size_t>(wanted - 1, 1)) & 0xFF;
+        const uint32_t level =
+            static_cast<uint32_t>(LoadLe16(entry) * 255 / std::max<size_t>(wanted - 1, 1)) & 0xFF;
         dib.colors_[i] = 0xFF000000u | level << 16 | level << 8 | level;
       } else {
-        dib.colors_[i] = 0xFF000000u | uint32_t{entry[2]} << 16 | uint32_t{entry[1]} << 8 | entry[0];
+        dib.colors_[i] =
+            0xFF000000u | uint32_t{entry[2]} << 16 | uint32_t{entry[1]} << 8 | entry[0];
       }
     }
   }
@@ -121,9 +124,12 @@ std::optional<Dib> Dib::Parse(const uint8_t* info, size_t infoSize, const uint8_
 
 uint32_t Dib::Pixel(const uint8_t* row, int x) const {
   switch (bitCount_) {
-    case 1: return colors_[row[x >> 3] >> (7 - (x & 7)) & 1];
-    case 4: return colors_[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4];
-    case 8: return colors_[row[x]];
+    case 1:
+      return colors_[row[x >> 3] >> (7 - (x & 7)) & 1];
+    case 4:
+      return colors_[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4];
+    case 8:
+      return colors_[row[x]];
     case 16: {
       const uint32_t v = LoadLe16(row + 2 * x);
       return 0xFF000000u | MaskedChannel(v, masks_[0]) << 16 | MaskedChannel(v, masks_[1]) << 8 |
@@ -187,7 +193,9 @@ namespace {
 // Reads a bitmap's pixels (a blit from another memory context).
 class BitmapSource : public PixelSource {
  public:
-  explicit BitmapSource(const Bitmap& bitmap) : bitmap_(bitmap) { cairo_surface_flush(bitmap.surface); }
+  explicit BitmapSource(const Bitmap& bitmap) : bitmap_(bitmap) {
+    cairo_surface_flush(bitmap.surface);
+  }
   int Width() const override { return bitmap_.width; }
   int Height() const override { return bitmap_.height; }
   void FetchRow(int y, const int* xs, int count, uint32_t* out) const override {
@@ -211,8 +219,9 @@ std::optional<Dib> DibFromCall(const void* bits, const BITMAPINFO* info, UINT us
                     static_cast<const uint8_t*>(bits), bitsSize, usage, scanLines);
 }
 
-void BlitFromSource(DeviceContext& dc, double x, double y, double w, double h, const PixelSource* source,
-                    double sx, double sy, double sw, double sh, DWORD rop) {
+void BlitFromSource(DeviceContext& dc, double x, double y, double w, double h,
+                    const PixelSource* source, double sx, double sy, double sw, double sh,
+                    DWORD rop) {
   const Affine m = dc.ToDevice();
   const PointD a = m.Apply({x, y});
   const PointD b = m.Apply({x + w, y + h});
@@ -250,28 +259,29 @@ void WriteDibRow(const Bitmap& bitmap, int y, int bitCount, uint8_t* out) {
 
 using namespace gdi;
 
-int StretchDIBits(HDC handle, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
-                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
-                  DWORD rop) {
+int StretchDIBits(HDC handle, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
+                  int ySrc, int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info,
+                  UINT usage, DWORD rop) {
   DeviceContext* dc = LookupDc(handle);
   const std::optional<Dib> dib = DibFromCall(bits, info, usage, 0);
   if (dc == nullptr || !dib) return 0;
   if (dc->recorder) {
-    return dc->recorder->StretchDIBits(*dc, xDest, yDest, destWidth, destHeight, xSrc, ySrc, srcWidth,
-                                       srcHeight, bits, info, usage, rop)
+    return dc->recorder->StretchDIBits(*dc, xDest, yDest, destWidth, destHeight, xSrc, ySrc,
+                                       srcWidth, srcHeight, bits, info, usage, rop)
                ? dib->Height()
                : 0;
   }
   if (dc->kind != DeviceContext::Kind::kMemory) return 0;
   // Source rows of a bottom-up bitmap are counted from its last row.
   const double top = dib->BottomUp() ? double(dib->Height()) - ySrc - srcHeight : ySrc;
-  BlitFromSource(*dc, xDest, yDest, destWidth, destHeight, &*dib, xSrc, top, srcWidth, srcHeight, rop);
+  BlitFromSource(*dc, xDest, yDest, destWidth, destHeight, &*dib, xSrc, top, srcWidth, srcHeight,
+                 rop);
   return dib->Height();
 }
 
-int SetDIBitsToDevice(HDC handle, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
-                      UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
-                      UINT usage) {
+int SetDIBitsToDevice(HDC handle, int xDest, int yDest, DWORD width, DWORD height, int xSrc,
+                      int ySrc, UINT startScan, UINT scanLines, const void* bits,
+                      const BITMAPINFO* info, UINT usage) {
   DeviceContext* dc = LookupDc(handle);
   const std::optional<Dib> dib = DibFromCall(bits, info, usage, scanLines);
   if (dc == nullptr || !dib || width > INT32_MAX || height > INT32_MAX) return 0;
@@ -295,8 +305,8 @@ BOOL PatBlt(HDC handle, int x, int y, int width, int height, DWORD rop) {
   return TRUE;
 }
 
-BOOL StretchBlt(HDC handle, int x, int y, int width, int height, HDC sourceHandle, int xSrc, int ySrc,
-                int srcWidth, int srcHeight, DWORD rop) {
+BOOL StretchBlt(HDC handle, int x, int y, int width, int height, HDC sourceHandle, int xSrc,
+                int ySrc, int srcWidth, int srcHeight, DWORD rop) {
   DeviceContext* dc = LookupDc(handle);
   DeviceContext* source = LookupDc(sourceHandle);
   if (dc == nullptr || dc->kind != DeviceContext::Kind::kMemory) return FALSE;
@@ -310,7 +320,8 @@ BOOL StretchBlt(HDC handle, int x, int y, int width, int height, HDC sourceHandl
   return TRUE;
 }
 
-BOOL BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int xSrc, int ySrc, DWORD rop) {
+BOOL BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int xSrc, int ySrc,
+            DWORD rop) {
   return StretchBlt(dc, x, y, width, height, source, xSrc, ySrc, width, height, rop);
 }
 
@@ -330,7 +341,8 @@ int GetDIBits(HDC handle, HBITMAP bitmapHandle, UINT startScan, UINT scanLines, 
     header.biCompression = BI_RGB;
   }
   const int bitCount = header.biBitCount;
-  if ((bitCount != 1 && bitCount != 24 && bitCount != 32) || header.biCompression != BI_RGB) return 0;
+  if ((bitCount != 1 && bitCount != 24 && bitCount != 32) || header.biCompression != BI_RGB)
+    return 0;
   const size_t stride = RowStride(bitmap->width, bitCount);
   header.biSizeImage = static_cast<DWORD>(stride * bitmap->height);
   if (bitCount == 1) {
@@ -340,7 +352,8 @@ int GetDIBits(HDC handle, HBITMAP bitmapHandle, UINT startScan, UINT scanLines, 
   if (bits == nullptr) return TRUE;
   if (header.biWidth != bitmap->width) return 0;
   const bool topDown = header.biHeight < 0;
-  const UINT rows = std::min<UINT>(scanLines, startScan < UINT(bitmap->height) ? bitmap->height - startScan : 0);
+  const UINT rows =
+      std::min<UINT>(scanLines, startScan < UINT(bitmap->height) ? bitmap->height - startScan : 0);
   cairo_surface_flush(bitmap->surface);
   auto* out = static_cast<uint8_t*>(bits);
   for (UINT i = 0; i < rows; ++i) {

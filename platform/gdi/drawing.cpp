@@ -156,13 +156,14 @@ Figures PointFigures(const DeviceContext& dc, const std::vector<Points>& sets, b
 
 // Flattens one cubic bézier (device space) onto `out`, without its first point.
 void FlattenBezier(PointD p0, PointD p1, PointD p2, PointD p3, std::vector<PointD>& out) {
-  const double length = std::hypot(p1.x - p0.x, p1.y - p0.y) + std::hypot(p2.x - p1.x, p2.y - p1.y) +
-                        std::hypot(p3.x - p2.x, p3.y - p2.y);
+  const double length = std::hypot(p1.x - p0.x, p1.y - p0.y) +
+                        std::hypot(p2.x - p1.x, p2.y - p1.y) + std::hypot(p3.x - p2.x, p3.y - p2.y);
   const int n = std::isfinite(length) ? static_cast<int>(std::clamp(length / 4, 2.0, 256.0)) : 2;
   for (int i = 1; i <= n; ++i) {
     const double t = static_cast<double>(i) / n, u = 1 - t;
     const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
-    out.push_back({a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y});
+    out.push_back(
+        {a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y});
   }
 }
 
@@ -260,7 +261,8 @@ void DrawArc(DeviceContext& dc, const RECT& box, PointD start, PointD end, ArcKi
 
 void DrawAngleArc(DeviceContext& dc, PointD center, double radius, double startDegrees,
                   double sweepDegrees) {
-  if (!std::isfinite(radius) || !std::isfinite(startDegrees) || !std::isfinite(sweepDegrees)) return;
+  if (!std::isfinite(radius) || !std::isfinite(startDegrees) || !std::isfinite(sweepDegrees))
+    return;
   const Affine m = dc.ToDevice();
   sweepDegrees = std::clamp(sweepDegrees, -3600.0, 3600.0);
   const double a0 = startDegrees * kPi / 180, sweep = sweepDegrees * kPi / 180;
@@ -427,9 +429,8 @@ Points ToPoints(const POINT* points, int count) {
 int FillRect(HDC handle, const RECT* rect, HBRUSH brush) {
   auto object = LookupObjectAs<Brush>(brush, ObjectKind::kBrush);
   if (rect == nullptr || object == nullptr) return 0;
-  return OnContext(handle, [&](DeviceContext& dc) {
-    FillFigures(dc, {RectFigure(dc, *rect)}, *object, false);
-  });
+  return OnContext(
+      handle, [&](DeviceContext& dc) { FillFigures(dc, {RectFigure(dc, *rect)}, *object, false); });
 }
 
 BOOL Rectangle(HDC dc, int left, int top, int right, int bottom) {

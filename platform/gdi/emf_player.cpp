@@ -31,8 +31,8 @@ struct SavedContext {
 };
 
 SavedContext Keep(DeviceContext& dc) {
-  return {dc.state, std::move(dc.saved), dc.base, dc.clipFloor, dc.metrics,
-          dc.pathOpen, dc.pathReady, dc.figureOpen, std::move(dc.path)};
+  return {dc.state,    std::move(dc.saved), dc.base,       dc.clipFloor,      dc.metrics,
+          dc.pathOpen, dc.pathReady,        dc.figureOpen, std::move(dc.path)};
 }
 
 void PutBack(DeviceContext& dc, SavedContext&& kept) {
@@ -78,7 +78,8 @@ bool EmfPlayer::Play(const RECT& destination) {
   int32_t mmX = header.I32(80), mmY = header.I32(84);
   const DeviceMetrics& screen = ReferenceScreen();
   if (devX <= 0 || devY <= 0 || mmX <= 0 || mmY <= 0) {
-    devX = screen.pixelsX, devY = screen.pixelsY, mmX = screen.millimetersX, mmY = screen.millimetersY;
+    devX = screen.pixelsX, devY = screen.pixelsY, mmX = screen.millimetersX,
+    mmY = screen.millimetersY;
   }
   // The frame in the metafile's device pixels maps onto the destination.
   const double fx0 = FramePixels(frame.left, devX, mmX), fx1 = FramePixels(frame.right, devX, mmX);
@@ -88,8 +89,9 @@ bool EmfPlayer::Play(const RECT& destination) {
   const PointD d1 = target.Apply({double(destination.right), double(destination.bottom)});
   const double sx = fx1 != fx0 ? (d1.x - d0.x) / (fx1 - fx0) : 1;
   const double sy = fy1 != fy0 ? (d1.y - d0.y) / (fy1 - fy0) : 1;
-  const Affine base = Affine::Translation(-fx0, -fy0).Then(Affine::Scaling(sx, sy)).Then(
-      Affine::Translation(d0.x, d0.y));
+  const Affine base = Affine::Translation(-fx0, -fy0)
+                          .Then(Affine::Scaling(sx, sy))
+                          .Then(Affine::Translation(d0.x, d0.y));
   if (!base.IsFinite() || !base.Invertible()) return false;
 
   SavedContext kept = Keep(dc_);
@@ -153,11 +155,20 @@ void EmfPlayer::Transform(ByteView& r, bool modify) {
   const Affine given = Affine::FromXform(x);
   Affine result = dc_.state.world;
   switch (mode) {
-    case MWT_IDENTITY: result = Affine{}; break;
-    case MWT_LEFTMULTIPLY: result = given.Then(result); break;
-    case MWT_RIGHTMULTIPLY: result = result.Then(given); break;
-    case MWT_SET: result = given; break;
-    default: return;
+    case MWT_IDENTITY:
+      result = Affine{};
+      break;
+    case MWT_LEFTMULTIPLY:
+      result = given.Then(result);
+      break;
+    case MWT_RIGHTMULTIPLY:
+      result = result.Then(given);
+      break;
+    case MWT_SET:
+      result = given;
+      break;
+    default:
+      return;
   }
   if (result.IsFinite() && result.Invertible()) dc_.state.world = result;
 }
@@ -181,8 +192,12 @@ bool EmfPlayer::PlayStateRecord(uint32_t type, ByteView& r) {
     case EMR_SETVIEWPORTORGEX:
       if (hasPair) s.viewportOrg = {x, y};
       return true;
-    case EMR_SCALEWINDOWEXTEX: ScaleExtent(s.windowExt, r); return true;
-    case EMR_SCALEVIEWPORTEXTEX: ScaleExtent(s.viewportExt, r); return true;
+    case EMR_SCALEWINDOWEXTEX:
+      ScaleExtent(s.windowExt, r);
+      return true;
+    case EMR_SCALEVIEWPORTEXTEX:
+      ScaleExtent(s.viewportExt, r);
+      return true;
     case EMR_SETMAPMODE:
       if (value >= MM_TEXT && value <= MM_ANISOTROPIC) s.mapMode = static_cast<int>(value);
       return true;
@@ -195,11 +210,18 @@ bool EmfPlayer::PlayStateRecord(uint32_t type, ByteView& r) {
     case EMR_SETROP2:
       if (value >= R2_BLACK && value <= R2_WHITE) s.rop2 = static_cast<int>(value);
       return true;
-    case EMR_SETTEXTALIGN: if (hasValue) s.textAlign = value; return true;
-    case EMR_SETTEXTCOLOR: if (hasValue) s.textColor = value & 0xFFFFFF; return true;
-    case EMR_SETBKCOLOR: if (hasValue) s.bkColor = value & 0xFFFFFF; return true;
+    case EMR_SETTEXTALIGN:
+      if (hasValue) s.textAlign = value;
+      return true;
+    case EMR_SETTEXTCOLOR:
+      if (hasValue) s.textColor = value & 0xFFFFFF;
+      return true;
+    case EMR_SETBKCOLOR:
+      if (hasValue) s.bkColor = value & 0xFFFFFF;
+      return true;
     case EMR_SETARCDIRECTION:
-      if (value == AD_COUNTERCLOCKWISE || value == AD_CLOCKWISE) s.arcDirection = static_cast<int>(value);
+      if (value == AD_COUNTERCLOCKWISE || value == AD_CLOCKWISE)
+        s.arcDirection = static_cast<int>(value);
       return true;
     case EMR_SETMITERLIMIT:
       if (value >= 1 && value <= 1000) s.miterLimit = value;
@@ -221,10 +243,19 @@ bool EmfPlayer::PlayStateRecord(uint32_t type, ByteView& r) {
       }
       return true;
     }
-    case EMR_SETWORLDTRANSFORM: Transform(r, false); return true;
-    case EMR_MODIFYWORLDTRANSFORM: Transform(r, true); return true;
-    case EMR_SETBRUSHORGEX: case EMR_SETMAPPERFLAGS: case EMR_SETSTRETCHBLTMODE:
-    case EMR_SETICMMODE: case EMR_SETLAYOUT: case EMR_GDICOMMENT: case EMR_HEADER:
+    case EMR_SETWORLDTRANSFORM:
+      Transform(r, false);
+      return true;
+    case EMR_MODIFYWORLDTRANSFORM:
+      Transform(r, true);
+      return true;
+    case EMR_SETBRUSHORGEX:
+    case EMR_SETMAPPERFLAGS:
+    case EMR_SETSTRETCHBLTMODE:
+    case EMR_SETICMMODE:
+    case EMR_SETLAYOUT:
+    case EMR_GDICOMMENT:
+    case EMR_HEADER:
     case EMR_SETCOLORADJUSTMENT:
       return true;  // nothing to draw
     default:
@@ -249,10 +280,17 @@ void EmfPlayer::SelectStoredObject(uint32_t index) {
   std::shared_ptr<GdiObject> object = StoredObject(index);
   if (object == nullptr) return;
   switch (object->kind) {
-    case ObjectKind::kPen: dc_.state.pen = std::static_pointer_cast<Pen>(object); break;
-    case ObjectKind::kBrush: dc_.state.brush = std::static_pointer_cast<Brush>(object); break;
-    case ObjectKind::kFont: dc_.state.font = std::static_pointer_cast<Font>(object); break;
-    default: break;
+    case ObjectKind::kPen:
+      dc_.state.pen = std::static_pointer_cast<Pen>(object);
+      break;
+    case ObjectKind::kBrush:
+      dc_.state.brush = std::static_pointer_cast<Brush>(object);
+      break;
+    case ObjectKind::kFont:
+      dc_.state.font = std::static_pointer_cast<Font>(object);
+      break;
+    default:
+      break;
   }
 }
 
@@ -276,7 +314,8 @@ void EmfPlayer::CreatePenRecord(ByteView& r, bool extended) {
 
 void EmfPlayer::CreatePatternBrush(ByteView& r, bool monochrome) {
   const uint32_t index = r.U32(8), usage = r.U32(12);
-  const uint32_t infoOffset = r.U32(16), infoSize = r.U32(20), bitsOffset = r.U32(24), bitsSize = r.U32(28);
+  const uint32_t infoOffset = r.U32(16), infoSize = r.U32(20), bitsOffset = r.U32(24),
+                 bitsSize = r.U32(28);
   const uint8_t* info = r.Bytes(infoOffset, infoSize);
   const uint8_t* bits = r.Bytes(bitsOffset, bitsSize);
   auto brush = MakeBrush({BS_SOLID, 0, 0});
@@ -318,8 +357,12 @@ void EmfPlayer::CreateFontRecord(ByteView& r) {
 
 bool EmfPlayer::PlayObjectRecord(uint32_t type, ByteView& r) {
   switch (type) {
-    case EMR_CREATEPEN: CreatePenRecord(r, false); return true;
-    case EMR_EXTCREATEPEN: CreatePenRecord(r, true); return true;
+    case EMR_CREATEPEN:
+      CreatePenRecord(r, false);
+      return true;
+    case EMR_EXTCREATEPEN:
+      CreatePenRecord(r, true);
+      return true;
     case EMR_CREATEBRUSHINDIRECT: {
       const uint32_t index = r.U32(8), style = r.U32(12), color = r.U32(16), hatch = r.U32(20);
       if (r.Ok()) {
@@ -328,9 +371,15 @@ bool EmfPlayer::PlayObjectRecord(uint32_t type, ByteView& r) {
       }
       return true;
     }
-    case EMR_CREATEDIBPATTERNBRUSHPT: CreatePatternBrush(r, false); return true;
-    case EMR_CREATEMONOBRUSH: CreatePatternBrush(r, true); return true;
-    case EMR_EXTCREATEFONTINDIRECTW: CreateFontRecord(r); return true;
+    case EMR_CREATEDIBPATTERNBRUSHPT:
+      CreatePatternBrush(r, false);
+      return true;
+    case EMR_CREATEMONOBRUSH:
+      CreatePatternBrush(r, true);
+      return true;
+    case EMR_EXTCREATEFONTINDIRECTW:
+      CreateFontRecord(r);
+      return true;
     case EMR_CREATEPALETTE:
       if (r.Ok()) CreateObject(r.U32(8), std::make_shared<Palette>());
       return true;
@@ -342,7 +391,9 @@ bool EmfPlayer::PlayObjectRecord(uint32_t type, ByteView& r) {
       if (r.Ok() && index < objects_.size()) objects_[index] = nullptr;
       return true;
     }
-    case EMR_SELECTPALETTE: case EMR_REALIZEPALETTE: case EMR_SETPALETTEENTRIES:
+    case EMR_SELECTPALETTE:
+    case EMR_REALIZEPALETTE:
+    case EMR_SETPALETTEENTRIES:
     case EMR_RESIZEPALETTE:
       return true;  // colours are never looked up in a palette here
     default:
@@ -357,7 +408,8 @@ using namespace gdi;
 BOOL PlayEnhMetaFile(HDC handle, HENHMETAFILE metafile, const RECT* rect) {
   DeviceContext* dc = LookupDc(handle);
   auto emf = LookupObjectAs<EnhMetaFile>(metafile, ObjectKind::kEnhMetaFile);
-  if (dc == nullptr || emf == nullptr || rect == nullptr || dc->kind != DeviceContext::Kind::kMemory) {
+  if (dc == nullptr || emf == nullptr || rect == nullptr ||
+      dc->kind != DeviceContext::Kind::kMemory) {
     return FALSE;
   }
   dc->SetAllowance(PlaybackAllowance(*dc));

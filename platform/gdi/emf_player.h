@@ -19,7 +19,8 @@ namespace gdi {
 class EmfPlayer {
  public:
   // `bytes` starts with a validated header record.
-  EmfPlayer(DeviceContext& dc, const uint8_t* bytes, size_t size) : dc_(dc), bytes_(bytes), size_(size) {}
+  EmfPlayer(DeviceContext& dc, const uint8_t* bytes, size_t size)
+      : dc_(dc), bytes_(bytes), size_(size) {}
   // Plays into a logical rectangle of the context. False when the records were
   // cut short or the work allowance ran out.
   bool Play(const RECT& destination);

@@ -129,14 +129,29 @@ void EmfPlayer::AlphaBlendRecord(ByteView& r, bool transparent) {
 
 bool EmfPlayer::PlayBitmapRecord(uint32_t type, ByteView& r) {
   switch (type) {
-    case EMR_BITBLT: BlitRecord(r, false); return true;
-    case EMR_STRETCHBLT: BlitRecord(r, true); return true;
-    case EMR_STRETCHDIBITS: StretchDIBitsRecord(r); return true;
-    case EMR_SETDIBITSTODEVICE: SetDIBitsToDeviceRecord(r); return true;
-    case EMR_ALPHABLEND: AlphaBlendRecord(r, false); return true;
-    case EMR_TRANSPARENTBLT: AlphaBlendRecord(r, true); return true;
-    case EMR_MASKBLT: case EMR_PLGBLT: return true;  // not drawn
-    default: return false;
+    case EMR_BITBLT:
+      BlitRecord(r, false);
+      return true;
+    case EMR_STRETCHBLT:
+      BlitRecord(r, true);
+      return true;
+    case EMR_STRETCHDIBITS:
+      StretchDIBitsRecord(r);
+      return true;
+    case EMR_SETDIBITSTODEVICE:
+      SetDIBitsToDeviceRecord(r);
+      return true;
+    case EMR_ALPHABLEND:
+      AlphaBlendRecord(r, false);
+      return true;
+    case EMR_TRANSPARENTBLT:
+      AlphaBlendRecord(r, true);
+      return true;
+    case EMR_MASKBLT:
+    case EMR_PLGBLT:
+      return true;  // not drawn
+    default:
+      return false;
   }
 }
 
@@ -179,10 +194,18 @@ void EmfPlayer::TextRecord(ByteView& r, bool wide) {
 
 bool EmfPlayer::PlayTextRecord(uint32_t type, ByteView& r) {
   switch (type) {
-    case EMR_EXTTEXTOUTW: TextRecord(r, true); return true;
-    case EMR_EXTTEXTOUTA: TextRecord(r, false); return true;
-    case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW: case EMR_SMALLTEXTOUT: return true;  // rare
-    default: return false;
+    case EMR_EXTTEXTOUTW:
+      TextRecord(r, true);
+      return true;
+    case EMR_EXTTEXTOUTA:
+      TextRecord(r, false);
+      return true;
+    case EMR_POLYTEXTOUTA:
+    case EMR_POLYTEXTOUTW:
+    case EMR_SMALLTEXTOUT:
+      return true;  // rare
+    default:
+      return false;
   }
 }
 

@@ -23,7 +23,8 @@ COLORREF VertexColor(ByteView& r, size_t offset) {
 
 bool EmfPlayer::PlayShapeRecord(uint32_t type, ByteView& r) {
   switch (type) {
-    case EMR_RECTANGLE: case EMR_ELLIPSE: {
+    case EMR_RECTANGLE:
+    case EMR_ELLIPSE: {
       const RECT box = r.Rect(8);
       if (!r.Ok()) return true;
       type == EMR_RECTANGLE ? DrawRectangle(dc_, box) : DrawEllipse(dc_, box);
@@ -35,7 +36,10 @@ bool EmfPlayer::PlayShapeRecord(uint32_t type, ByteView& r) {
       if (r.Ok()) DrawRoundRect(dc_, box, corner);
       return true;
     }
-    case EMR_ARC: case EMR_ARCTO: case EMR_CHORD: case EMR_PIE: {
+    case EMR_ARC:
+    case EMR_ARCTO:
+    case EMR_CHORD:
+    case EMR_PIE: {
       const RECT box = r.Rect(8);
       const PointD start = Point(r, 24, false), end = Point(r, 32, false);
       if (!r.Ok()) return true;
@@ -63,8 +67,12 @@ bool EmfPlayer::PlayShapeRecord(uint32_t type, ByteView& r) {
       if (r.Ok()) DrawPixel(dc_, at, color);
       return true;
     }
-    case EMR_GRADIENTFILL: GradientFill(r); return true;
-    case EMR_EXTFLOODFILL: case EMR_INVERTRGN: case EMR_FRAMERGN:
+    case EMR_GRADIENTFILL:
+      GradientFill(r);
+      return true;
+    case EMR_EXTFLOODFILL:
+    case EMR_INVERTRGN:
+    case EMR_FRAMERGN:
       return true;  // not drawn
     default:
       return false;
@@ -78,11 +86,25 @@ void EmfPlayer::PolyRecord(uint32_t type, ByteView& r, bool shortPoints) {
   Points points(count);
   for (uint32_t i = 0; i < count; ++i) points[i] = Point(r, 28 + i * pointSize, shortPoints);
   switch (type) {
-    case EMR_POLYGON: case EMR_POLYGON16: DrawPolygons(dc_, {points}); break;
-    case EMR_POLYLINE: case EMR_POLYLINE16: DrawPolylines(dc_, {points}); break;
-    case EMR_POLYBEZIER: case EMR_POLYBEZIER16: DrawPolyBezier(dc_, points); break;
-    case EMR_POLYBEZIERTO: case EMR_POLYBEZIERTO16: DrawPolyBezierTo(dc_, points); break;
-    default: DrawPolylineTo(dc_, points); break;
+    case EMR_POLYGON:
+    case EMR_POLYGON16:
+      DrawPolygons(dc_, {points});
+      break;
+    case EMR_POLYLINE:
+    case EMR_POLYLINE16:
+      DrawPolylines(dc_, {points});
+      break;
+    case EMR_POLYBEZIER:
+    case EMR_POLYBEZIER16:
+      DrawPolyBezier(dc_, points);
+      break;
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYBEZIERTO16:
+      DrawPolyBezierTo(dc_, points);
+      break;
+    default:
+      DrawPolylineTo(dc_, points);
+      break;
   }
 }
 
@@ -101,7 +123,8 @@ void EmfPlayer::PolyPolyRecord(uint32_t type, ByteView& r, bool shortPoints) {
     const uint32_t count = r.U32(32 + p * 4);
     if (count > total - next) return;  // the counts claim more points than there are
     Points set(count);
-    for (uint32_t i = 0; i < count; ++i) set[i] = Point(r, pointsAt + (next + i) * pointSize, shortPoints);
+    for (uint32_t i = 0; i < count; ++i)
+      set[i] = Point(r, pointsAt + (next + i) * pointSize, shortPoints);
     next += count;
     sets.push_back(std::move(set));
   }
@@ -112,7 +135,8 @@ void EmfPlayer::PolyPolyRecord(uint32_t type, ByteView& r, bool shortPoints) {
 void EmfPlayer::PolyDrawRecord(ByteView& r, bool shortPoints) {
   const uint32_t count = r.U32(kBoundsEnd);
   const size_t pointSize = shortPoints ? 4 : 8;
-  if (!r.Ok() || count == 0 || count > kMaxPolyCount || !r.HasArray(28, count, pointSize + 1)) return;
+  if (!r.Ok() || count == 0 || count > kMaxPolyCount || !r.HasArray(28, count, pointSize + 1))
+    return;
   Points points(count);
   std::vector<BYTE> types(count);
   for (uint32_t i = 0; i < count; ++i) {
@@ -124,38 +148,72 @@ void EmfPlayer::PolyDrawRecord(ByteView& r, bool shortPoints) {
 
 bool EmfPlayer::PlayPolyRecord(uint32_t type, ByteView& r) {
   switch (type) {
-    case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIER: case EMR_POLYBEZIERTO:
+    case EMR_POLYGON:
+    case EMR_POLYLINE:
+    case EMR_POLYBEZIER:
+    case EMR_POLYBEZIERTO:
     case EMR_POLYLINETO:
       PolyRecord(type, r, false);
       return true;
-    case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIER16: case EMR_POLYBEZIERTO16:
+    case EMR_POLYGON16:
+    case EMR_POLYLINE16:
+    case EMR_POLYBEZIER16:
+    case EMR_POLYBEZIERTO16:
     case EMR_POLYLINETO16:
       PolyRecord(type, r, true);
       return true;
-    case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE: PolyPolyRecord(type, r, false); return true;
-    case EMR_POLYPOLYGON16: case EMR_POLYPOLYLINE16: PolyPolyRecord(type, r, true); return true;
-    case EMR_POLYDRAW: PolyDrawRecord(r, false); return true;
-    case EMR_POLYDRAW16: PolyDrawRecord(r, true); return true;
-    default: return false;
+    case EMR_POLYPOLYGON:
+    case EMR_POLYPOLYLINE:
+      PolyPolyRecord(type, r, false);
+      return true;
+    case EMR_POLYPOLYGON16:
+    case EMR_POLYPOLYLINE16:
+      PolyPolyRecord(type, r, true);
+      return true;
+    case EMR_POLYDRAW:
+      PolyDrawRecord(r, false);
+      return true;
+    case EMR_POLYDRAW16:
+      PolyDrawRecord(r, true);
+      return true;
+    default:
+      return false;
   }
 }
 
 bool EmfPlayer::PlayPathRecord(uint32_t type, ByteView& r) {
   switch (type) {
-    case EMR_BEGINPATH: BeginPath(dc_); return true;
-    case EMR_ENDPATH: EndPath(dc_); return true;
-    case EMR_ABORTPATH: AbortPath(dc_); return true;
-    case EMR_CLOSEFIGURE: CloseFigure(dc_); return true;
-    case EMR_FILLPATH: FillPath(dc_); return true;
-    case EMR_STROKEPATH: StrokePath(dc_); return true;
-    case EMR_STROKEANDFILLPATH: StrokeAndFillPath(dc_); return true;
-    case EMR_FLATTENPATH: case EMR_WIDENPATH: return true;  // paths are kept flat already
+    case EMR_BEGINPATH:
+      BeginPath(dc_);
+      return true;
+    case EMR_ENDPATH:
+      EndPath(dc_);
+      return true;
+    case EMR_ABORTPATH:
+      AbortPath(dc_);
+      return true;
+    case EMR_CLOSEFIGURE:
+      CloseFigure(dc_);
+      return true;
+    case EMR_FILLPATH:
+      FillPath(dc_);
+      return true;
+    case EMR_STROKEPATH:
+      StrokePath(dc_);
+      return true;
+    case EMR_STROKEANDFILLPATH:
+      StrokeAndFillPath(dc_);
+      return true;
+    case EMR_FLATTENPATH:
+    case EMR_WIDENPATH:
+      return true;  // paths are kept flat already
     case EMR_SELECTCLIPPATH: {
       const uint32_t mode = r.U32(8);
       if (r.Ok()) SelectClipPath(dc_, static_cast<int>(mode));
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -169,7 +227,8 @@ std::vector<RECT> EmfPlayer::RegionRects(ByteView& r, size_t offset, uint32_t si
     return rects;
   }
   rects.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) rects.push_back(DeviceRect(r.Rect(offset + kRegionHeaderSize + i * 16)));
+  for (uint32_t i = 0; i < count; ++i)
+    rects.push_back(DeviceRect(r.Rect(offset + kRegionHeaderSize + i * 16)));
   return rects;
 }
 
@@ -183,27 +242,40 @@ void EmfPlayer::SelectClipRegion(ByteView& r) {
   const std::vector<RECT> rects = RegionRects(r, 16, size);
   Figures figures;
   for (const RECT& d : rects) {
-    figures.push_back(Figure{{{double(d.left), double(d.top)}, {double(d.right), double(d.top)},
-                              {double(d.right), double(d.bottom)}, {double(d.left), double(d.bottom)}},
+    figures.push_back(Figure{{{double(d.left), double(d.top)},
+                              {double(d.right), double(d.top)},
+                              {double(d.right), double(d.bottom)},
+                              {double(d.left), double(d.bottom)}},
                              true});
   }
   switch (mode) {
-    case RGN_COPY: ReplaceClip(dc_, std::move(figures), true); break;
-    case RGN_AND: AddClip(dc_, std::move(figures), true, false); break;
-    case RGN_DIFF: AddClip(dc_, std::move(figures), true, true); break;
-    default: break;  // unions and exclusive-ors of clip regions are not kept
+    case RGN_COPY:
+      ReplaceClip(dc_, std::move(figures), true);
+      break;
+    case RGN_AND:
+      AddClip(dc_, std::move(figures), true, false);
+      break;
+    case RGN_DIFF:
+      AddClip(dc_, std::move(figures), true, true);
+      break;
+    default:
+      break;  // unions and exclusive-ors of clip regions are not kept
   }
 }
 
 bool EmfPlayer::PlayClipRecord(uint32_t type, ByteView& r) {
   switch (type) {
-    case EMR_INTERSECTCLIPRECT: case EMR_EXCLUDECLIPRECT: {
+    case EMR_INTERSECTCLIPRECT:
+    case EMR_EXCLUDECLIPRECT: {
       const RECT box = r.Rect(8);
       if (r.Ok()) AddClip(dc_, {RectFigure(dc_, box)}, false, type == EMR_EXCLUDECLIPRECT);
       return true;
     }
-    case EMR_EXTSELECTCLIPRGN: SelectClipRegion(r); return true;
-    case EMR_FILLRGN: case EMR_PAINTRGN: {
+    case EMR_EXTSELECTCLIPRGN:
+      SelectClipRegion(r);
+      return true;
+    case EMR_FILLRGN:
+    case EMR_PAINTRGN: {
       const bool fill = type == EMR_FILLRGN;
       const uint32_t size = r.U32(24);
       std::shared_ptr<GdiObject> brush = fill ? StoredObject(r.U32(28)) : dc_.state.brush;
@@ -213,7 +285,8 @@ bool EmfPlayer::PlayClipRecord(uint32_t type, ByteView& r) {
       }
       return true;
     }
-    case EMR_OFFSETCLIPRGN: case EMR_SETMETARGN:
+    case EMR_OFFSETCLIPRGN:
+    case EMR_SETMETARGN:
       return true;  // rare; the clipping stays as it is
     default:
       return false;
@@ -224,8 +297,9 @@ void EmfPlayer::GradientFill(ByteView& r) {
   const uint32_t vertices = r.U32(24), shapes = r.U32(28), mode = r.U32(32);
   const size_t shapesAt = 36 + size_t{vertices} * 16;
   const size_t shapeSize = mode == kGradientTriangle ? 12 : 8;
-  if (!r.Ok() || vertices > kMaxPolyCount || shapes > kMaxPolyCount || !r.HasArray(36, vertices, 16) ||
-      !r.HasArray(shapesAt, shapes, shapeSize) || mode > kGradientTriangle) {
+  if (!r.Ok() || vertices > kMaxPolyCount || shapes > kMaxPolyCount ||
+      !r.HasArray(36, vertices, 16) || !r.HasArray(shapesAt, shapes, shapeSize) ||
+      mode > kGradientTriangle) {
     return;
   }
   const auto vertex = [&](uint32_t index) { return 36 + size_t{index} * 16; };
@@ -239,7 +313,8 @@ void EmfPlayer::GradientFill(ByteView& r) {
       if (c >= vertices) continue;
       Brush brush;
       brush.color = VertexColor(r, vertex(a));
-      const Points triangle = {Point(r, vertex(a), false), Point(r, vertex(b), false), Point(r, vertex(c), false)};
+      const Points triangle = {Point(r, vertex(a), false), Point(r, vertex(b), false),
+                               Point(r, vertex(c), false)};
       Figure figure{{}, true};
       for (const PointD& p : triangle) figure.points.push_back(dc_.ToDevicePoint(p));
       FillFigures(dc_, {figure}, brush, false);
@@ -255,9 +330,11 @@ void EmfPlayer::GradientFill(ByteView& r) {
     for (int s = 0; s < steps; ++s) {
       const double t = (s + 0.5) / steps;
       const auto mix = [&](int shift) {
-        return static_cast<BYTE>(std::lround((c0 >> shift & 0xFF) * (1 - t) + (c1 >> shift & 0xFF) * t));
+        return static_cast<BYTE>(
+            std::lround((c0 >> shift & 0xFF) * (1 - t) + (c1 >> shift & 0xFF) * t));
       };
-      const double edge = from + (to - from) * s / steps, next = from + (to - from) * (s + 1) / steps;
+      const double edge = from + (to - from) * s / steps,
+                   next = from + (to - from) * (s + 1) / steps;
       const COLORREF color = RGB(mix(0), mix(8), mix(16));
       if (horizontal) {
         FillDeviceRect(dc_, edge, p0.y, next, p1.y, color);

@@ -26,7 +26,9 @@ constexpr double kDefaultEmPixels = 16;
 struct FaceKey {
   std::string file;
   int index = 0;
-  bool operator<(const FaceKey& o) const { return file < o.file || (file == o.file && index < o.index); }
+  bool operator<(const FaceKey& o) const {
+    return file < o.file || (file == o.file && index < o.index);
+  }
 };
 
 struct ResolvedFace {
@@ -53,7 +55,8 @@ class FontStore {
     auto it = faces_.find(resolved->key);
     if (it != faces_.end()) return it->second;
     FT_Face face = nullptr;
-    if (FT_New_Face(library_, resolved->key.file.c_str(), resolved->key.index, &face) != 0) face = nullptr;
+    if (FT_New_Face(library_, resolved->key.file.c_str(), resolved->key.index, &face) != 0)
+      face = nullptr;
     faces_.emplace(resolved->key, face);
     return face;
   }
@@ -67,11 +70,16 @@ class FontStore {
 
   static const char* GenericFamily(BYTE pitchAndFamily) {
     switch (pitchAndFamily & 0xF0) {
-      case FF_ROMAN: return "serif";
-      case FF_MODERN: return "monospace";
-      case FF_SCRIPT: return "cursive";
-      case FF_DECORATIVE: return "fantasy";
-      default: return (pitchAndFamily & 0x03) == FIXED_PITCH ? "monospace" : "sans-serif";
+      case FF_ROMAN:
+        return "serif";
+      case FF_MODERN:
+        return "monospace";
+      case FF_SCRIPT:
+        return "cursive";
+      case FF_DECORATIVE:
+        return "fantasy";
+      default:
+        return (pitchAndFamily & 0x03) == FIXED_PITCH ? "monospace" : "sans-serif";
     }
   }
 
@@ -156,7 +164,8 @@ bool SizeFace(const LOGFONTA& font, FontScale scale, SizedFace* sized) {
       emX > kMaxEmPixels) {
     return false;
   }
-  if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(emX * 64), static_cast<FT_F26Dot6>(emY * 64), 72, 72) != 0) {
+  if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(emX * 64), static_cast<FT_F26Dot6>(emY * 64),
+                       72, 72) != 0) {
     return false;
   }
   sized->face = face;
@@ -165,9 +174,11 @@ bool SizeFace(const LOGFONTA& font, FontScale scale, SizedFace* sized) {
   FontMetrics& m = sized->metrics;
   m.ascent = std::round(ascentUnits * emY / upem);
   m.descent = std::round(descentUnits * emY / upem);
-  m.lineThickness = std::max(1.0, std::round(std::max<double>(face->underline_thickness, upem / 20) * emY / upem));
+  m.lineThickness = std::max(
+      1.0, std::round(std::max<double>(face->underline_thickness, upem / 20) * emY / upem));
   m.underlinePosition = std::max(1.0, std::round(-double(face->underline_position) * emY / upem));
-  m.strikeoutPosition = std::round((os2 != nullptr ? os2->yStrikeoutPosition : upem / 4) * emY / upem);
+  m.strikeoutPosition =
+      std::round((os2 != nullptr ? os2->yStrikeoutPosition : upem / 4) * emY / upem);
   return true;
 }
 
@@ -203,14 +214,15 @@ PlacedGlyph PlaceGlyph(const FT_GlyphSlot slot, double penX, double penY) {
     const uint8_t* row = bitmap.buffer + static_cast<ptrdiff_t>(y) * bitmap.pitch;
     for (int x = 0; x < glyph.width; ++x) {
       const bool on = bitmap.pixel_mode == FT_PIXEL_MODE_MONO ? (row[x >> 3] >> (7 - (x & 7)) & 1)
-                                                               : row[x] >= 128;
+                                                              : row[x] >= 128;
       glyph.bits[static_cast<size_t>(y) * glyph.width + x] = on ? 255 : 0;
     }
   }
   return glyph;
 }
 
-void Line(TextMask* mask, double x0, double y0, double dx, double dy, double length, double thickness) {
+void Line(TextMask* mask, double x0, double y0, double dx, double dy, double length,
+          double thickness) {
   // A straight bar along the baseline direction, `thickness` pixels across.
   const int steps = static_cast<int>(std::ceil(length)) + 1;
   for (int i = 0; i < steps; ++i) {
@@ -239,7 +251,8 @@ bool MeasureText(const LOGFONTA& font, FontScale scale, std::u32string_view text
     std::unordered_map<char32_t, double> known;  // each glyph is loaded (and hinted) once
     for (char32_t c : text) {
       const auto [it, added] = known.try_emplace(c, 0.0);
-      if (added && LoadGlyph(sized.face, c, false)) it->second = sized.face->glyph->advance.x / 64.0;
+      if (added && LoadGlyph(sized.face, c, false))
+        it->second = sized.face->glyph->advance.x / 64.0;
       advances->push_back(it->second);
     }
   }
@@ -291,7 +304,8 @@ bool RenderTextMask(const LOGFONTA& font, FontScale scale, std::u32string_view t
   mask->pixels.assign(static_cast<size_t>(mask->width) * mask->height, 0);
   for (const PlacedGlyph& g : glyphs) {
     for (int y = 0; y < g.rows; ++y) {
-      uint8_t* out = &mask->pixels[static_cast<size_t>(g.top - minY + y) * mask->width + (g.left - minX)];
+      uint8_t* out =
+          &mask->pixels[static_cast<size_t>(g.top - minY + y) * mask->width + (g.left - minX)];
       const uint8_t* in = &g.bits[static_cast<size_t>(y) * g.width];
       for (int x = 0; x < g.width; ++x) out[x] |= in[x];
     }
@@ -301,7 +315,8 @@ bool RenderTextMask(const LOGFONTA& font, FontScale scale, std::u32string_view t
   const double startX = (pen >= 0 ? 0 : endX) - minX, startY = (pen >= 0 ? 0 : endY) - minY;
   const auto bar = [&](double offset) {
     // `offset` pixels below the baseline, across the run.
-    Line(mask, startX - sinA * offset, startY + cosA * offset, dx, dy, length, sized.metrics.lineThickness);
+    Line(mask, startX - sinA * offset, startY + cosA * offset, dx, dy, length,
+         sized.metrics.lineThickness);
   };
   if (font.lfUnderline) bar(sized.metrics.underlinePosition);
   if (font.lfStrikeOut) bar(-sized.metrics.strikeoutPosition);
@@ -312,7 +327,11 @@ std::u32string DecodeAnsiText(std::string_view text) {
   std::u32string out;
   for (size_t i = 0; i < text.size();) {
     const auto b = static_cast<uint8_t>(text[i]);
-    const int length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    const int length = b < 0x80         ? 1
+                       : (b >> 5) == 6  ? 2
+                       : (b >> 4) == 14 ? 3
+                       : (b >> 3) == 30 ? 4
+                                        : 0;
     char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
     bool valid = length > 0 && i + length <= text.size();
     for (int k = 1; valid && k < length; ++k) {

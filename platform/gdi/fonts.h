@@ -19,8 +19,8 @@ struct FontScale {
 };
 
 struct FontMetrics {
-  double ascent = 0;   // pixels above the baseline
-  double descent = 0;  // pixels below it
+  double ascent = 0;             // pixels above the baseline
+  double descent = 0;            // pixels below it
   double underlinePosition = 0;  // below the baseline
   double strikeoutPosition = 0;  // above it
   double lineThickness = 1;

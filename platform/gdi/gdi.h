@@ -87,8 +87,8 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int xSr
                 int srcWidth, int srcHeight, DWORD rop);
 // Both return the number of scan lines drawn (0 on failure).
 int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
-                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info,
-                  UINT usage, DWORD rop);
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
+                  DWORD rop);
 int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
                       UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
                       UINT usage);
@@ -144,5 +144,4 @@ HENHMETAFILE SetWinMetaFileBits(UINT size, const BYTE* bits, HDC reference,
                                 const METAFILEPICT* picture);
 // Converts an enhanced metafile to Windows-metafile bits in device units of the
 // picture; with a null buffer, returns the size needed.
-UINT GetWinMetaFileBits(HENHMETAFILE metafile, UINT size, BYTE* buffer, int mapMode,
-                        HDC reference);
+UINT GetWinMetaFileBits(HENHMETAFILE metafile, UINT size, BYTE* buffer, int mapMode, HDC reference);

@@ -30,8 +30,8 @@ struct Affine {
   PointD ApplyLinear(PointD p) const { return {a * p.x + c * p.y, b * p.x + d * p.y}; }
   // This map followed by `next`.
   Affine Then(const Affine& next) const {
-    return {a * next.a + b * next.c,     a * next.b + b * next.d,
-            c * next.a + d * next.c,     c * next.b + d * next.d,
+    return {a * next.a + b * next.c,          a * next.b + b * next.d,
+            c * next.a + d * next.c,          c * next.b + d * next.d,
             e * next.a + f * next.c + next.e, e * next.b + f * next.d + next.f};
   }
   double Determinant() const { return a * d - b * c; }

@@ -148,5 +148,6 @@ UINT GetMetaFileBitsEx(HMETAFILE handle, UINT size, void* buffer) {
 }
 
 BOOL DeleteMetaFile(HMETAFILE handle) {
-  return LookupObjectAs<MetaFile>(handle, ObjectKind::kMetaFile) != nullptr && UnregisterObject(handle);
+  return LookupObjectAs<MetaFile>(handle, ObjectKind::kMetaFile) != nullptr &&
+         UnregisterObject(handle);
 }

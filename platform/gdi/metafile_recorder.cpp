@@ -23,7 +23,8 @@ struct DibBlocks {
   size_t bitsSize;
 };
 
-bool DescribeDib(const BITMAPINFO* info, const void* bits, UINT usage, UINT scanLines, DibBlocks* out) {
+bool DescribeDib(const BITMAPINFO* info, const void* bits, UINT usage, UINT scanLines,
+                 DibBlocks* out) {
   if (info == nullptr || bits == nullptr) return false;
   BITMAPINFOHEADER header = info->bmiHeader;
   if (scanLines != 0) header.biHeight = header.biHeight < 0 ? -LONG(scanLines) : LONG(scanLines);
@@ -71,10 +72,12 @@ bool Recorder::SetDIBitsToDevice(const DeviceContext& dc, int xDest, int yDest, 
                                  const void* bits, const BITMAPINFO* info, UINT usage) {
   DibBlocks dib{};
   if (!DescribeDib(info, bits, usage, scanLines, &dib)) return false;
-  const RECT bounds = DeviceBounds(dc, xDest, yDest, static_cast<int>(width), static_cast<int>(height));
+  const RECT bounds =
+      DeviceBounds(dc, xDest, yDest, static_cast<int>(width), static_cast<int>(height));
   writer_.Begin(EMR_SETDIBITSTODEVICE);
   writer_.Rect(bounds);
-  for (int v : {xDest, yDest, xSrc, ySrc, static_cast<int>(width), static_cast<int>(height)}) writer_.I32(v);
+  for (int v : {xDest, yDest, xSrc, ySrc, static_cast<int>(width), static_cast<int>(height)})
+    writer_.I32(v);
   const size_t fields = writer_.ReserveDibFields();
   for (uint32_t v : {usage, startScan, scanLines}) writer_.U32(v);
   writer_.AppendDib(fields, dib.info, dib.infoSize, dib.bits, dib.bitsSize);

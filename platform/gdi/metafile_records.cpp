@@ -29,9 +29,7 @@ void EmfWriter::U32(uint32_t value) { Bytes(&value, 4); }
 
 void EmfWriter::F32(float value) { Bytes(&value, 4); }
 
-void EmfWriter::Rect(const RECT& r) {
-  I32(r.left), I32(r.top), I32(r.right), I32(r.bottom);
-}
+void EmfWriter::Rect(const RECT& r) { I32(r.left), I32(r.top), I32(r.right), I32(r.bottom); }
 
 void EmfWriter::Bytes(const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
@@ -50,7 +48,9 @@ void EmfWriter::Record(uint32_t type, std::initializer_list<uint32_t> values) {
   End();
 }
 
-void EmfWriter::Patch(size_t offset, uint32_t value) { std::memcpy(bytes_.data() + offset, &value, 4); }
+void EmfWriter::Patch(size_t offset, uint32_t value) {
+  std::memcpy(bytes_.data() + offset, &value, 4);
+}
 
 size_t EmfWriter::ReserveDibFields() {
   const size_t fields = bytes_.size();

@@ -149,19 +149,20 @@ std::shared_ptr<GdiObject> StockObject(int index) {
 
 std::shared_ptr<Pen> StockPen(int index) {
   auto object = StockObject(index);
-  return object && object->kind == ObjectKind::kPen ? std::static_pointer_cast<Pen>(object) : nullptr;
+  return object && object->kind == ObjectKind::kPen ? std::static_pointer_cast<Pen>(object)
+                                                    : nullptr;
 }
 
 std::shared_ptr<Brush> StockBrush(int index) {
   auto object = StockObject(index);
   return object && object->kind == ObjectKind::kBrush ? std::static_pointer_cast<Brush>(object)
-                                                       : nullptr;
+                                                      : nullptr;
 }
 
 std::shared_ptr<Font> StockFont(int index) {
   auto object = StockObject(index);
   return object && object->kind == ObjectKind::kFont ? std::static_pointer_cast<Font>(object)
-                                                      : nullptr;
+                                                     : nullptr;
 }
 
 std::shared_ptr<Pen> MakePen(UINT style, double width, COLORREF color) {
@@ -235,8 +236,8 @@ HBRUSH CreateHatchBrush(int hatch, COLORREF color) {
 }
 
 HBRUSH CreateBrushIndirect(const LOGBRUSH* brush) {
-  if (brush == nullptr || (brush->lbStyle != BS_SOLID && brush->lbStyle != BS_NULL &&
-                           brush->lbStyle != BS_HATCHED)) {
+  if (brush == nullptr ||
+      (brush->lbStyle != BS_SOLID && brush->lbStyle != BS_NULL && brush->lbStyle != BS_HATCHED)) {
     return nullptr;
   }
   return RegisterObject(MakeBrush(*brush));
@@ -262,8 +263,8 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, cons
   if (bitmap == nullptr) return nullptr;
   if (bits != nullptr) {
     // Rows of 16-bit aligned device bits, top row first.
-    const size_t stride = depth == 1 ? ((static_cast<size_t>(width) + 15) / 16) * 2
-                                     : static_cast<size_t>(width) * 4;
+    const size_t stride =
+        depth == 1 ? ((static_cast<size_t>(width) + 15) / 16) * 2 : static_cast<size_t>(width) * 4;
     const auto* source = static_cast<const uint8_t*>(bits);
     for (int y = 0; y < height; ++y) {
       uint32_t* row = bitmap->Row(y);
@@ -293,8 +294,13 @@ int GetObjectA(HGDIOBJ handle, int size, void* buffer) {
       if (size < static_cast<int>(sizeof(BITMAP))) return 0;
       const auto& bitmap = static_cast<const Bitmap&>(*object);
       const int bits = bitmap.monochrome ? 1 : 32;
-      BITMAP info{0, bitmap.width, bitmap.height, ((bitmap.width * bits + 15) / 16) * 2, 1,
-                  static_cast<WORD>(bits), nullptr};
+      BITMAP info{0,
+                  bitmap.width,
+                  bitmap.height,
+                  ((bitmap.width * bits + 15) / 16) * 2,
+                  1,
+                  static_cast<WORD>(bits),
+                  nullptr};
       std::memcpy(buffer, &info, sizeof info);
       return sizeof(BITMAP);
     }

@@ -71,7 +71,8 @@ struct Bitmap : GdiObject {
   cairo_surface_t* surface = nullptr;
   uint32_t* Row(int y) const {
     return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface) +
-                                       static_cast<size_t>(y) * cairo_image_surface_get_stride(surface));
+                                       static_cast<size_t>(y) *
+                                           cairo_image_surface_get_stride(surface));
   }
 };
 

@@ -37,13 +37,20 @@ uint32_t OpaqueWord(COLORREF color) {
 
 bool HatchBit(int hatch, int x, int y) {
   switch (hatch) {
-    case HS_HORIZONTAL: return y == 0;
-    case HS_VERTICAL: return x == 0;
-    case HS_FDIAGONAL: return x == y;
-    case HS_BDIAGONAL: return x + y == 7;
-    case HS_CROSS: return x == 0 || y == 0;
-    case HS_DIAGCROSS: return x == y || x + y == 7;
-    default: return false;
+    case HS_HORIZONTAL:
+      return y == 0;
+    case HS_VERTICAL:
+      return x == 0;
+    case HS_FDIAGONAL:
+      return x == y;
+    case HS_BDIAGONAL:
+      return x + y == 7;
+    case HS_CROSS:
+      return x == 0 || y == 0;
+    case HS_DIAGCROSS:
+      return x == y || x + y == 7;
+    default:
+      return false;
   }
 }
 
@@ -74,14 +81,16 @@ cairo_pattern_t* BrushPattern(const DeviceContext& dc, const Brush& brush) {
   if (brush.style == BS_HATCHED) {
     const uint32_t line = OpaqueWord(dc.DeviceColor(brush.color));
     const uint32_t back = s.bkMode == OPAQUE ? OpaqueWord(dc.DeviceColor(s.bkColor)) : 0;
-    return RepeatingPattern(8, 8, [&](int x, int y) { return HatchBit(brush.hatch, x, y) ? line : back; });
+    return RepeatingPattern(
+        8, 8, [&](int x, int y) { return HatchBit(brush.hatch, x, y) ? line : back; });
   }
   const Image& image = *brush.pattern;
   if (brush.monoMask) {
     const uint32_t fore = OpaqueWord(dc.DeviceColor(s.textColor));
     const uint32_t back = OpaqueWord(dc.DeviceColor(s.bkColor));
-    return RepeatingPattern(image.width, image.height,
-                            [&](int x, int y) { return (image.At(x, y) & 0xFFFFFF) ? back : fore; });
+    return RepeatingPattern(image.width, image.height, [&](int x, int y) {
+      return (image.At(x, y) & 0xFFFFFF) ? back : fore;
+    });
   }
   return RepeatingPattern(image.width, image.height, [&](int x, int y) { return image.At(x, y); });
 }
@@ -91,7 +100,8 @@ bool SetBrushSource(cairo_t* cr, const DeviceContext& dc, const Brush& brush) {
   if (brush.style == BS_NULL) return false;
   const bool patterned =
       brush.style == BS_HATCHED ||
-      ((brush.style == BS_PATTERN || brush.style == BS_DIBPATTERN || brush.style == BS_DIBPATTERNPT) &&
+      ((brush.style == BS_PATTERN || brush.style == BS_DIBPATTERN ||
+        brush.style == BS_DIBPATTERNPT) &&
        brush.pattern != nullptr && brush.pattern->width > 0 && brush.pattern->height > 0);
   if (!patterned) {
     SetColor(cr, dc.DeviceColor(brush.color));
@@ -108,9 +118,14 @@ bool SetBrushSource(cairo_t* cr, const DeviceContext& dc, const Brush& brush) {
 // Returns false when nothing is to be drawn.
 bool ApplyRop2(cairo_t* cr, const DeviceContext& dc, COLORREF* color) {
   switch (dc.state.rop2) {
-    case R2_NOP: return false;
-    case R2_BLACK: *color = 0; return true;
-    case R2_WHITE: *color = RGB(255, 255, 255); return true;
+    case R2_NOP:
+      return false;
+    case R2_BLACK:
+      *color = 0;
+      return true;
+    case R2_WHITE:
+      *color = RGB(255, 255, 255);
+      return true;
     case 6:  // R2_NOT: invert the destination
       *color = RGB(255, 255, 255);
       cairo_set_operator(cr, CAIRO_OPERATOR_DIFFERENCE);
@@ -118,7 +133,8 @@ bool ApplyRop2(cairo_t* cr, const DeviceContext& dc, COLORREF* color) {
     case 7:  // R2_XORPEN, approximated by the difference of the colours
       cairo_set_operator(cr, CAIRO_OPERATOR_DIFFERENCE);
       return true;
-    default: return true;
+    default:
+      return true;
   }
 }
 
@@ -167,15 +183,26 @@ double FiguresLength(const Figures& figures) {
 std::vector<double> DashPattern(const Pen& pen, double width, double scale) {
   std::vector<double> dashes;
   switch (pen.Kind()) {
-    case PS_DASH: dashes = {18, 6}; break;
-    case PS_DOT: dashes = {3, 3}; break;
-    case PS_DASHDOT: dashes = {9, 6, 3, 6}; break;
-    case PS_DASHDOTDOT: dashes = {9, 3, 3, 3, 3, 3}; break;
-    case PS_ALTERNATE: dashes = {1, 1}; break;
+    case PS_DASH:
+      dashes = {18, 6};
+      break;
+    case PS_DOT:
+      dashes = {3, 3};
+      break;
+    case PS_DASHDOT:
+      dashes = {9, 6, 3, 6};
+      break;
+    case PS_DASHDOTDOT:
+      dashes = {9, 3, 3, 3, 3, 3};
+      break;
+    case PS_ALTERNATE:
+      dashes = {1, 1};
+      break;
     case PS_USERSTYLE:
       for (double d : pen.userDashes) dashes.push_back(pen.Geometric() ? d * scale : d);
       return dashes;
-    default: return dashes;
+    default:
+      return dashes;
   }
   if (pen.Geometric() && width > 1) {
     for (double& d : dashes) d *= width / 3;  // geometric dashes grow with the pen
@@ -191,14 +218,26 @@ void SetLineStyle(cairo_t* cr, const Pen& pen, double width, bool wide) {
     return;
   }
   switch (pen.style & PS_ENDCAP_MASK) {
-    case PS_ENDCAP_SQUARE: cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE); break;
-    case PS_ENDCAP_FLAT: cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT); break;
-    default: cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND); break;
+    case PS_ENDCAP_SQUARE:
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE);
+      break;
+    case PS_ENDCAP_FLAT:
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+      break;
+    default:
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+      break;
   }
   switch (pen.style & PS_JOIN_MASK) {
-    case PS_JOIN_BEVEL: cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL); break;
-    case PS_JOIN_MITER: cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER); break;
-    default: cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND); break;
+    case PS_JOIN_BEVEL:
+      cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
+      break;
+    case PS_JOIN_MITER:
+      cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+      break;
+    default:
+      cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+      break;
   }
 }
 
@@ -230,7 +269,9 @@ std::vector<int> SourceIndexes(int start, int count, double d0, double d1, doubl
 }
 
 uint32_t Premultiply(uint32_t pixel, uint32_t alpha) {
-  const auto channel = [&](int shift) { return ((pixel >> shift & 0xFF) * alpha + 127) / 255 << shift; };
+  const auto channel = [&](int shift) {
+    return ((pixel >> shift & 0xFF) * alpha + 127) / 255 << shift;
+  };
   return alpha << 24 | channel(16) | channel(8) | channel(0);
 }
 
@@ -247,7 +288,9 @@ struct BlitPixel {
     if (request.constantAlpha) {
       const uint32_t constant = *request.constantAlpha;
       if (!request.sourceAlpha) return Premultiply(source, constant);
-      const auto scale = [&](int shift) { return ((source >> shift & 0xFF) * constant + 127) / 255 << shift; };
+      const auto scale = [&](int shift) {
+        return ((source >> shift & 0xFF) * constant + 127) / 255 << shift;
+      };
       return scale(24) | scale(16) | scale(8) | scale(0);
     }
     return 0xFF000000u | Rop3(code, pattern, source, destination);
@@ -329,7 +372,8 @@ void Blit(DeviceContext& dc, const BlitRequest& request) {
   const bool readsDestination = !request.constantAlpha && RopUsesDestination(code);
   const BlitPixel pixel{request, code, OpaqueWord(dc.DeviceColor(dc.state.brush->color))};
 
-  cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, area.Width(), area.Height());
+  cairo_surface_t* tile =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, area.Width(), area.Height());
   if (cairo_surface_status(tile) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(tile);
     return;
@@ -377,7 +421,8 @@ void PaintMask(DeviceContext& dc, const uint8_t* mask, int width, int height, in
                COLORREF color) {
   cairo_t* cr = dc.Cairo();
   if (cr == nullptr || width <= 0 || height <= 0) return;
-  const RectI area = RectI{x, y, x + width, y + height}.Intersect({0, 0, dc.bitmap->width, dc.bitmap->height});
+  const RectI area =
+      RectI{x, y, x + width, y + height}.Intersect({0, 0, dc.bitmap->width, dc.bitmap->height});
   if (area.Empty() || !dc.Spend(int64_t{area.Width()} * area.Height())) return;
   cairo_surface_t* alpha = cairo_image_surface_create(CAIRO_FORMAT_A8, width, height);
   if (cairo_surface_status(alpha) != CAIRO_STATUS_SUCCESS) {

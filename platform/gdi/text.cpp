@@ -83,7 +83,8 @@ void DrawTextRun(DeviceContext& dc, const TextRequest& request) {
   } else if (align & TA_BOTTOM) {
     drop = -metrics.descent;
   }
-  const PointD origin{reference.x + cosA * shift + sinA * drop, reference.y - sinA * shift + cosA * drop};
+  const PointD origin{reference.x + cosA * shift + sinA * drop,
+                      reference.y - sinA * shift + cosA * drop};
 
   const ClipChain clip = dc.state.clip;
   if (request.rect != nullptr && (request.options & ETO_OPAQUE)) {
@@ -122,7 +123,8 @@ BOOL TextOutA(HDC handle, int x, int y, const char* text, int length) {
   if (dc == nullptr || dc->kind != DeviceContext::Kind::kMemory || text == nullptr || length < 0) {
     return FALSE;
   }
-  const std::u32string decoded = DecodeAnsiText(std::string_view(text, static_cast<size_t>(length)));
+  const std::u32string decoded =
+      DecodeAnsiText(std::string_view(text, static_cast<size_t>(length)));
   TextRequest request;
   request.reference = {double(x), double(y)};
   request.text = decoded;
@@ -133,7 +135,8 @@ BOOL TextOutA(HDC handle, int x, int y, const char* text, int length) {
 BOOL ExtTextOutW(HDC handle, int x, int y, UINT options, const RECT* rect, const WCHAR* text,
                  UINT length, const INT* dx) {
   DeviceContext* dc = LookupDc(handle);
-  if (dc == nullptr || dc->kind != DeviceContext::Kind::kMemory || (text == nullptr && length > 0)) {
+  if (dc == nullptr || dc->kind != DeviceContext::Kind::kMemory ||
+      (text == nullptr && length > 0)) {
     return FALSE;
   }
   std::u32string decoded;
@@ -156,7 +159,8 @@ BOOL GetTextExtentPointA(HDC handle, const char* text, int length, SIZE* size) {
     SetLastError(dc == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::u32string decoded = DecodeAnsiText(std::string_view(text, static_cast<size_t>(length)));
+  const std::u32string decoded =
+      DecodeAnsiText(std::string_view(text, static_cast<size_t>(length)));
   const FontScale scale = ContextFontScale(*dc);
   FontMetrics metrics;
   std::vector<double> advances;

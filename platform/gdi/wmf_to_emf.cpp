@@ -2,8 +2,8 @@
 // each record becomes its enhanced counterpart, object slots become handle
 // indexes, and a prologue maps the metafile's window onto the picture's frame.
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <vector>
@@ -64,7 +64,8 @@ WindowSetup ScanWindow(const uint8_t* bits, size_t size, size_t start) {
     WmfRecord record(bits + offset, static_cast<size_t>(words * 2));
     const uint16_t function = record.Function();
     if (function == META_EOF) break;
-    if (function == META_SETWINDOWEXT && !setup.extent && record.Has(2) && record.S(0) && record.S(1)) {
+    if (function == META_SETWINDOWEXT && !setup.extent && record.Has(2) && record.S(0) &&
+        record.S(1)) {
       setup.extent = SIZE{record.S(1), record.S(0)};
     } else if (function == META_SETWINDOWORG && !hasOrigin && record.Has(2)) {
       setup.origin = {record.S(1), record.S(0)};
@@ -79,7 +80,8 @@ WindowSetup ScanWindow(const uint8_t* bits, size_t size, size_t start) {
 class Converter {
  public:
   Converter(const RECT& frame, const DeviceMetrics& metrics)
-      : out_(frame, {metrics.pixelsX, metrics.pixelsY}, {metrics.millimetersX, metrics.millimetersY}) {}
+      : out_(frame, {metrics.pixelsX, metrics.pixelsY},
+             {metrics.millimetersX, metrics.millimetersY}) {}
 
   void Prologue(const WindowSetup& window, SIZE viewport) {
     out_.Record(EMR_SETMAPMODE, {MM_ANISOTROPIC});
@@ -165,29 +167,66 @@ class Converter {
 void Converter::ConvertRecord(WmfRecord& r) {
   const uint16_t function = r.Function();
   switch (function) {
-    case META_SETBKCOLOR: case META_SETTEXTCOLOR: case META_SETBKMODE: case META_SETPOLYFILLMODE:
-    case META_SETROP2: case META_SETSTRETCHBLTMODE: case META_SETTEXTALIGN: case META_SETWINDOWORG:
-    case META_SETWINDOWEXT: case META_OFFSETWINDOWORG: case META_SCALEWINDOWEXT: case META_SAVEDC:
-    case META_RESTOREDC: case META_MOVETO: case META_EXCLUDECLIPRECT: case META_INTERSECTCLIPRECT:
+    case META_SETBKCOLOR:
+    case META_SETTEXTCOLOR:
+    case META_SETBKMODE:
+    case META_SETPOLYFILLMODE:
+    case META_SETROP2:
+    case META_SETSTRETCHBLTMODE:
+    case META_SETTEXTALIGN:
+    case META_SETWINDOWORG:
+    case META_SETWINDOWEXT:
+    case META_OFFSETWINDOWORG:
+    case META_SCALEWINDOWEXT:
+    case META_SAVEDC:
+    case META_RESTOREDC:
+    case META_MOVETO:
+    case META_EXCLUDECLIPRECT:
+    case META_INTERSECTCLIPRECT:
       State(r, function);
       return;
-    case META_LINETO: case META_RECTANGLE: case META_ELLIPSE: case META_ROUNDRECT: case META_ARC:
-    case META_PIE: case META_CHORD: case META_SETPIXEL: case META_PATBLT:
+    case META_LINETO:
+    case META_RECTANGLE:
+    case META_ELLIPSE:
+    case META_ROUNDRECT:
+    case META_ARC:
+    case META_PIE:
+    case META_CHORD:
+    case META_SETPIXEL:
+    case META_PATBLT:
       Shape(r, function);
       return;
-    case META_POLYGON: case META_POLYLINE: case META_POLYPOLYGON: Poly(r, function); return;
-    case META_CREATEPENINDIRECT: case META_CREATEBRUSHINDIRECT: case META_CREATEFONTINDIRECT:
-    case META_DIBCREATEPATTERNBRUSH: case META_CREATEPATTERNBRUSH: case META_CREATEPALETTE:
+    case META_POLYGON:
+    case META_POLYLINE:
+    case META_POLYPOLYGON:
+      Poly(r, function);
+      return;
+    case META_CREATEPENINDIRECT:
+    case META_CREATEBRUSHINDIRECT:
+    case META_CREATEFONTINDIRECT:
+    case META_DIBCREATEPATTERNBRUSH:
+    case META_CREATEPATTERNBRUSH:
+    case META_CREATEPALETTE:
     case META_CREATEREGION:
       CreateObject(r, function);
       return;
-    case META_SELECTOBJECT: case META_DELETEOBJECT: case META_SELECTCLIPREGION: case META_FILLREGION:
+    case META_SELECTOBJECT:
+    case META_DELETEOBJECT:
+    case META_SELECTCLIPREGION:
+    case META_FILLREGION:
     case META_PAINTREGION:
       ObjectUse(r, function);
       return;
-    case META_TEXTOUT: Text(r, false); return;
-    case META_EXTTEXTOUT: Text(r, true); return;
-    case META_DIBBITBLT: case META_DIBSTRETCHBLT: case META_STRETCHDIB: case META_SETDIBTODEV:
+    case META_TEXTOUT:
+      Text(r, false);
+      return;
+    case META_EXTTEXTOUT:
+      Text(r, true);
+      return;
+    case META_DIBBITBLT:
+    case META_DIBSTRETCHBLT:
+    case META_STRETCHDIB:
+    case META_SETDIBTODEV:
       Bitmap(r, function);
       return;
     default:
@@ -197,13 +236,27 @@ void Converter::ConvertRecord(WmfRecord& r) {
 
 void Converter::State(WmfRecord& r, uint16_t function) {
   switch (function) {
-    case META_SETBKCOLOR: if (r.Has(2)) Value(EMR_SETBKCOLOR, r.D(0)); return;
-    case META_SETTEXTCOLOR: if (r.Has(2)) Value(EMR_SETTEXTCOLOR, r.D(0)); return;
-    case META_SETBKMODE: if (r.Has(1)) Value(EMR_SETBKMODE, r.W(0)); return;
-    case META_SETPOLYFILLMODE: if (r.Has(1)) Value(EMR_SETPOLYFILLMODE, r.W(0)); return;
-    case META_SETROP2: if (r.Has(1)) Value(EMR_SETROP2, r.W(0)); return;
-    case META_SETSTRETCHBLTMODE: if (r.Has(1)) Value(EMR_SETSTRETCHBLTMODE, r.W(0)); return;
-    case META_SETTEXTALIGN: if (r.Has(1)) Value(EMR_SETTEXTALIGN, r.W(0)); return;
+    case META_SETBKCOLOR:
+      if (r.Has(2)) Value(EMR_SETBKCOLOR, r.D(0));
+      return;
+    case META_SETTEXTCOLOR:
+      if (r.Has(2)) Value(EMR_SETTEXTCOLOR, r.D(0));
+      return;
+    case META_SETBKMODE:
+      if (r.Has(1)) Value(EMR_SETBKMODE, r.W(0));
+      return;
+    case META_SETPOLYFILLMODE:
+      if (r.Has(1)) Value(EMR_SETPOLYFILLMODE, r.W(0));
+      return;
+    case META_SETROP2:
+      if (r.Has(1)) Value(EMR_SETROP2, r.W(0));
+      return;
+    case META_SETSTRETCHBLTMODE:
+      if (r.Has(1)) Value(EMR_SETSTRETCHBLTMODE, r.W(0));
+      return;
+    case META_SETTEXTALIGN:
+      if (r.Has(1)) Value(EMR_SETTEXTALIGN, r.W(0));
+      return;
     case META_SETWINDOWORG:
       if (r.Has(2)) {
         windowOrigin_ = {r.S(1), r.S(0)};
@@ -216,27 +269,46 @@ void Converter::State(WmfRecord& r, uint16_t function) {
         Pair(EMR_SETWINDOWORGEX, windowOrigin_.x, windowOrigin_.y);
       }
       return;
-    case META_SETWINDOWEXT: if (r.Has(2)) Pair(EMR_SETWINDOWEXTEX, r.S(1), r.S(0)); return;
+    case META_SETWINDOWEXT:
+      if (r.Has(2)) Pair(EMR_SETWINDOWEXTEX, r.S(1), r.S(0));
+      return;
     case META_SCALEWINDOWEXT:
       if (r.Has(4)) {
         out_.Record(EMR_SCALEWINDOWEXTEX, {uint32_t(int32_t(r.S(3))), uint32_t(int32_t(r.S(2))),
                                            uint32_t(int32_t(r.S(1))), uint32_t(int32_t(r.S(0)))});
       }
       return;
-    case META_SAVEDC: out_.Record(EMR_SAVEDC, {}); return;
-    case META_RESTOREDC: if (r.Has(1)) Value(EMR_RESTOREDC, uint32_t(int32_t(r.S(0)))); return;
-    case META_MOVETO: if (r.Has(2)) Pair(EMR_MOVETOEX, r.S(1), r.S(0)); return;
-    case META_EXCLUDECLIPRECT: if (r.Has(4)) Box(EMR_EXCLUDECLIPRECT, r, 0); return;
-    case META_INTERSECTCLIPRECT: if (r.Has(4)) Box(EMR_INTERSECTCLIPRECT, r, 0); return;
-    default: return;
+    case META_SAVEDC:
+      out_.Record(EMR_SAVEDC, {});
+      return;
+    case META_RESTOREDC:
+      if (r.Has(1)) Value(EMR_RESTOREDC, uint32_t(int32_t(r.S(0))));
+      return;
+    case META_MOVETO:
+      if (r.Has(2)) Pair(EMR_MOVETOEX, r.S(1), r.S(0));
+      return;
+    case META_EXCLUDECLIPRECT:
+      if (r.Has(4)) Box(EMR_EXCLUDECLIPRECT, r, 0);
+      return;
+    case META_INTERSECTCLIPRECT:
+      if (r.Has(4)) Box(EMR_INTERSECTCLIPRECT, r, 0);
+      return;
+    default:
+      return;
   }
 }
 
 void Converter::Shape(WmfRecord& r, uint16_t function) {
   switch (function) {
-    case META_LINETO: if (r.Has(2)) Pair(EMR_LINETO, r.S(1), r.S(0)); return;
-    case META_RECTANGLE: if (r.Has(4)) Box(EMR_RECTANGLE, r, 0); return;
-    case META_ELLIPSE: if (r.Has(4)) Box(EMR_ELLIPSE, r, 0); return;
+    case META_LINETO:
+      if (r.Has(2)) Pair(EMR_LINETO, r.S(1), r.S(0));
+      return;
+    case META_RECTANGLE:
+      if (r.Has(4)) Box(EMR_RECTANGLE, r, 0);
+      return;
+    case META_ELLIPSE:
+      if (r.Has(4)) Box(EMR_ELLIPSE, r, 0);
+      return;
     case META_ROUNDRECT:
       if (r.Has(6)) {
         out_.Begin(EMR_ROUNDRECT);
@@ -245,7 +317,9 @@ void Converter::Shape(WmfRecord& r, uint16_t function) {
         out_.End();
       }
       return;
-    case META_ARC: case META_PIE: case META_CHORD:
+    case META_ARC:
+    case META_PIE:
+    case META_CHORD:
       if (r.Has(8)) {
         out_.Begin(function == META_ARC ? EMR_ARC : function == META_PIE ? EMR_PIE : EMR_CHORD);
         out_.Rect({r.S(7), r.S(6), r.S(5), r.S(4)});
@@ -254,12 +328,14 @@ void Converter::Shape(WmfRecord& r, uint16_t function) {
       }
       return;
     case META_SETPIXEL:
-      if (r.Has(4)) out_.Record(EMR_SETPIXELV, {uint32_t(int32_t(r.S(3))), uint32_t(int32_t(r.S(2))), r.D(0)});
+      if (r.Has(4))
+        out_.Record(EMR_SETPIXELV, {uint32_t(int32_t(r.S(3))), uint32_t(int32_t(r.S(2))), r.D(0)});
       return;
     case META_PATBLT:
       if (r.Has(6)) PatternBlit(r.S(5), r.S(4), r.S(3), r.S(2), r.D(0));
       return;
-    default: return;
+    default:
+      return;
   }
 }
 
@@ -312,9 +388,11 @@ void Converter::CreateObject(WmfRecord& r, uint16_t function) {
     case META_CREATEFONTINDIRECT: {
       out_.Begin(EMR_EXTCREATEFONTINDIRECTW);
       out_.U32(index);
-      for (size_t i = 0; i < 5; ++i) out_.I32(r.S(i));  // height, width, escapement, orientation, weight
+      for (size_t i = 0; i < 5; ++i)
+        out_.I32(r.S(i));  // height, width, escapement, orientation, weight
       uint8_t bytes[8];
-      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(r.W(5 + i / 2) >> (8 * (i % 2)));
+      for (size_t i = 0; i < 8; ++i)
+        bytes[i] = static_cast<uint8_t>(r.W(5 + i / 2) >> (8 * (i % 2)));
       out_.Bytes(bytes, 8);
       std::string face;
       for (size_t i = 0; i < LF_FACESIZE && r.Has(9 + i / 2 + 1); ++i) {
@@ -369,7 +447,8 @@ void Converter::CreateObject(WmfRecord& r, uint16_t function) {
       out_.Record(EMR_CREATEPALETTE, {index, 0x0300});  // keeps the slot's index taken
       return;
     }
-    default: return;
+    default:
+      return;
   }
 }
 
@@ -413,8 +492,8 @@ void Converter::ObjectUse(WmfRecord& r, uint16_t function) {
       if (it == regions_.end() || it->second.empty()) return;
       RECT box = it->second[0];
       for (const RECT& rect : it->second) {
-        box = {std::min(box.left, rect.left), std::min(box.top, rect.top), std::max(box.right, rect.right),
-               std::max(box.bottom, rect.bottom)};
+        box = {std::min(box.left, rect.left), std::min(box.top, rect.top),
+               std::max(box.right, rect.right), std::max(box.bottom, rect.bottom)};
       }
       out_.Begin(EMR_INTERSECTCLIPRECT);
       out_.Rect(box);
@@ -427,7 +506,8 @@ void Converter::ObjectUse(WmfRecord& r, uint16_t function) {
     case META_PAINTREGION:
       FillRegion(slot, 0);
       return;
-    default: return;
+    default:
+      return;
   }
 }
 
@@ -562,7 +642,8 @@ void Converter::Bitmap(WmfRecord& r, uint16_t function) {
 
 using namespace gdi;
 
-HENHMETAFILE SetWinMetaFileBits(UINT size, const BYTE* bits, HDC reference, const METAFILEPICT* picture) {
+HENHMETAFILE SetWinMetaFileBits(UINT size, const BYTE* bits, HDC reference,
+                                const METAFILEPICT* picture) {
   if (bits == nullptr || size < kWmfHeaderSize) return nullptr;
   ByteView header(bits, size);
   const uint16_t type = header.U16(0), headerWords = header.U16(2), version = header.U16(4);

@@ -29,14 +29,14 @@ inline BOOL ProvideModuleResource(std::string_view (*findResource)(LPCSTR type, 
 
 // Defines the five exports: the four entries forward to `module` (a ServerModule&
 // expression) and the resources come from `findResource`.
-#define SERVER_MODULE_ENTRIES(module, findResource)                                      \
+#define SERVER_MODULE_ENTRIES(module, findResource)                                           \
   SERVER_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) { \
-    return (module).GetClassObject(clsid, iid, object);                                  \
-  }                                                                                      \
-  SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return (module).CanUnloadNow(); }    \
-  SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return (module).RegisterServer(); } \
-  SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() { return (module).UnregisterServer(); } \
-  SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,  \
-                                                DWORD* size) {                           \
-    return ProvideModuleResource(findResource, type, id, data, size);                    \
+    return (module).GetClassObject(clsid, iid, object);                                       \
+  }                                                                                           \
+  SERVER_MODULE_EXPORT HRESULT DllCanUnloadNow() { return (module).CanUnloadNow(); }          \
+  SERVER_MODULE_EXPORT HRESULT DllRegisterServer() { return (module).RegisterServer(); }      \
+  SERVER_MODULE_EXPORT HRESULT DllUnregisterServer() { return (module).UnregisterServer(); }  \
+  SERVER_MODULE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data,      \
+                                                DWORD* size) {                                \
+    return ProvideModuleResource(findResource, type, id, data, size);                         \
   }

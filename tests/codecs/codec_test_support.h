@@ -139,8 +139,7 @@ inline void ExpectSameImage(const Decoded& ours, const testing_support::RawImage
 // Runs a reader asked for 24 bits (ReadPCX, ReadPSD) over `bytes`.
 inline Decoded DecodeRgb(const std::vector<uint8_t>& bytes,
                          HGLOBAL (*read)(HISSRC, int32_t*, int32_t*, int32_t)) {
-  return DecodeBytes(
-      bytes, [read](HISSRC s, int32_t* w, int32_t* h) { return read(s, w, h, 24); });
+  return DecodeBytes(bytes, [read](HISSRC s, int32_t* w, int32_t* h) { return read(s, w, h, 24); });
 }
 
 inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {

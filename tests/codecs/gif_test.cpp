@@ -30,10 +30,12 @@ ReadResult ReadGif(const std::vector<uint8_t>& bytes) {
 
 Encoded WriteGif(const std::vector<uint8_t>& pixels, int width, int height, int tableBits,
                  const Palette& palette, int transparent = -1, int interlace = 0) {
-  return EncodeBytes([&](HISDEST destination) {
-    return WriteGIF(destination, pixels.data(), width, height, interlace, 0, transparent, tableBits,
-                    palette.data());
-  }, pixels.size() * 2 + 4096);
+  return EncodeBytes(
+      [&](HISDEST destination) {
+        return WriteGIF(destination, pixels.data(), width, height, interlace, 0, transparent,
+                        tableBits, palette.data());
+      },
+      pixels.size() * 2 + 4096);
 }
 
 // ---- hand-made files ----
@@ -219,7 +221,8 @@ TEST(WriteGif, RefusesBadArgumentsAndReportsFailedWrites) {
   const Palette palette = DistinctPalette();
   const std::vector<uint8_t> pixels = {0, 1, 2, 3};
   auto code = [&](const uint8_t* p, int w, int h, int transparent, int bits, const RGBQUAD* pal) {
-    return EncodeBytes([&](HISDEST d) { return WriteGIF(d, p, w, h, 0, 0, transparent, bits, pal); }, 4096)
+    return EncodeBytes(
+               [&](HISDEST d) { return WriteGIF(d, p, w, h, 0, 0, transparent, bits, pal); }, 4096)
         .code;
   };
   EXPECT_EQ(code(nullptr, 2, 2, -1, 8, palette.data()), kErrInvalidArgument);
@@ -234,9 +237,9 @@ TEST(WriteGif, RefusesBadArgumentsAndReportsFailedWrites) {
   EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
 
   const std::vector<uint8_t> noisy = RandomBytes(100 * 100, 256, 10);
-  const Encoded cut = EncodeBytes([&](HISDEST d) {
-    return WriteGIF(d, noisy.data(), 100, 100, 0, 0, -1, 8, palette.data());
-  }, 5000);
+  const Encoded cut = EncodeBytes(
+      [&](HISDEST d) { return WriteGIF(d, noisy.data(), 100, 100, 0, 0, -1, 8, palette.data()); },
+      5000);
   EXPECT_EQ(cut.result, 0u);
   EXPECT_EQ(cut.code, kErrWriteFile);
 }

@@ -50,8 +50,8 @@ std::vector<uint8_t> BitPlanes(const std::vector<uint8_t>& indices, int width, i
 TEST(ReadPcx, FilesFromOtherToolsDecodeAsTheyDo) {
   TempDir dir;
   const std::string src = dir.File("src.png");
-  ASSERT_TRUE(testing_support::RunCommand(
-      "/usr/bin/convert -seed 4 -size 61x43 plasma:red-blue " + src));
+  ASSERT_TRUE(
+      testing_support::RunCommand("/usr/bin/convert -seed 4 -size 61x43 plasma:red-blue " + src));
   const std::vector<std::string> makers = {
       "pillow 1",   "pillow L",           "pillow P",
       "pillow RGB", "magick -colors 200", "magick -type TrueColor",
@@ -172,9 +172,9 @@ TEST(ReadPcx, DamagedFilesDecodeAsZerosOrFailWithCode22) {
 
 Encoded WritePcx(const std::vector<uint8_t>& pixels, int width, int height, int bits,
                  const RGBQUAD* palette, size_t capacity = 0) {
-  return EncodeBytes([&](HISDEST d) {
-    return WritePCX(d, pixels.data(), width, height, bits, palette);
-  }, capacity ? capacity : pixels.size() * 3 + 2000);
+  return EncodeBytes(
+      [&](HISDEST d) { return WritePCX(d, pixels.data(), width, height, bits, palette); },
+      capacity ? capacity : pixels.size() * 3 + 2000);
 }
 
 TEST(WritePcx, IndependentDecodersReadWhatWeWrite) {

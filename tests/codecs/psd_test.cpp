@@ -60,8 +60,8 @@ std::vector<uint8_t> PackBitsRows(const std::vector<std::vector<uint8_t>>& rows)
 TEST(ReadPsd, FilesFromImageMagickDecodeAsItSeesThem) {
   TempDir dir;
   const std::string src = dir.File("src.png");
-  ASSERT_TRUE(testing_support::RunCommand(
-      "/usr/bin/convert -seed 4 -size 61x43 plasma:red-blue " + src));
+  ASSERT_TRUE(
+      testing_support::RunCommand("/usr/bin/convert -seed 4 -size 61x43 plasma:red-blue " + src));
   const std::vector<std::string> options = {
       "",
       "-compress none",
@@ -171,7 +171,8 @@ TEST(WritePsd, IndependentDecodersReadWhatWeWrite) {
   for (int bits : {8, 24}) {
     SCOPED_TRACE(bits);
     const std::vector<uint8_t>& pixels = bits == 8 ? indices : rgb;
-    const Encoded written = EncodeBytes([&](HISDEST d) { return WritePSD(d, pixels.data(), 37, 23, bits, palette.data()); }, 10000);
+    const Encoded written = EncodeBytes(
+        [&](HISDEST d) { return WritePSD(d, pixels.data(), 37, 23, bits, palette.data()); }, 10000);
     ASSERT_EQ(written.code, kOk);
     EXPECT_EQ(written.result, 26u + 4 + 4 + 4 + 2 + (bits == 8 ? 768 + 37 * 23 : 37 * 23 * 3));
     testing_support::WriteFileBytes(dir.File("w.psd"), written.bytes);
@@ -187,7 +188,8 @@ TEST(WritePsd, IndependentDecodersReadWhatWeWrite) {
     EXPECT_TRUE(ReadPsd(written.bytes).rgb == expected);
   }
   auto code = [&](int bits, const RGBQUAD* pal, size_t capacity) {
-    return EncodeBytes([&](HISDEST d) { return WritePSD(d, rgb.data(), 37, 23, bits, pal); }, capacity)
+    return EncodeBytes([&](HISDEST d) { return WritePSD(d, rgb.data(), 37, 23, bits, pal); },
+                       capacity)
         .code;
   };
   EXPECT_EQ(code(16, palette.data(), 10000), kErrInvalidArgument);

@@ -10,12 +10,14 @@ namespace {
 Palette GrayRamp() {
   Palette palette{};
   for (int i = 0; i < 256; ++i) {
-    palette[i] = RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2), 0};
+    palette[i] =
+        RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2), 0};
   }
   return palette;
 }
 
-std::vector<uint8_t> Expand(const std::vector<uint8_t>& row, size_t count, const RowFormat& format) {
+std::vector<uint8_t> Expand(const std::vector<uint8_t>& row, size_t count,
+                            const RowFormat& format) {
   std::vector<uint8_t> out(count * (format.addFourthByte ? 4 : 3), 0xEE);
   EXPECT_TRUE(ExpandRowToRgb(row.data(), count, format, out.data()));
   return out;
@@ -55,8 +57,8 @@ TEST(ExpandRow, PalettedDepthsReadMostSignificantFirst) {
   out = Expand(fourBit, 2, {.bitsPerPixel = 4, .palette = &palette});
   EXPECT_EQ(out, (std::vector<uint8_t>{1, 253, 2, 7, 240, 15}));
   const std::vector<uint8_t> eightBit = {200};
-  out = Expand(eightBit, 1, {.bitsPerPixel = 8, .palette = &palette, .addFourthByte = true,
-                             .fourthByte = 9});
+  out = Expand(eightBit, 1,
+               {.bitsPerPixel = 8, .palette = &palette, .addFourthByte = true, .fourthByte = 9});
   EXPECT_EQ(out, (std::vector<uint8_t>{100, 55, 200, 9}));
 }
 
@@ -76,7 +78,8 @@ TEST(Indices, OneBitRowUnpacksAndPacksBack) {
   const uint8_t row[1] = {0x80};
   uint8_t unpacked[8];
   ASSERT_TRUE(UnpackRowIndices(row, 8, 1, unpacked));
-  EXPECT_EQ(std::vector<uint8_t>(unpacked, unpacked + 8), (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(std::vector<uint8_t>(unpacked, unpacked + 8),
+            (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0}));
   uint8_t packed = 0;
   EXPECT_TRUE(PackIndices(unpacked, 8, 1, 1, &packed, 0));
   EXPECT_EQ(packed, 0x80);
@@ -139,8 +142,8 @@ TEST(Gray, WeightsAndTruncates) {
 TEST(NearestColor, TiesKeepTheLowerIndexAndExactHitsStop) {
   RGBQUAD palette[8] = {};
   for (auto& entry : palette) entry = RGBQUAD{200, 200, 200, 0};
-  palette[3] = RGBQUAD{0, 0, 10, 0};   // red 10
-  palette[7] = RGBQUAD{0, 0, 30, 0};   // red 30
+  palette[3] = RGBQUAD{0, 0, 10, 0};  // red 10
+  palette[7] = RGBQUAD{0, 0, 30, 0};  // red 30
   const uint8_t rgb[6] = {20, 0, 0, 200, 200, 200};
   uint8_t indices[2];
   ASSERT_TRUE(MapToNearestColor(rgb, 2, 1, palette, 8, indices));

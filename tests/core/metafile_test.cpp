@@ -29,7 +29,8 @@ struct Picture {
 };
 
 // Reads a metafile file through the entry; an empty picture on failure.
-Picture Read(const std::string& path, COLORREF background = 0xFFFFFF, int32_t xExt = 0, int32_t yExt = 0) {
+Picture Read(const std::string& path, COLORREF background = 0xFFFFFF, int32_t xExt = 0,
+             int32_t yExt = 0) {
   Picture picture;
   HGLOBAL rgb = ReadMetafile(path.c_str(), &picture.width, &picture.height, xExt, yExt, background);
   if (rgb == nullptr) return {};
@@ -71,7 +72,9 @@ uint16_t Word(const std::vector<uint8_t>& bytes, size_t at) {
   return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
 }
 
-uint32_t Dword(const std::vector<uint8_t>& bytes, size_t at) { return Word(bytes, at) | uint32_t{Word(bytes, at + 2)} << 16; }
+uint32_t Dword(const std::vector<uint8_t>& bytes, size_t at) {
+  return Word(bytes, at) | uint32_t{Word(bytes, at + 2)} << 16;
+}
 
 TEST(ReadMetafile, FailsBeforeDrawingForAMissingOrForeignFile) {
   TempDir dir;
@@ -103,13 +106,14 @@ std::vector<uint8_t> PlainWmf() {
     words.insert(words.end(), {static_cast<uint16_t>(3 + params.size()), 0, function});
     words.insert(words.end(), params);
   };
-  record(0x020C, {100, 100});                 // window extent
-  record(0x02FC, {0, 0x00FF, 0, 0});          // a red brush
+  record(0x020C, {100, 100});         // window extent
+  record(0x02FC, {0, 0x00FF, 0, 0});  // a red brush
   record(0x012D, {0});
-  record(0x041B, {51, 51, 0, 0});             // rectangle to (51, 51)
+  record(0x041B, {51, 51, 0, 0});  // rectangle to (51, 51)
   record(0x0000, {});
   std::vector<uint8_t> bytes;
-  for (uint16_t w : words) bytes.insert(bytes.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
+  for (uint16_t w : words)
+    bytes.insert(bytes.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
   return bytes;
 }
 
@@ -121,12 +125,13 @@ TEST(ReadMetafile, PlainWindowsMetafilesGetExtentsOfTenMillimetres) {
   EXPECT_EQ(picture.width, 40);  // 1000 x 1000 hundredths of a millimetre
   EXPECT_EQ(picture.height, 40);
   ASSERT_EQ(picture.rgb.size(), 40u * 40 * 3);
-  EXPECT_EQ(picture.rgb[(5 * 40 + 5) * 3], 255);          // the box, red
-  EXPECT_EQ(picture.rgb[(30 * 40 + 30) * 3 + 2], 255);    // the background, blue
+  EXPECT_EQ(picture.rgb[(5 * 40 + 5) * 3], 255);        // the box, red
+  EXPECT_EQ(picture.rgb[(30 * 40 + 30) * 3 + 2], 255);  // the background, blue
 
   // Behind a placeable header the box and its units decide the size.
-  std::vector<uint8_t> placeable = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 0xD0, 0x07, 0xE8, 0x03,
-                                    0xE8, 0x03, 0, 0, 0, 0, 0, 0};  // 2000 x 1000 at 1000 per inch
+  std::vector<uint8_t> placeable = {
+      0xD7, 0xCD, 0xC6, 0x9A, 0,    0, 0, 0, 0, 0, 0xD0,
+      0x07, 0xE8, 0x03, 0xE8, 0x03, 0, 0, 0, 0, 0, 0};  // 2000 x 1000 at 1000 per inch
   const std::vector<uint8_t> body = PlainWmf();
   placeable.insert(placeable.end(), body.begin(), body.end());
   WriteFileBytes(dir.File("placeable.wmf"), placeable);
@@ -154,7 +159,8 @@ TEST(WriteWMF, WritesThePlaceableHeaderAndItsChecksum) {
   EXPECT_EQ(written.code, kOk);
   ASSERT_GT(bytes.size(), 40u);
   EXPECT_EQ(written.result, bytes.size());
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<uint8_t>{0xD7, 0xCD, 0xC6, 0x9A}));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4),
+            (std::vector<uint8_t>{0xD7, 0xCD, 0xC6, 0x9A}));
   uint16_t checksum = 0;
   for (int i = 0; i < 10; ++i) checksum ^= Word(bytes, 2 * i);
   EXPECT_EQ(Word(bytes, 20), checksum);
@@ -173,7 +179,7 @@ TEST(WriteEMF, RecordsOneBitmapWithTheFrameAndMapping) {
   const std::vector<uint8_t>& bytes = written.bytes;
   EXPECT_EQ(written.code, kOk);
   ASSERT_GT(bytes.size(), 108u);
-  EXPECT_EQ(Dword(bytes, 0), 1u);  // the header record
+  EXPECT_EQ(Dword(bytes, 0), 1u);          // the header record
   EXPECT_EQ(Dword(bytes, 24 + 8), 2500u);  // frame right: 100 x 480 mm x 100 / 1920
   EXPECT_EQ(Dword(bytes, 24 + 12), 1250u);
   EXPECT_EQ(Dword(bytes, 48), bytes.size());
@@ -250,9 +256,9 @@ TEST(BitmapToRgb, ReadsColourAndMonochromeBitmaps) {
   EXPECT_EQ(w, 5);
   EXPECT_EQ(h, 3);
   const auto* p = static_cast<const uint8_t*>(rgb);
-  EXPECT_EQ(p[0], 255);      // top-left white
-  EXPECT_EQ(p[2 * 3], 0);    // third pixel black
-  EXPECT_EQ(p[5 * 3], 0);    // second row black
+  EXPECT_EQ(p[0], 255);    // top-left white
+  EXPECT_EQ(p[2 * 3], 0);  // third pixel black
+  EXPECT_EQ(p[5 * 3], 0);  // second row black
   GlobalFree(rgb);
   DeleteObject(mono);
   DeleteDC(memory);
@@ -309,7 +315,8 @@ TEST(ReferenceMetafiles, RenderLikeTheIndependentReaderDrawsThem) {
   for (const char* name : {"lo-drawing.emf", "lo-drawing.wmf", "ink-drawing.wmf"}) {
     const Picture ours = Read(TestDataPath(std::string("metafiles/") + name));
     ASSERT_GT(ours.width, 0) << name << ": " << CoreErrorText(CoreLastError());
-    const std::optional<RawImage> reference = DecodeWithPillow(TestDataPath(std::string("metafiles/") + name + ".png"));
+    const std::optional<RawImage> reference =
+        DecodeWithPillow(TestDataPath(std::string("metafiles/") + name + ".png"));
     ASSERT_TRUE(reference.has_value());
     // Sizes differ only by the reference devices' pixel pitches (0.25 mm here, 1/96 inch there).
     EXPECT_NEAR(ours.width, reference->width * 25.4 / 96 / 0.25, 0.07 * reference->width) << name;
@@ -326,10 +333,11 @@ TEST(ReferenceMetafiles, AnIndependentReaderSeesThePictureWeWrite) {
   ASSERT_TRUE(input.has_value());
   for (const char* name : {"ours.emf", "ours.wmf"}) {
     // What we write today is what the reader was given.
-    const Written written = WriteToMemory(std::string(name) == "ours.emf", input->rgb, input->width,
-                                          input->height);
+    const Written written =
+        WriteToMemory(std::string(name) == "ours.emf", input->rgb, input->width, input->height);
     EXPECT_EQ(written.bytes, ReadFileBytes(TestDataPath(std::string("metafiles/") + name))) << name;
-    const std::optional<RawImage> seen = DecodeWithPillow(TestDataPath(std::string("metafiles/") + name + ".png"));
+    const std::optional<RawImage> seen =
+        DecodeWithPillow(TestDataPath(std::string("metafiles/") + name + ".png"));
     ASSERT_TRUE(seen.has_value());
     const RawImage original = testing_support::ResizeNearest(*input, seen->width, seen->height);
     EXPECT_GE(NeighbourhoodMatch(*seen, original, 1, 48), 0.97) << name;

@@ -11,7 +11,8 @@ namespace gdi_testing {
 
 class Canvas {
  public:
-  Canvas(int width, int height, COLORREF background = RGB(255, 255, 255)) : width_(width), height_(height) {
+  Canvas(int width, int height, COLORREF background = RGB(255, 255, 255))
+      : width_(width), height_(height) {
     HDC screen = GetDC(nullptr);
     dc_ = CreateCompatibleDC(screen);
     bitmap_ = CreateCompatibleBitmap(screen, width, height);
@@ -45,7 +46,8 @@ class Canvas {
     std::vector<uint8_t> bits(static_cast<size_t>(width_) * height_ * 4);
     GetDIBits(dc_, bitmap_, 0, static_cast<UINT>(height_), bits.data(), &info, DIB_RGB_COLORS);
     std::vector<COLORREF> pixels(static_cast<size_t>(width_) * height_);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = RGB(bits[4 * i + 2], bits[4 * i + 1], bits[4 * i]);
+    for (size_t i = 0; i < pixels.size(); ++i)
+      pixels[i] = RGB(bits[4 * i + 2], bits[4 * i + 1], bits[4 * i]);
     return pixels;
   }
   COLORREF At(int x, int y) const { return Pixels()[static_cast<size_t>(y) * width_ + x]; }
@@ -61,8 +63,8 @@ class Canvas {
     for (int y = 0; y < height_; ++y) {
       for (int x = 0; x < width_; ++x) {
         if (pixels[static_cast<size_t>(y) * width_ + x] != color) continue;
-        box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x + 1),
-               std::max<LONG>(box.bottom, y + 1)};
+        box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y),
+               std::max<LONG>(box.right, x + 1), std::max<LONG>(box.bottom, y + 1)};
       }
     }
     return box;

@@ -270,7 +270,9 @@ TEST(Blits, StretchDIBitsScalesBottomUpBitmapsAndMirrors) {
   Canvas canvas(8, 4);
   TinyDib dib;
   const auto* info = reinterpret_cast<const BITMAPINFO*>(&dib.header);
-  EXPECT_EQ(StretchDIBits(canvas.Dc(), 0, 0, 4, 4, 0, 0, 2, 2, dib.bits, info, DIB_RGB_COLORS, SRCCOPY), 2);
+  EXPECT_EQ(
+      StretchDIBits(canvas.Dc(), 0, 0, 4, 4, 0, 0, 2, 2, dib.bits, info, DIB_RGB_COLORS, SRCCOPY),
+      2);
   EXPECT_EQ(canvas.At(0, 0), kRed);
   EXPECT_EQ(canvas.At(1, 1), kRed);
   EXPECT_EQ(canvas.At(3, 0), kWhite);

@@ -162,7 +162,8 @@ TEST(DrawTextDraw, AMarkedCharacterIsUnderlinedAndAlignmentIsRestored) {
 TEST(DrawTextDraw, EllipsizedTextIsDrawnAsItWasMeasured) {
   TextCanvas canvas(16);
   const LONG room = canvas.Extent("alpha beta...").cx;
-  const RECT drawn = canvas.Draw("alpha beta gamma", {0, 0, room, 100}, DT_WORD_ELLIPSIS | DT_NOCLIP);
+  const RECT drawn =
+      canvas.Draw("alpha beta gamma", {0, 0, room, 100}, DT_WORD_ELLIPSIS | DT_NOCLIP);
   EXPECT_LE(drawn.right, room);
   const std::vector<COLORREF> cut = canvas.Pixels();
   canvas.Draw("alpha beta...", {0, 0, 300, 100}, 0);

@@ -55,7 +55,8 @@ class EmfBuilder {
 };
 
 // Plays a metafile onto a white canvas of the given size.
-inline std::unique_ptr<Canvas> Play(HENHMETAFILE emf, int width, int height, BOOL* complete = nullptr) {
+inline std::unique_ptr<Canvas> Play(HENHMETAFILE emf, int width, int height,
+                                    BOOL* complete = nullptr) {
   auto canvas = std::make_unique<Canvas>(width, height);
   const RECT area{0, 0, width, height};
   const BOOL played = PlayEnhMetaFile(canvas->Dc(), emf, &area);
@@ -67,8 +68,10 @@ inline std::unique_ptr<Canvas> Play(HENHMETAFILE emf, int width, int height, BOO
 class WmfBuilder {
  public:
   WmfBuilder() { Words({1, 9, 0x0300, 0, 0, 0, 0, 0, 0}); }
-  void Record(uint16_t function, std::initializer_list<int> params, const std::vector<uint8_t>& tail = {}) {
-    const uint32_t words = 3 + static_cast<uint32_t>(params.size()) + static_cast<uint32_t>((tail.size() + 1) / 2);
+  void Record(uint16_t function, std::initializer_list<int> params,
+              const std::vector<uint8_t>& tail = {}) {
+    const uint32_t words =
+        3 + static_cast<uint32_t>(params.size()) + static_cast<uint32_t>((tail.size() + 1) / 2);
     Words({static_cast<uint16_t>(words), static_cast<uint16_t>(words >> 16), function});
     for (int p : params) Words({static_cast<uint16_t>(p)});
     bytes_.insert(bytes_.end(), tail.begin(), tail.end());
@@ -82,7 +85,8 @@ class WmfBuilder {
   std::unique_ptr<Canvas> Play(int width, int height) {
     const std::vector<uint8_t> bytes = Finish();
     const METAFILEPICT picture{MM_ANISOTROPIC, width * 25, height * 25, nullptr};
-    HENHMETAFILE emf = SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, &picture);
+    HENHMETAFILE emf =
+        SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, &picture);
     auto canvas = gdi_testing::Play(emf, width, height);
     DeleteEnhMetaFile(emf);
     return canvas;
@@ -90,16 +94,28 @@ class WmfBuilder {
 
  private:
   void Words(std::initializer_list<uint16_t> words) {
-    for (uint16_t w : words) bytes_.push_back(static_cast<uint8_t>(w)), bytes_.push_back(static_cast<uint8_t>(w >> 8));
+    for (uint16_t w : words)
+      bytes_.push_back(static_cast<uint8_t>(w)), bytes_.push_back(static_cast<uint8_t>(w >> 8));
   }
   std::vector<uint8_t> bytes_;
 };
 
 // A packed DIB: header, colour table, bottom-up rows padded to four bytes.
-inline std::vector<uint8_t> PackedDib(int width, int height, int bitCount, const std::vector<RGBQUAD>& colors,
-                                      const std::vector<uint8_t>& rows, DWORD compression = BI_RGB) {
-  BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), width, height, 1, static_cast<WORD>(bitCount), compression,
-                          0, 0, 0, static_cast<DWORD>(colors.size()), 0};
+inline std::vector<uint8_t> PackedDib(int width, int height, int bitCount,
+                                      const std::vector<RGBQUAD>& colors,
+                                      const std::vector<uint8_t>& rows,
+                                      DWORD compression = BI_RGB) {
+  BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER),
+                          width,
+                          height,
+                          1,
+                          static_cast<WORD>(bitCount),
+                          compression,
+                          0,
+                          0,
+                          0,
+                          static_cast<DWORD>(colors.size()),
+                          0};
   std::vector<uint8_t> dib(sizeof header);
   std::memcpy(dib.data(), &header, sizeof header);
   for (const RGBQUAD& c : colors) dib.insert(dib.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed, 0});

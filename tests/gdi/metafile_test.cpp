@@ -120,10 +120,10 @@ TEST(EnhancedMetafile, TextRecordsDrawWithTheirFontAndColour) {
   emf->Begin(gdi::EMR_EXTTEXTOUTW);
   emf->Rect({0, 0, -1, -1});
   emf->U32(GM_COMPATIBLE), emf->F32(1), emf->F32(1);
-  emf->I32(5), emf->I32(4);                   // reference point
-  emf->U32(3), emf->U32(76), emf->U32(0);     // three characters at offset 76
+  emf->I32(5), emf->I32(4);                // reference point
+  emf->U32(3), emf->U32(76), emf->U32(0);  // three characters at offset 76
   emf->Rect({0, 0, 0, 0});
-  emf->U32(84);                               // advances after the text
+  emf->U32(84);  // advances after the text
   const char16_t text[4] = u"Abc";
   emf->Bytes(text, 6);
   emf->Bytes("\0\0", 2);
@@ -150,7 +150,9 @@ TEST(EnhancedMetafile, RecordingAndPlayingABitmapKeepsEveryPixel) {
   SetMapMode(recording, MM_ISOTROPIC);
   SetWindowExtEx(recording, 96, 96, nullptr);
   SetViewportExtEx(recording, 96, 96, nullptr);
-  EXPECT_EQ(StretchDIBits(recording, 0, 0, kW, kH, 0, 0, kW, kH, bits.data(), &info, DIB_RGB_COLORS, SRCCOPY), kH);
+  EXPECT_EQ(StretchDIBits(recording, 0, 0, kW, kH, 0, 0, kW, kH, bits.data(), &info, DIB_RGB_COLORS,
+                          SRCCOPY),
+            kH);
   HENHMETAFILE emf = CloseEnhMetaFile(recording);
   ASSERT_NE(emf, nullptr);
   ENHMETAHEADER header{};
@@ -160,7 +162,8 @@ TEST(EnhancedMetafile, RecordingAndPlayingABitmapKeepsEveryPixel) {
   EXPECT_EQ(header.nHandles, 1);
 
   Canvas direct(kW, kH);
-  StretchDIBits(direct.Dc(), 0, 0, kW, kH, 0, 0, kW, kH, bits.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+  StretchDIBits(direct.Dc(), 0, 0, kW, kH, 0, 0, kW, kH, bits.data(), &info, DIB_RGB_COLORS,
+                SRCCOPY);
   EXPECT_EQ(Play(emf, kW, kH)->Pixels(), direct.Pixels());
 
   // Converted to a Windows metafile and back: the same picture.
@@ -190,19 +193,20 @@ TEST(WindowsMetafile, ConvertsRecordsObjectSlotsAndTheWindow) {
   WmfBuilder wmf;
   wmf.Record(gdi::META_SETWINDOWORG, {0, 0});
   wmf.Record(gdi::META_SETWINDOWEXT, {100, 200});  // y, x: 200 x 100 units
-  wmf.Record(gdi::META_CREATEBRUSHINDIRECT, {BS_SOLID, 0x00FF, 0x0000, 0});    // slot 0: red
-  wmf.Record(gdi::META_CREATEBRUSHINDIRECT, {BS_SOLID, 0x0000, 0x00FF, 0});    // slot 1: blue
+  wmf.Record(gdi::META_CREATEBRUSHINDIRECT, {BS_SOLID, 0x00FF, 0x0000, 0});  // slot 0: red
+  wmf.Record(gdi::META_CREATEBRUSHINDIRECT, {BS_SOLID, 0x0000, 0x00FF, 0});  // slot 1: blue
   wmf.Record(gdi::META_DELETEOBJECT, {0});
-  wmf.Record(gdi::META_CREATEPENINDIRECT, {PS_NULL, 0, 0, 0, 0});             // takes slot 0
+  wmf.Record(gdi::META_CREATEPENINDIRECT, {PS_NULL, 0, 0, 0, 0});  // takes slot 0
   wmf.Record(gdi::META_SELECTOBJECT, {0});
   wmf.Record(gdi::META_SELECTOBJECT, {1});
   wmf.Record(gdi::META_RECTANGLE, {51, 101, 0, 0});  // bottom, right, top, left
-  wmf.Record(0x0999, {1, 2});                         // unknown: skipped
-  wmf.Record(gdi::META_SELECTOBJECT, {7});            // no such slot: ignored
+  wmf.Record(0x0999, {1, 2});                        // unknown: skipped
+  wmf.Record(gdi::META_SELECTOBJECT, {7});           // no such slot: ignored
   wmf.Record(gdi::META_ELLIPSE, {100, 200, 50, 100});
   const std::vector<uint8_t> bytes = wmf.Finish();
   const METAFILEPICT picture{MM_ANISOTROPIC, 1000, 500, nullptr};  // 40 x 20 pixels
-  HENHMETAFILE emf = SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, &picture);
+  HENHMETAFILE emf =
+      SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, &picture);
   ASSERT_NE(emf, nullptr);
   ENHMETAHEADER header{};
   GetEnhMetaFileHeader(emf, sizeof header, &header);
@@ -217,7 +221,8 @@ TEST(WindowsMetafile, ConvertsRecordsObjectSlotsAndTheWindow) {
   DeleteEnhMetaFile(emf);
 
   // Without a suggested size, the window extent is taken as pixels.
-  HENHMETAFILE natural = SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, nullptr);
+  HENHMETAFILE natural =
+      SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, nullptr);
   GetEnhMetaFileHeader(natural, sizeof header, &header);
   EXPECT_EQ(header.rclFrame.right, 200 * 25);
   DeleteEnhMetaFile(natural);
@@ -265,8 +270,9 @@ TEST(HostileMetafiles, RecordSizesThatLieEndThePlayback) {
 TEST(HostileMetafiles, CountsIndexesAndExtentsOutOfRangeAreSkipped) {
   EmfBuilder emf;
   emf->Record(gdi::EMR_SELECTOBJECT, {kStock | BLACK_BRUSH});
-  emf->Record(gdi::EMR_POLYGON16, {0, 0, 0, 0, 0x7FFFFFFF, 0x00010001});  // a count far past the end
-  emf->Record(gdi::EMR_POLYPOLYGON, {0, 0, 0, 0, 2, 3, 100, 100});        // counts beyond the total
+  emf->Record(gdi::EMR_POLYGON16,
+              {0, 0, 0, 0, 0x7FFFFFFF, 0x00010001});                // a count far past the end
+  emf->Record(gdi::EMR_POLYPOLYGON, {0, 0, 0, 0, 2, 3, 100, 100});  // counts beyond the total
   emf->Record(gdi::EMR_CREATEBRUSHINDIRECT, {0x7FFFFFFF, BS_SOLID, 0, 0});
   emf->Record(gdi::EMR_DELETEOBJECT, {0xFFFFFFF0});
   emf->Record(gdi::EMR_SELECTOBJECT, {kStock | 9999});
@@ -313,9 +319,11 @@ TEST(HostileMetafiles, WindowsMetafileSizesThatLieEndTheConversion) {
   wmf.Record(gdi::META_POLYGON, {30000, 1, 1});  // claims 30000 points
   std::vector<uint8_t> bytes = wmf.Finish();
   bytes[18] = 0xFF;  // the first record's size runs past the end
-  EXPECT_NE(SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, nullptr), nullptr);
+  EXPECT_NE(SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, nullptr),
+            nullptr);
   bytes[18] = 0;  // a zero size
-  HENHMETAFILE emf = SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, nullptr);
+  HENHMETAFILE emf =
+      SetWinMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data(), nullptr, nullptr);
   ASSERT_NE(emf, nullptr);
   Play(emf, 10, 10);
   DeleteEnhMetaFile(emf);
@@ -326,7 +334,8 @@ TEST(HostileMetafiles, WindowsMetafileSizesThatLieEndTheConversion) {
 TEST(ReferenceMetafiles, InkscapeEnhancedMetafilePlaysLikeInkscapeDrawsIt) {
   using namespace testing_support;
   const std::vector<uint8_t> bytes = ReadFileBytes(TestDataPath("metafiles/ink-drawing.emf"));
-  const std::optional<RawImage> reference = DecodeWithPillow(TestDataPath("metafiles/ink-drawing.emf.png"));
+  const std::optional<RawImage> reference =
+      DecodeWithPillow(TestDataPath("metafiles/ink-drawing.emf.png"));
   ASSERT_TRUE(reference.has_value());
   HENHMETAFILE emf = SetEnhMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data());
   ASSERT_NE(emf, nullptr);

@@ -77,9 +77,11 @@ TEST(ShapeRecords, BeziersInBothPointFormsAndFromTheCurrentPosition) {
   // Degenerate curves (controls on the chord) are straight lines: easy to check.
   for (bool shortPoints : {true, false}) {
     EmfBuilder emf(SIZE{40, 20});
-    emf.Points(shortPoints ? EMR_POLYBEZIER16 : EMR_POLYBEZIER, {{0, 5}, {10, 5}, {20, 5}, {30, 5}}, shortPoints);
+    emf.Points(shortPoints ? EMR_POLYBEZIER16 : EMR_POLYBEZIER, {{0, 5}, {10, 5}, {20, 5}, {30, 5}},
+               shortPoints);
     emf->Record(EMR_MOVETOEX, {5, 15});
-    emf.Points(shortPoints ? EMR_POLYBEZIERTO16 : EMR_POLYBEZIERTO, {{15, 15}, {25, 15}, {35, 15}}, shortPoints);
+    emf.Points(shortPoints ? EMR_POLYBEZIERTO16 : EMR_POLYBEZIERTO, {{15, 15}, {25, 15}, {35, 15}},
+               shortPoints);
     emf.Points(shortPoints ? EMR_POLYLINETO16 : EMR_POLYLINETO, {{35, 19}}, shortPoints);
     auto canvas = Play(emf.Finish(), 40, 20);
     EXPECT_EQ(canvas->At(15, 5), kBlack) << shortPoints;
@@ -138,7 +140,7 @@ TEST(ClipRecords, RegionsReplaceIntersectAndExcludeInDeviceUnits) {
   emf->Record(EMR_CREATEBRUSHINDIRECT, {1, BS_SOLID, kRed, 0});
   Region(emf, EMR_EXTSELECTCLIPRGN, RGN_COPY, {{0, 0, 20, 20}});
   Region(emf, EMR_EXTSELECTCLIPRGN, RGN_DIFF, {{0, 0, 5, 20}});
-  Region(emf, EMR_FILLRGN, 1, {{0, 0, 40, 10}});  // clipped to 5..19
+  Region(emf, EMR_FILLRGN, 1, {{0, 0, 40, 10}});     // clipped to 5..19
   emf->Record(EMR_EXTSELECTCLIPRGN, {0, RGN_COPY});  // no clipping again
   Region(emf, EMR_FILLRGN, 1, {{30, 15, 32, 17}});
   auto canvas = Play(emf.Finish(), 40, 20);
@@ -157,7 +159,8 @@ TEST(BrushRecords, HatchesPatternsAndMonochromePatterns) {
   emf->Record(EMR_SELECTOBJECT, {1});
   emf.Box(EMR_RECTANGLE, {0, 0, 9, 9});
   // A 2 x 2 pattern: red and green checks.
-  const std::vector<uint8_t> dib = PackedDib(2, 2, 24, {}, {0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0});
+  const std::vector<uint8_t> dib =
+      PackedDib(2, 2, 24, {}, {0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0});
   emf->Begin(EMR_CREATEDIBPATTERNBRUSHPT);
   emf->U32(2), emf->U32(DIB_RGB_COLORS);
   emf->AppendDib(emf->ReserveDibFields(), dib.data(), 40, dib.data() + 40, dib.size() - 40);
@@ -165,7 +168,8 @@ TEST(BrushRecords, HatchesPatternsAndMonochromePatterns) {
   emf->Record(EMR_SELECTOBJECT, {2});
   emf.Box(EMR_RECTANGLE, {8, 0, 17, 5});
   // A monochrome pattern takes the text and background colours.
-  const std::vector<uint8_t> mono = PackedDib(1, 1, 1, {{0, 0, 0, 0}, {255, 255, 255, 0}}, {0x00, 0, 0, 0});
+  const std::vector<uint8_t> mono =
+      PackedDib(1, 1, 1, {{0, 0, 0, 0}, {255, 255, 255, 0}}, {0x00, 0, 0, 0});
   emf->Begin(EMR_CREATEMONOBRUSH);
   emf->U32(3), emf->U32(DIB_RGB_COLORS);
   emf->AppendDib(emf->ReserveDibFields(), mono.data(), 48, mono.data() + 48, 4);
@@ -186,7 +190,8 @@ TEST(PenRecords, ExtendedPensCarryWidthAndDashes) {
   emf->Begin(EMR_EXTCREATEPEN);
   emf->U32(1);
   for (int i = 0; i < 4; ++i) emf->U32(0);  // no bitmap
-  emf->U32(PS_GEOMETRIC | PS_ENDCAP_FLAT | PS_USERSTYLE), emf->U32(3), emf->U32(BS_SOLID), emf->U32(kRed);
+  emf->U32(PS_GEOMETRIC | PS_ENDCAP_FLAT | PS_USERSTYLE), emf->U32(3), emf->U32(BS_SOLID),
+      emf->U32(kRed);
   emf->U32(0), emf->U32(2), emf->U32(6), emf->U32(6);  // hatch, two style entries
   emf->End();
   emf->Record(EMR_SELECTOBJECT, {1});
@@ -272,7 +277,8 @@ TEST(WindowsRecords, TextAndItsCodePageComeThrough) {
   WmfBuilder wmf;
   wmf.Record(META_SETWINDOWEXT, {30, 80});
   const char face[] = "Arial";
-  wmf.Record(META_CREATEFONTINDIRECT, {-20, 0, 0, 0, 400, 0, 0, 0, 0}, std::vector<uint8_t>(face, face + sizeof face));
+  wmf.Record(META_CREATEFONTINDIRECT, {-20, 0, 0, 0, 400, 0, 0, 0, 0},
+             std::vector<uint8_t>(face, face + sizeof face));
   wmf.Record(META_SELECTOBJECT, {0});
   wmf.Record(META_SETTEXTCOLOR, {0x00FF, 0});
   wmf.Record(META_SETBKMODE, {TRANSPARENT});
@@ -329,10 +335,12 @@ TEST(Threads, TwoThreadsRenderTheSamePictureAtOnce) {
   const auto render = [] {
     WmfBuilder wmf;
     wmf.Record(META_SETWINDOWEXT, {40, 120});
-    wmf.Record(META_CREATEFONTINDIRECT, {-24, 0, 0, 0, 700, 0, 0, 0, 0}, {'A', 'r', 'i', 'a', 'l', 0});
+    wmf.Record(META_CREATEFONTINDIRECT, {-24, 0, 0, 0, 700, 0, 0, 0, 0},
+               {'A', 'r', 'i', 'a', 'l', 0});
     wmf.Record(META_SELECTOBJECT, {0});
     wmf.Record(META_SETBKMODE, {TRANSPARENT});
-    for (int i = 0; i < 20; ++i) wmf.Record(META_TEXTOUT, {4, 'T' | 'e' << 8, 'x' | 't' << 8, 4 + i, 2 + i});
+    for (int i = 0; i < 20; ++i)
+      wmf.Record(META_TEXTOUT, {4, 'T' | 'e' << 8, 'x' | 't' << 8, 4 + i, 2 + i});
     return wmf.Play(120, 40)->Pixels();
   };
   std::vector<COLORREF> first, second;

@@ -105,7 +105,8 @@ std::string Exchange(int port, const std::string& request) {
   std::string reply;
   char piece[65536];
   ssize_t got = 0;
-  while ((got = recv(socket, piece, sizeof piece, 0)) > 0) reply.append(piece, static_cast<size_t>(got));
+  while ((got = recv(socket, piece, sizeof piece, 0)) > 0)
+    reply.append(piece, static_cast<size_t>(got));
   close(socket);
   return reply;
 }
@@ -161,9 +162,7 @@ Reply Get(int port, const std::string& target, const std::string& version = "HTT
 
 class HostTest : public ::testing::Test, public testing_support::ToolRunner {
  protected:
-  HostTest() : ToolRunner(REGSVR_PATH, "") {
-    std::filesystem::create_directory(Site());
-  }
+  HostTest() : ToolRunner(REGSVR_PATH, "") { std::filesystem::create_directory(Site()); }
 
   std::string Site() const { return Directory().File("site"); }
   std::string Log() const { return Directory().File("host.log"); }
@@ -212,8 +211,9 @@ TEST_F(HostTest, ImagePagesSendWhatSaveImageChose) {
     EXPECT_EQ(std::vector<uint8_t>(image->rgb.begin(), image->rgb.begin() + 3),
               (std::vector<uint8_t>{255, 0, 0}));
     const size_t lowerLeft = (15 * 30 + 5) * 3;
-    EXPECT_EQ(std::vector<uint8_t>(image->rgb.begin() + lowerLeft, image->rgb.begin() + lowerLeft + 3),
-              (std::vector<uint8_t>{0, 255, 0}));
+    EXPECT_EQ(
+        std::vector<uint8_t>(image->rgb.begin() + lowerLeft, image->rgb.begin() + lowerLeft + 3),
+        (std::vector<uint8_t>{0, 255, 0}));
   }
 
   // Formats browsers do not show come as attachments named after the page.
@@ -325,7 +325,8 @@ TEST_F(HostTest, PagesSeeTheirRequest) {
     print("index page ran");
   )");
   const int port = Start();
-  const std::string rest = " /?q=a%20b+c&r=1 HTTP/1.1\r\nHost: example.test:81\r\nX-Custom-Thing: z\r\n\r\n";
+  const std::string rest =
+      " /?q=a%20b+c&r=1 HTTP/1.1\r\nHost: example.test:81\r\nX-Custom-Thing: z\r\n\r\n";
   const Reply reply = Parse(Exchange(port, "GET" + rest));
   ASSERT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body, "/index.js|q=a%20b+c&r=1|GET|example.test|" + std::to_string(port) +
@@ -360,7 +361,8 @@ TEST_F(HostTest, FilesAreServedAndRefusalsExplained) {
   EXPECT_EQ(Get(port, "/missing.txt").status, 404);
   EXPECT_EQ(Get(port, "/img").status, 404);
   EXPECT_EQ(Get(port, "/").status, 404);  // no index page here
-  const Reply post = Parse(Exchange(port, "POST /notes.txt HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"));
+  const Reply post =
+      Parse(Exchange(port, "POST /notes.txt HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"));
   EXPECT_EQ(post.status, 405);
   EXPECT_EQ(post.headers.at("allow"), "GET, HEAD");
   EXPECT_EQ(Parse(Exchange(port, "GET /notes.txt\r\n\r\n")).status, 400);
@@ -376,9 +378,14 @@ TEST_F(HostTest, PathsCannotLeaveTheSite) {
   std::filesystem::create_symlink(secret, Site() + "/link.txt");
   std::filesystem::create_symlink(Directory().Path(), Site() + "/up");
   const int port = Start();
-  const char* attempts[] = {"/../secret.txt",       "/%2e%2e/secret.txt", "/%2E%2E%2Fsecret.txt",
-                            "/x/..%2f..%2fsecret.txt", "/link.txt",          "/up/secret.txt",
-                            "//" ,                   "/.%2e/.%2e/etc/passwd"};
+  const char* attempts[] = {"/../secret.txt",
+                            "/%2e%2e/secret.txt",
+                            "/%2E%2E%2Fsecret.txt",
+                            "/x/..%2f..%2fsecret.txt",
+                            "/link.txt",
+                            "/up/secret.txt",
+                            "//",
+                            "/.%2e/.%2e/etc/passwd"};
   for (const char* target : attempts) {
     const Reply reply = Get(port, target);
     EXPECT_TRUE(reply.status == 403 || reply.status == 404) << target << " " << reply.status;
@@ -449,7 +456,8 @@ TEST_F(HostTest, SlowClientsAreCutOffAndTheHostStillStops) {
   }
   char piece[4096];
   ssize_t got = 0;
-  while ((got = recv(trickler, piece, sizeof piece, 0)) > 0) reply.append(piece, static_cast<size_t>(got));
+  while ((got = recv(trickler, piece, sizeof piece, 0)) > 0)
+    reply.append(piece, static_cast<size_t>(got));
   close(trickler);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
   EXPECT_EQ(Parse(reply).status, 408);

@@ -1,9 +1,9 @@
 // The request head parser and the path and query helpers, fed bytes directly.
+#include "host/http_request.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
-
-#include "host/http_request.h"
 
 namespace {
 
@@ -41,8 +41,7 @@ TEST(HttpRequestTest, ACompleteHeadIsSplitIntoItsParts) {
 
 TEST(HttpRequestTest, EveryShorterPrefixAsksForMore) {
   for (size_t length = 0; length < kHead.size(); ++length) {
-    EXPECT_EQ(ParseRequestHead(kHead.substr(0, length)).status, ParseStatus::kIncomplete)
-        << length;
+    EXPECT_EQ(ParseRequestHead(kHead.substr(0, length)).status, ParseStatus::kIncomplete) << length;
   }
 }
 

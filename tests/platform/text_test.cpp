@@ -25,8 +25,8 @@ TEST(CodePage, RefusesBrokenInput) {
   EXPECT_FALSE(Utf16ToUtf8(std::u16string(1, u'\xD800')));
   EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
   EXPECT_FALSE(Utf16ToUtf8(std::u16string(u"\xDC00x")));
-  for (const char* bad : {"\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xC3",
-                          "\xFF", "\x80"}) {
+  for (const char* bad :
+       {"\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xC3", "\xFF", "\x80"}) {
     EXPECT_FALSE(Utf8ToUtf16(bad)) << bad;
   }
 }

@@ -70,7 +70,8 @@ double NeighbourhoodMatch(const RawImage& a, const RawImage& b, int radius, int 
       }
       bool found = false;
       for (size_t i = 0; i < window.size() && !found; ++i) {
-        for (size_t j = i; j < window.size() && !found; ++j) found = OnBlend(p, window[i], window[j], tolerance);
+        for (size_t j = i; j < window.size() && !found; ++j)
+          found = OnBlend(p, window[i], window[j], tolerance);
       }
       matched += found;
     }

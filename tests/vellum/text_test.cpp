@@ -63,8 +63,9 @@ class TextTest : public ::testing::Test {
   ComPtr<IDispatch> object_ = vellum_testing::CreateDispatch(vellum::CLSID_Easel);
   ComPtr<IDispatch> font_ = [this] {
     ComPtr<IDispatch> font;
-    Automation(object_.Get()).Get(u"Font").value.pdispVal->QueryInterface(IID_IDispatch,
-                                                                          font.ReceiveVoid());
+    Automation(object_.Get())
+        .Get(u"Font")
+        .value.pdispVal->QueryInterface(IID_IDispatch, font.ReceiveVoid());
     return font;
   }();
 };
@@ -98,7 +99,11 @@ TEST_F(TextTest, MeasurementsAreCachedUntilTheTextChanges) {
   EXPECT_EQ(Script().Get(u"TextWidth").Long(), argumentWidth);
   EXPECT_EQ(Script().Get(u"Text").Text(), u"Hello");
   // Texts that are not valid UTF-16 are measured too.
-  EXPECT_GT(Script().Get(u"TextWidth", std::u16string(u"a\xD800" u"b")).Long(), 0);
+  EXPECT_GT(Script()
+                .Get(u"TextWidth", std::u16string(u"a\xD800"
+                                                  u"b"))
+                .Long(),
+            0);
 }
 
 TEST_F(TextTest, AFontThatCannotBeDrawnCannotBeMeasured) {
@@ -183,8 +188,9 @@ TEST_F(TextTest, CoreFailuresAreReportedAsEditingFailures) {
   ASSERT_EQ(Script().Put(u"AntiAliasFactor", 0).hr, S_OK);
   ASSERT_EQ(Font().Put(u"Height", -5000).hr, S_OK);
   EXPECT_EQ(Script().Call(u"DrawTextOnImage", 0, 0, 10, 10, u"x").hr, S_OK);
-  EXPECT_EQ(ErrorDescription(), u"Invalid argument\r\nCan not draw the text\r\n"
-                                u"Font creation failed\r\nCan not draw the text\r\n");
+  EXPECT_EQ(ErrorDescription(),
+            u"Invalid argument\r\nCan not draw the text\r\n"
+            u"Font creation failed\r\nCan not draw the text\r\n");
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ namespace {
 
 using testing_support::Automation;
 using testing_support::CallResult;
-using vellumset_testing::BoundsOf;
 using testing_support::Reference;
+using vellumset_testing::BoundsOf;
 using vellumset_testing::TextsOf;
 
 using Texts = std::vector<std::u16string>;

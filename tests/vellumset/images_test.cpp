@@ -14,10 +14,10 @@
 
 namespace {
 
-using testing_support::Automation;
-using testing_support::CallResult;
-using testing_support::ByteArray;
 using testing_support::ArrayBytes;
+using testing_support::Automation;
+using testing_support::ByteArray;
+using testing_support::CallResult;
 using vellumset_testing::TestField;
 
 using ByteVector = std::vector<uint8_t>;

@@ -130,7 +130,6 @@ void Invoke(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_
   ClearExcepInfo(&exception);
 }
 
-
 // Pushes the outcome's value or its error; true when the error must be thrown.
 bool PushOutcome(duk_context* ctx, Outcome& outcome, const std::string& what) {
   if (!outcome.problem.empty()) {

@@ -239,8 +239,8 @@ GlobalBlock ReadRgb(OpContext& ctx, TIFF* tiff, uint32_t width, uint32_t height)
   }
   const uint32_t bandRows = reader.BandRows(tiff, height);
   GlobalBlock band = AllocateImageBuffer(ctx, ImageBytes(width, bandRows, 4), false);
-  GlobalBlock rgb = band ? AllocateImageBuffer(ctx, ImageBytes(width, height, 3), false)
-                         : GlobalBlock();
+  GlobalBlock rgb =
+      band ? AllocateImageBuffer(ctx, ImageBytes(width, height, 3), false) : GlobalBlock();
   if (!rgb) return {};
   auto* bandPixels = reinterpret_cast<uint32_t*>(band.Data());
   const size_t rowBytes = size_t{width} * 3;

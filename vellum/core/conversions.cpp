@@ -12,7 +12,7 @@ namespace {
 // fill OR-ed into the bits below it.
 struct MaskChannel {
   uint32_t mask = 0;
-  int top = 0;   // highest bit of the run of set bits that starts at the lowest set bit
+  int top = 0;  // highest bit of the run of set bits that starts at the lowest set bit
   uint8_t fill = 0;
 };
 
@@ -35,7 +35,8 @@ MaskChannel DescribeMask(uint32_t fullMask) {
 uint8_t MaskedValue(uint32_t pixel, const MaskChannel& channel) {
   if (channel.mask == 0) return 0;
   const uint32_t value = pixel & channel.mask;
-  const uint32_t aligned = channel.top > 7 ? value >> (channel.top - 7) : value << (7 - channel.top);
+  const uint32_t aligned =
+      channel.top > 7 ? value >> (channel.top - 7) : value << (7 - channel.top);
   return static_cast<uint8_t>(aligned | channel.fill);
 }
 
@@ -302,9 +303,8 @@ bool MapToNearestColor(OpContext& ctx, const uint8_t* rgb, uint32_t width, uint3
   const uint64_t count = uint64_t{width} * height;
   for (uint64_t i = 0; i < count; ++i) {
     const uint8_t* pixel = rgb + 3 * i;
-    indices[i] = cache->Lookup(PixelColor(pixel), [&] {
-      return NearestEntry(square, palette, paletteCount, pixel);
-    });
+    indices[i] = cache->Lookup(PixelColor(pixel),
+                               [&] { return NearestEntry(square, palette, paletteCount, pixel); });
   }
   return true;
 }
@@ -331,8 +331,8 @@ BOOL RgbToGray(const uint8_t* rgb, uint32_t width, uint32_t height, uint8_t* gra
   return RunEntry([&](OpContext& ctx) -> BOOL { return RgbToGray(ctx, rgb, width, height, gray); });
 }
 
-BOOL MapToNearestColor(const uint8_t* rgb, uint32_t width, uint32_t height,
-                       const RGBQUAD* palette, uint32_t paletteCount, uint8_t* indices) {
+BOOL MapToNearestColor(const uint8_t* rgb, uint32_t width, uint32_t height, const RGBQUAD* palette,
+                       uint32_t paletteCount, uint8_t* indices) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
     return MapToNearestColor(ctx, rgb, width, height, palette, paletteCount, indices);
   });

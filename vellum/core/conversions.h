@@ -20,11 +20,11 @@ using Palette = std::array<RGBQUAD, 256>;
 // ---- raw row conversions ----
 
 struct RowFormat {
-  int bitsPerPixel = 24;                 // 1, 4, 8, 16, 24 or 32
-  const Palette* palette = nullptr;      // for 1, 4 and 8 bits
-  const uint32_t* masks16 = nullptr;     // red, green, blue masks for 16 bits; null for 5-5-5
-  bool addFourthByte = false;            // write a fourth byte per output pixel
-  uint8_t fourthByte = 0;                // its value, except for 32-bit rows (their own top byte)
+  int bitsPerPixel = 24;              // 1, 4, 8, 16, 24 or 32
+  const Palette* palette = nullptr;   // for 1, 4 and 8 bits
+  const uint32_t* masks16 = nullptr;  // red, green, blue masks for 16 bits; null for 5-5-5
+  bool addFourthByte = false;         // write a fourth byte per output pixel
+  uint8_t fourthByte = 0;             // its value, except for 32-bit rows (their own top byte)
 };
 
 // Expands one row of `count` pixels to RGB (or RGB plus a fourth byte).
@@ -79,8 +79,8 @@ bool ReplaceColor(OpContext& ctx, uint8_t* rgb, uint32_t width, uint32_t height,
 BOOL PackIndices(const uint8_t* in, uint32_t width, uint32_t height, int bits, uint8_t* out,
                  size_t stride);
 BOOL RgbToGray(const uint8_t* rgb, uint32_t width, uint32_t height, uint8_t* gray);
-BOOL MapToNearestColor(const uint8_t* rgb, uint32_t width, uint32_t height,
-                       const RGBQUAD* palette, uint32_t paletteCount, uint8_t* indices);
+BOOL MapToNearestColor(const uint8_t* rgb, uint32_t width, uint32_t height, const RGBQUAD* palette,
+                       uint32_t paletteCount, uint8_t* indices);
 
 // ---- colour values ----
 

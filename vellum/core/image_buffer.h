@@ -69,7 +69,8 @@ inline uint64_t ImageBytes(int64_t width, int64_t height, uint64_t bytesPerPixel
   if (width <= 0 || height <= 0) return 0;
   uint64_t pixels = 0;
   uint64_t bytes = 0;
-  if (__builtin_mul_overflow(static_cast<uint64_t>(width), static_cast<uint64_t>(height), &pixels) ||
+  if (__builtin_mul_overflow(static_cast<uint64_t>(width), static_cast<uint64_t>(height),
+                             &pixels) ||
       __builtin_mul_overflow(pixels, bytesPerPixel, &bytes)) {
     return UINT64_MAX;
   }

@@ -27,7 +27,6 @@ using GdiObject = gdi::OwnedObject;
 using EnhMetaFile = gdi::OwnedEnhMetaFile;
 using WinMetaFile = gdi::OwnedMetaFile;
 
-
 void Put16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -119,7 +118,8 @@ HGLOBAL ReadMetafileWorker(OpContext& ctx, const char* fileName, int32_t* width,
 
 // The render size along one axis: the frame's far edge in pixels minus its near
 // edge, each truncated toward zero.
-bool FrameSize(int32_t nearEdge, int32_t farEdge, int32_t pixels, int32_t millimeters, int32_t* size) {
+bool FrameSize(int32_t nearEdge, int32_t farEdge, int32_t pixels, int32_t millimeters,
+               int32_t* size) {
   if (pixels <= 0 || millimeters <= 0) return false;
   const double perHundredth = static_cast<double>(pixels) / (millimeters * 100.0);
   const double extent = std::trunc(farEdge * perHundredth) - std::trunc(nearEdge * perHundredth);
@@ -133,7 +133,8 @@ bool FrameSize(int32_t nearEdge, int32_t farEdge, int32_t pixels, int32_t millim
 // A packed bottom-up 24-bit DIB: the header, then the rows.
 GlobalBlock MakePackedDib(OpContext& ctx, const uint8_t* rgb, int32_t width, int32_t height) {
   const uint64_t stride = ((static_cast<uint64_t>(width) * 24 + 31) / 32) * 4;
-  GlobalBlock block = AllocateImageBuffer(ctx, stride * static_cast<uint64_t>(height) + kInfoHeaderSize);
+  GlobalBlock block =
+      AllocateImageBuffer(ctx, stride * static_cast<uint64_t>(height) + kInfoHeaderSize);
   if (!block) return block;
   BITMAPINFOHEADER header{};
   header.biSize = kInfoHeaderSize;
@@ -152,8 +153,8 @@ GlobalBlock MakePackedDib(OpContext& ctx, const uint8_t* rgb, int32_t width, int
 enum class MetafileKind { kEnhanced, kWindows };
 
 // Records the DIB into an enhanced metafile the way both writers need it.
-HENHMETAFILE RecordDib(OpContext& ctx, HDC screen, const uint8_t* dib, int32_t width, int32_t height,
-                       MetafileKind kind) {
+HENHMETAFILE RecordDib(OpContext& ctx, HDC screen, const uint8_t* dib, int32_t width,
+                       int32_t height, MetafileKind kind) {
   const int64_t logX = GetDeviceCaps(screen, LOGPIXELSX), logY = GetDeviceCaps(screen, LOGPIXELSY);
   const int64_t mmX = GetDeviceCaps(screen, HORZSIZE), mmY = GetDeviceCaps(screen, VERTSIZE);
   const int64_t resX = GetDeviceCaps(screen, HORZRES), resY = GetDeviceCaps(screen, VERTRES);
@@ -173,12 +174,12 @@ HENHMETAFILE RecordDib(OpContext& ctx, HDC screen, const uint8_t* dib, int32_t w
   SetViewportExtEx(recording, static_cast<int>(logX), static_cast<int>(logY), nullptr);
   const auto* info = reinterpret_cast<const BITMAPINFO*>(dib);
   const uint8_t* bits = dib + kInfoHeaderSize;
-  const int lines =
-      kind == MetafileKind::kEnhanced
-          ? StretchDIBits(recording, 0, 0, width, height, 0, 0, width, height, bits, info,
-                          DIB_RGB_COLORS, SRCCOPY)
-          : SetDIBitsToDevice(recording, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height),
-                              0, 0, 0, static_cast<UINT>(height), bits, info, DIB_RGB_COLORS);
+  const int lines = kind == MetafileKind::kEnhanced
+                        ? StretchDIBits(recording, 0, 0, width, height, 0, 0, width, height, bits,
+                                        info, DIB_RGB_COLORS, SRCCOPY)
+                        : SetDIBitsToDevice(recording, 0, 0, static_cast<DWORD>(width),
+                                            static_cast<DWORD>(height), 0, 0, 0,
+                                            static_cast<UINT>(height), bits, info, DIB_RGB_COLORS);
   HENHMETAFILE emf = CloseEnhMetaFile(recording);
   if (emf == nullptr || lines != height) {
     if (emf != nullptr) DeleteEnhMetaFile(emf);
@@ -222,7 +223,8 @@ bool MakePlaceableHeader(HENHMETAFILE emf, uint8_t header[kPlaceableHeaderSize])
   return true;
 }
 
-bool WriteWindowsBits(OpContext& ctx, HISDEST destination, HENHMETAFILE emf, HDC screen, bool placeable) {
+bool WriteWindowsBits(OpContext& ctx, HISDEST destination, HENHMETAFILE emf, HDC screen,
+                      bool placeable) {
   const UINT size = GetWinMetaFileBits(emf, 0, nullptr, MM_ANISOTROPIC, screen);
   if (size == 0) return ctx.Fail(kErrGetMetaFileBits);
   std::vector<uint8_t> bytes(size);
@@ -254,8 +256,9 @@ uint32_t WriteMetafile(HISDEST destination, const uint8_t* rgb, int32_t width, i
     }
     EnhMetaFile emf(RecordDib(ctx, screen.Get(), dib.Data(), width, height, kind));
     if (emf) {
-      kind == MetafileKind::kEnhanced ? WriteEnhancedBits(ctx, destination, emf.Get())
-                                      : WriteWindowsBits(ctx, destination, emf.Get(), screen.Get(), placeable);
+      kind == MetafileKind::kEnhanced
+          ? WriteEnhancedBits(ctx, destination, emf.Get())
+          : WriteWindowsBits(ctx, destination, emf.Get(), screen.Get(), placeable);
     }
     return DataSize(destination);
   });
@@ -266,7 +269,9 @@ uint32_t WriteMetafile(HISDEST destination, const uint8_t* rgb, int32_t width, i
 SIZE PlaceableHeaderExtents(const uint8_t header[kPlaceableHeaderSize]) {
   const uint32_t unitsPerInch = LoadLe16(header + 14);
   if (unitsPerInch == 0) return {0, 0};  // a division by zero otherwise
-  const auto edge = [&](int at) { return static_cast<uint32_t>(static_cast<int16_t>(LoadLe16(header + at))); };
+  const auto edge = [&](int at) {
+    return static_cast<uint32_t>(static_cast<int16_t>(LoadLe16(header + at)));
+  };
   return {static_cast<LONG>((edge(10) - edge(6)) * 2540u / unitsPerInch),
           static_cast<LONG>((edge(12) - edge(8)) * 2540u / unitsPerInch)};
 }
@@ -274,7 +279,8 @@ SIZE PlaceableHeaderExtents(const uint8_t header[kPlaceableHeaderSize]) {
 HGLOBAL ReadMetafile(const char* fileName, int32_t* width, int32_t* height, int32_t defaultXExtent,
                      int32_t defaultYExtent, COLORREF background) {
   return RunEntry([&](OpContext& ctx) {
-    return ReadMetafileWorker(ctx, fileName, width, height, defaultXExtent, defaultYExtent, background);
+    return ReadMetafileWorker(ctx, fileName, width, height, defaultXExtent, defaultYExtent,
+                              background);
   });
 }
 
@@ -341,8 +347,17 @@ HGLOBAL BitmapToRgb(OpContext& ctx, HBITMAP bitmap, int32_t* width, int32_t* hei
     RGBQUAD colors[256];
   } info{};
   const int bits = description.bmPlanes * description.bmBitsPixel;
-  info.header = {kInfoHeaderSize, description.bmWidth, description.bmHeight, 1,
-                 static_cast<WORD>(bits), BI_RGB, 0, 0, 0, 0, 0};
+  info.header = {kInfoHeaderSize,
+                 description.bmWidth,
+                 description.bmHeight,
+                 1,
+                 static_cast<WORD>(bits),
+                 BI_RGB,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0};
   auto* bitmapInfo = reinterpret_cast<BITMAPINFO*>(&info);
   if (GetDIBits(screen.Get(), bitmap, 0, static_cast<UINT>(std::abs(description.bmHeight)), nullptr,
                 bitmapInfo, DIB_RGB_COLORS) == 0) {

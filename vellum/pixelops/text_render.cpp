@@ -96,9 +96,9 @@ HBITMAP DrawTextBitmap(OpContext& ctx, const char* text, const LOGFONTA& font, L
   return bitmap.Take();
 }
 
-bool DrawHardText(OpContext& ctx, uint8_t* image, uint32_t width, uint32_t height,
-                  const char* text, const LOGFONTA* font, int32_t left, int32_t top,
-                  int32_t right, int32_t bottom, UINT format, COLORREF color) {
+bool DrawHardText(OpContext& ctx, uint8_t* image, uint32_t width, uint32_t height, const char* text,
+                  const LOGFONTA* font, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                  UINT format, COLORREF color) {
   if (image == nullptr) return ctx.Fail(kErrInvalidArgument);
   if (right > int64_t{width} || left > int64_t{width} || bottom > int64_t{height} ||
       top > int64_t{height}) {
@@ -156,8 +156,7 @@ bool EnlargeFont(OpContext& ctx, const LOGFONTA& font, int32_t factor, LOGFONTA*
 bool DrawSmoothText(OpContext& ctx, uint8_t* image, uint32_t width, uint32_t height,
                     const char* text, const LOGFONTA* font, int32_t factor, int32_t left,
                     int32_t top, COLORREF color) {
-  if (image == nullptr || font == nullptr || factor < kMinTextFactor ||
-      factor > kMaxTextFactor) {
+  if (image == nullptr || font == nullptr || factor < kMinTextFactor || factor > kMaxTextFactor) {
     return ctx.Fail(kErrInvalidArgument);
   }
   if (IsEmpty(text)) return true;
