@@ -9,7 +9,7 @@
 
 #include "vellum/core/conversions.h"
 #include "vellum/core/data_handle.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 using namespace vellum;
 

@@ -1,7 +1,7 @@
 #include "host/page_request.h"
 
 #include "platform/kernel/code_page.h"
-#include "tools/script/script_values.h"
+#include "script/script_values.h"
 
 namespace host {
 

@@ -1,8 +1,8 @@
 #include "host/page_script.h"
 
 #include "platform/web/web_context.h"
-#include "tools/script/script_globals.h"
-#include "tools/script/script_values.h"
+#include "script/script_globals.h"
+#include "script/script_values.h"
 
 namespace host {
 

@@ -18,5 +18,10 @@ case "$flavour" in
   *) echo "usage: $0 release|asan|tsan|fuzz" >&2; exit 2 ;;
 esac
 
+# A compiler cache, where one is installed, shares objects between builds and checkouts.
+if command -v ccache >/dev/null; then
+  args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$PWD"
+fi
 cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
 cmake --build "$dir" -j "$jobs" "${targets[@]}"

@@ -5,7 +5,7 @@
 #include "platform/kernel/debug_output.h"
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/module.h"
 #include "vellum/pixelops/default_palette.h"
 

@@ -16,7 +16,7 @@
 #include "vellum/core/data_handle.h"
 #include "vellum/ez_font.h"
 #include "vellum/interfaces.h"
-#include "vellum/library_description.h"
+#include "vellum/type_library.h"
 
 namespace vellum {
 

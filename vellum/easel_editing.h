@@ -6,7 +6,7 @@
 
 #include "platform/kernel/last_error.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/easel.h"
 
 namespace vellum {

@@ -5,7 +5,7 @@
 #include "vellum/codecs/bmp.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/easel.h"
 
 namespace vellum {

@@ -9,7 +9,7 @@
 #include "platform/kernel/code_page.h"
 #include "platform/kernel/last_error.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/easel.h"
 #include "vellum/pixelops/text_render.h"
 

@@ -9,7 +9,7 @@
 #include "platform/gdi/gdi_types.h"
 #include "platform/server/server_module.h"
 #include "vellum/interfaces.h"
-#include "vellum/library_description.h"
+#include "vellum/type_library.h"
 
 namespace vellum {
 

@@ -6,11 +6,11 @@
 
 #include "platform/automation/type_library_file.h"
 #include "platform/server/class_script.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/easel.h"
 #include "vellum/ez_font.h"
 #include "vellum/interfaces.h"
-#include "vellum/library_description.h"
+#include "vellum/type_library.h"
 
 namespace vellum {
 

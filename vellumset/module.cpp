@@ -9,7 +9,7 @@
 #include "vellumset/dictionary.h"
 #include "vellumset/images.h"
 #include "vellumset/interfaces.h"
-#include "vellumset/library_description.h"
+#include "vellumset/type_library.h"
 
 namespace vellumset {
 

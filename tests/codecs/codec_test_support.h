@@ -19,7 +19,7 @@
 #include "vellum/codecs/codec_types.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/data_handle.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum::codec_tests {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/support/test_images.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 namespace {

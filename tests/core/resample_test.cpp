@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/support/test_images.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/core/resample_kernels.h"
 
 namespace vellum {

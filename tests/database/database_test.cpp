@@ -3,7 +3,7 @@
 
 #include "common/field_contract.h"
 #include "platform/com/safe_array.h"
-#include "platform/database/database_objects.h"
+#include "database/database_objects.h"
 #include "tests/support/automation.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/variant_values.h"

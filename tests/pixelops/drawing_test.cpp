@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/support/test_images.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/pixelops/gradients.h"
 
 namespace vellum {

@@ -12,7 +12,7 @@
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/objects.h"
 #include "vellum/core/conversions.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace {
 

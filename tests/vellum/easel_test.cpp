@@ -12,7 +12,7 @@
 #include "tests/support/automation.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/vellum/vellum_objects.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/module.h"
 
 namespace {

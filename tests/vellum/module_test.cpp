@@ -12,7 +12,7 @@
 #include "tests/support/oracle.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/vellum/vellum_objects.h"
-#include "vellum/library_description.h"
+#include "vellum/type_library.h"
 
 namespace {
 

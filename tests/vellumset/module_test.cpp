@@ -15,7 +15,7 @@
 #include "tests/support/registry_sandbox.h"
 #include "tests/vellumset/test_field.h"
 #include "tests/vellumset/vellumset_objects.h"
-#include "vellumset/library_description.h"
+#include "vellumset/type_library.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "platform/com/activation.h"
 #include "platform/registry/registry_store.h"
-#include "tools/common/hresult_text.h"
+#include "script/hresult_text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 //
 // Runs a JavaScript file with automation objects at hand:
 //   CreateObject(progid)   creates an object registered under the ProgID
-//   Enumerator(collection) walks a collection (see tools/script/enumerator.h)
+//   Enumerator(collection) walks a collection (see script/enumerator.h)
 //   print(...)             writes its arguments, separated by spaces, as one line
 //   args                   the ARGS, as an array of strings
 // A failed automation call throws an Error whose `number` is the HRESULT and whose
@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/com/activation.h"
-#include "tools/script/script_globals.h"
+#include "script/script_globals.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "vellum/codecs/entry_checks.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

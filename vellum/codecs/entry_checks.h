@@ -2,7 +2,7 @@
 #pragma once
 
 #include "vellum/core/data_handle.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "vellum/core/conversions.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/core/vector_clones.h"
 
 namespace vellum {

@@ -7,7 +7,7 @@
 
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "platform/kernel/win_types.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

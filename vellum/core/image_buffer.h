@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/kernel/global_memory.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

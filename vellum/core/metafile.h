@@ -8,7 +8,7 @@
 #include "platform/gdi/gdi_types.h"
 #include "platform/kernel/win_types.h"
 #include "vellum/core/data_handle.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/core/resample.h"
 #include "vellum/core/resample_internal.h"
 #include "vellum/core/resample_kernels.h"

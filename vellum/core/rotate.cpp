@@ -7,7 +7,7 @@
 
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

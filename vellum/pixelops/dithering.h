@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "platform/kernel/win_types.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/pixelops/pixel_fill.h"
 
 namespace vellum {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 namespace vellum {
 

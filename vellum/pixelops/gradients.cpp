@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/pixelops/pixel_fill.h"
 
 namespace vellum {

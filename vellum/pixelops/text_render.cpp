@@ -9,7 +9,7 @@
 #include "vellum/core/blend.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 #include "vellum/core/metafile.h"
 #include "vellum/core/resample.h"
 #include "vellum/pixelops/pixel_fill.h"

@@ -1,4 +1,4 @@
-#include "platform/database/sqlite_store.h"
+#include "database/sqlite_store.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/automation/type_library_file.h"
-#include "platform/database/database_objects.h"
+#include "database/database_objects.h"
 #include "platform/server/class_script.h"
 #include "platform/server/module_exports.h"
 

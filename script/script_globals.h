@@ -3,7 +3,7 @@
 // of an uncaught error.
 //
 //   CreateObject(progid)   creates an object registered under the ProgID
-//   Enumerator(collection) walks a collection (see tools/script/enumerator.h)
+//   Enumerator(collection) walks a collection (see script/enumerator.h)
 //   print(...)             writes its arguments, separated by spaces, as one line
 //
 // A failed automation call throws an Error whose `number` is the HRESULT and whose

@@ -1,4 +1,4 @@
-#include "platform/database/database_objects.h"
+#include "database/database_objects.h"
 
 #include <climits>
 #include <cstring>

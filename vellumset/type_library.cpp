@@ -1,4 +1,4 @@
-#include "vellumset/library_description.h"
+#include "vellumset/type_library.h"
 
 #include "platform/automation/binding.h"
 #include "vellumset/dictionary.h"

@@ -1,4 +1,4 @@
-#include "tools/common/hresult_text.h"
+#include "script/hresult_text.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
-#include "tools/script/enumerator.h"
+#include "script/enumerator.h"
 
 #include "platform/com/interfaces.h"
-#include "tools/script/script_values.h"
+#include "script/script_values.h"
 
 namespace script {
 

@@ -1,4 +1,4 @@
-#include "tools/script/script_values.h"
+#include "script/script_values.h"
 
 #include <cmath>
 #include <cstring>

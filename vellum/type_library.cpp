@@ -1,4 +1,4 @@
-#include "vellum/library_description.h"
+#include "vellum/type_library.h"
 
 #include "platform/automation/binding.h"
 #include "vellum/interfaces.h"

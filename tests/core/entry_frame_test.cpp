@@ -1,4 +1,4 @@
-#include "vellum/core/library.h"
+#include "vellum/core/entry_frame.h"
 
 #include <gtest/gtest.h>
 

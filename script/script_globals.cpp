@@ -1,11 +1,11 @@
-#include "tools/script/script_globals.h"
+#include "script/script_globals.h"
 
 #include <cstdlib>
 
 #include "platform/com/activation.h"
-#include "tools/common/hresult_text.h"
-#include "tools/script/enumerator.h"
-#include "tools/script/script_values.h"
+#include "script/hresult_text.h"
+#include "script/enumerator.h"
+#include "script/script_values.h"
 
 namespace script {
 

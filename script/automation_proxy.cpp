@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/automation/type_info.h"
-#include "tools/common/hresult_text.h"
-#include "tools/script/script_values.h"
+#include "script/hresult_text.h"
+#include "script/script_values.h"
 
 namespace script {
 

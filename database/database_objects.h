@@ -20,7 +20,7 @@
 #include "common/field_contract.h"
 #include "platform/automation/dispatch.h"
 #include "platform/com/object.h"
-#include "platform/database/sqlite_store.h"
+#include "database/sqlite_store.h"
 #include "platform/server/server_module.h"
 
 namespace database {

@@ -1,6 +1,5 @@
 // The frame every imaging-core entry shares: the per-thread library record with
-// its last-error code, the error codes and their texts, and RunEntry, which gives
-// each entry its shape.
+// its last-error code and options, and RunEntry, which gives each entry its shape.
 #pragma once
 
 #include <cstdint>
@@ -9,43 +8,9 @@
 #include <stdexcept>
 
 #include "platform/kernel/win_types.h"
+#include "vellum/core/error_table.h"
 
 namespace vellum {
-
-// Error codes of the imaging core. Codes without a name exist only in the text table.
-enum CoreError : int32_t {
-  kOk = 0,
-  kErrNoMemory = 1,
-  kErrOpenFile = 2,
-  kErrReadFile = 3,
-  kErrWriteFile = 4,
-  kErrInvalidArgument = 5,
-  kErrBadBmp = 6,
-  kErrUnsupportedRle = 7,
-  kErrBadGif = 8,
-  kErrBadJpeg = 9,
-  kErrDeviceContext = 10,
-  kErrBadPng = 15,
-  kErrPngInternal = 16,
-  kErrPngUnexpected = 17,
-  kErrFontCreation = 18,
-  kErrBadTiff = 20,
-  kErrBadPcx = 22,
-  kErrCreateCompatibleBitmap = 23,
-  kErrGetDIBits = 25,
-  kErrDeviceUnsupported = 26,
-  kErrBadMetafile = 27,
-  kErrWrongBitDepth = 28,
-  kErrLzwNotPermitted = 36,
-  kErrInvalidHandle = 38,
-  kErrSetWinMetaFileBits = 41,
-  kErrGetMetaFileBits = 42,
-  kErrBadPsd = 46,
-  kErrUnsupportedPsd = 47,
-};
-
-// The message for a code from 1 to 53 (each ends in "\r\n"), or null for any other code.
-const char* CoreErrorText(int32_t code);
 
 // libpng's 16-bit colour record: palette index, red, green, blue, gray.
 struct PngColor16 {
