@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the release suite, the same suite under
+# Builds and runs every test: the layout check, the release suite, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 jobs=$(nproc)
+
+bash scripts/check_format.sh
 
 bash scripts/build.sh release
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
