@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "common/field_contract.h"
+#include "database/sqlite_store.h"
 #include "platform/automation/dispatch.h"
 #include "platform/com/object.h"
-#include "database/sqlite_store.h"
 #include "platform/server/server_module.h"
 
 namespace database {

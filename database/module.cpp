@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/automation/type_library_file.h"
 #include "database/database_objects.h"
+#include "platform/automation/type_library_file.h"
 #include "platform/server/class_script.h"
 #include "platform/server/module_exports.h"
 

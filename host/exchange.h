@@ -25,11 +25,11 @@ struct UploadedFile {
 
 // One request, complete: the engine calls a page only once the body is in.
 struct RequestRecord {
-  std::string method;    // "GET", "POST", ...
-  std::string target;    // as sent
-  std::string path;      // the target's path, %-decoded once
-  std::string query;     // the target's query (after '?'), as sent
-  std::string protocol;  // "HTTP/1.1"
+  std::string method;     // "GET", "POST", ...
+  std::string target;     // as sent
+  std::string path;       // the target's path, %-decoded once
+  std::string query;      // the target's query (after '?'), as sent
+  std::string protocol;   // "HTTP/1.1"
   NameValueList headers;  // in arrival order; names in lower case
   std::string body;       // the raw body
   // Fields of an application/x-www-form-urlencoded or multipart/form-data body, in

@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "platform/com/activation.h"
-#include "script/hresult_text.h"
 #include "script/enumerator.h"
+#include "script/hresult_text.h"
 #include "script/script_values.h"
 
 namespace script {

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "platform/kernel/last_error.h"
-#include "vellum/core/image_buffer.h"
 #include "vellum/core/entry_frame.h"
+#include "vellum/core/image_buffer.h"
 #include "vellum/easel.h"
 
 namespace vellum {

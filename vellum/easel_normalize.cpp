@@ -4,8 +4,8 @@
 #include "platform/kernel/last_error.h"
 #include "vellum/codecs/bmp.h"
 #include "vellum/core/data_handle.h"
-#include "vellum/core/image_buffer.h"
 #include "vellum/core/entry_frame.h"
+#include "vellum/core/image_buffer.h"
 #include "vellum/easel.h"
 
 namespace vellum {

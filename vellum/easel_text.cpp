@@ -8,8 +8,8 @@
 #include "platform/gdi/handle_owners.h"
 #include "platform/kernel/code_page.h"
 #include "platform/kernel/last_error.h"
-#include "vellum/core/image_buffer.h"
 #include "vellum/core/entry_frame.h"
+#include "vellum/core/image_buffer.h"
 #include "vellum/easel.h"
 #include "vellum/pixelops/text_render.h"
 

@@ -7,8 +7,8 @@
 
 #include "platform/kernel/global_memory.h"
 #include "tests/support/test_images.h"
-#include "vellum/core/flip_crop.h"
 #include "vellum/core/entry_frame.h"
+#include "vellum/core/flip_crop.h"
 #include "vellum/core/rotate.h"
 
 namespace vellum {

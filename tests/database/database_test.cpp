@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "common/field_contract.h"
-#include "platform/com/safe_array.h"
 #include "database/database_objects.h"
+#include "platform/com/safe_array.h"
 #include "tests/support/automation.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/variant_values.h"

@@ -6,8 +6,8 @@
 #include "platform/kernel/win_types.h"
 #include "vellum/codecs/entry_checks.h"
 #include "vellum/core/data_handle.h"
-#include "vellum/core/image_buffer.h"
 #include "vellum/core/entry_frame.h"
+#include "vellum/core/image_buffer.h"
 
 namespace vellum {
 

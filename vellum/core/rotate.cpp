@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "vellum/core/conversions.h"
-#include "vellum/core/image_buffer.h"
 #include "vellum/core/entry_frame.h"
+#include "vellum/core/image_buffer.h"
 
 namespace vellum {
 
