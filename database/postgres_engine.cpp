@@ -262,6 +262,8 @@ std::string TextOf(const ValueView& value) {
 }
 
 // The values of one statement as libpq takes them: pointers, lengths and formats.
+// Bytes go in binary form where they lie; every other value as a text of its own,
+// since libpq reads a text parameter up to its terminating NUL.
 class BoundValues {
  public:
   explicit BoundValues(const std::vector<ValueView>& values) {
@@ -273,7 +275,7 @@ class BoundValues {
       if (value.kind == ValueKind::kNull) {
         pointers_.push_back(nullptr);
         lengths_.push_back(0);
-      } else if (bytes || value.kind == ValueKind::kText) {
+      } else if (bytes) {
         pointers_.push_back(reinterpret_cast<const char*>(value.bytes.data()));
         lengths_.push_back(static_cast<int>(value.bytes.size()));
       } else {
@@ -296,9 +298,6 @@ class BoundValues {
   std::vector<int> lengths_;
   std::vector<int> formats_;
 };
-
-// A value of one bytea or text may not exceed what libpq's int lengths count.
-constexpr size_t kMaxValueBytes = 0x3FFFFFFF;
 
 class PostgresSession final : public Session {
  public:
@@ -350,6 +349,10 @@ class PostgresSession final : public Session {
     for (const ValueView& value : values) {
       if (value.bytes.size() > kMaxValueBytes) {
         *error = "a value of more than 1 GiB cannot be sent";
+        return false;
+      }
+      if (value.kind == ValueKind::kText && value.Text().find('\0') != std::string_view::npos) {
+        *error = "PostgreSQL stores no text holding a NUL character";
         return false;
       }
     }

@@ -11,6 +11,10 @@ namespace database {
 
 namespace {
 
+// How long a statement waits for other connections' writes to end: long enough for a
+// queue of pages writing images one after another.
+constexpr int kWaitMs = 30000;
+
 // Rows copied out of a statement as it steps, since its own values last only until
 // the next step.
 class SqliteResult final : public ResultSet {
@@ -299,7 +303,7 @@ class SqliteSession final : public Session {
 }  // namespace
 
 std::unique_ptr<Session> OpenSqliteSession(const std::string& path, std::string* error) {
-  sqlite3* db = OpenSqliteFile(path, error);
+  sqlite3* db = OpenSqliteFile(path, kWaitMs, error);
   if (db == nullptr) return nullptr;
   auto session = std::make_unique<SqliteSession>(db);
   // Readers never wait for a writer in write-ahead-log mode (a memory database keeps

@@ -10,12 +10,12 @@
 
 namespace database {
 
-// How long a statement waits for another connection's write to end.
-constexpr int kSqliteBusyTimeoutMs = 5000;
-
-// Opens (creating when missing) the database file read-write, with the busy timeout
-// set and double-quoted names read only as names. Null with SQLite's message.
-sqlite3* OpenSqliteFile(const std::string& path, std::string* error);
+// Opens (creating when missing) the database file read-write, with double-quoted names
+// read only as names. A statement that finds the file locked by another connection's
+// write tries again every millisecond for up to `waitMs` milliseconds (SQLite's own
+// wait sleeps ever longer, up to 100 ms, so that under steady contention a waiter
+// can miss every moment the lock is free). Null with SQLite's message.
+sqlite3* OpenSqliteFile(const std::string& path, int waitMs, std::string* error);
 
 // A prepared statement, finalized when it goes. `tail`, when given, receives where the
 // text after the first statement starts.

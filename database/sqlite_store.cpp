@@ -9,6 +9,8 @@ namespace database {
 namespace {
 
 constexpr char kClosed[] = "the database is closed";
+// How long a statement waits for another connection's write to end.
+constexpr int kWaitMs = 5000;
 
 std::string SelectSql(const std::string& table, const std::string& column) {
   return "SELECT " + QuoteIdentifier(column) + " FROM " + QuoteIdentifier(table) +
@@ -27,7 +29,7 @@ std::string NoRowText(const std::string& table, int64_t rowid) {
 }  // namespace
 
 std::shared_ptr<Connection> Connection::Open(const std::string& path, StoreError* error) {
-  sqlite3* handle = OpenSqliteFile(path, &error->message);
+  sqlite3* handle = OpenSqliteFile(path, kWaitMs, &error->message);
   return handle != nullptr ? std::shared_ptr<Connection>(new Connection(handle)) : nullptr;
 }
 

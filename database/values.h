@@ -69,6 +69,9 @@ enum DataType : int32_t {
   kTypeLongVarBinary = 205,
 };
 
+// The largest value a field takes or a script binds: 1 GiB, what PostgreSQL stores.
+constexpr size_t kMaxValueBytes = size_t{1} << 30;
+
 // The defined size of a value without a length limit (long text, binary objects).
 constexpr int32_t kUnboundedSize = 2147483647;
 

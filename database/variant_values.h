@@ -22,9 +22,6 @@
 
 namespace database {
 
-// The largest value a field takes or a script binds: 1 GiB, what PostgreSQL stores.
-constexpr size_t kMaxValueBytes = size_t{1} << 30;
-
 // Engine text (UTF-8, perhaps malformed: malformed sequences become U+FFFD) as a BSTR;
 // null when out of memory.
 BSTR AllocBstrFromEngineText(std::string_view text);
