@@ -58,11 +58,10 @@ std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
 
 ComPtr<IDispatch> NewObject(bool recordset) {
   ComPtr<IDispatch> object;
-  const HRESULT hr =
-      recordset
-          ? CreateComObject<database::RecordsetObject>(nullptr, IID_IDispatch, object.ReceiveVoid())
-          : CreateComObject<database::ConnectionObject>(nullptr, IID_IDispatch,
-                                                        object.ReceiveVoid());
+  const HRESULT hr = recordset ? CreateComObject<database::RecordsetObject>(nullptr, IID_IDispatch,
+                                                                            object.ReceiveVoid())
+                               : CreateComObject<database::ConnectionObject>(nullptr, IID_IDispatch,
+                                                                             object.ReceiveVoid());
   return SUCCEEDED(hr) ? object : nullptr;
 }
 
@@ -162,7 +161,7 @@ TEST_P(EnginesTest, BoundValuesAreStoredAsValuesNeverAsSql) {
   const CallResult inserted =
       Run(u"INSERT INTO photos (name, taken, shown, views, photo) VALUES (?, ?, ?, ?, ?)",
           List(Variant::String(hostile), Variant::Double(2.5), Variant::Bool(true),
-                Big(5000000000LL), ByteArray(bytes)));
+               Big(5000000000LL), ByteArray(bytes)));
   ASSERT_EQ(inserted.hr, S_OK) << std::string(inserted.description.begin(),
                                               inserted.description.end());
   EXPECT_EQ(inserted.Long(), 1);
@@ -221,9 +220,9 @@ TEST_P(EnginesTest, ValueCountsAndPlaceholdersMustAgree) {
     Run(u"DELETE FROM photos");
   }
   // Without values a text may hold several statements.
-  EXPECT_EQ(Run(u"INSERT INTO photos (name) VALUES ('a'); INSERT INTO photos (name) VALUES ('b')")
-                .Long(),
-            2);
+  EXPECT_EQ(
+      Run(u"INSERT INTO photos (name) VALUES ('a'); INSERT INTO photos (name) VALUES ('b')").Long(),
+      2);
 }
 
 TEST_P(EnginesTest, FailuresCarryTheEnginesMessage) {
@@ -236,8 +235,9 @@ TEST_P(EnginesTest, FailuresCarryTheEnginesMessage) {
   EXPECT_EQ(Conn().Get(u"State").Long(), 0);
   EXPECT_EQ(Run(u"SELECT 1").description, u"Operation is not allowed when the object is closed.");
   const ComPtr<IDispatch> other = NewObject(false);
-  const CallResult refused = Automation(other.Get()).Call(
-      u"Open", Postgres() ? u"host=/nonexistent dbname=x" : u"sqlite:/nonexistent/dir/x.db");
+  const CallResult refused = Automation(other.Get())
+                                 .Call(u"Open", Postgres() ? u"host=/nonexistent dbname=x"
+                                                           : u"sqlite:/nonexistent/dir/x.db");
   EXPECT_EQ(refused.Error(), E_FAIL);
   EXPECT_FALSE(refused.description.empty());
 }
@@ -265,8 +265,9 @@ TEST_P(EnginesTest, RecordsetsMoveOverTheirRows) {
   // Fields by position and by name, and their count.
   const ComPtr<IDispatch> fields = AsObject(rs.Get(u"Fields"));
   EXPECT_EQ(Automation(fields.Get()).Get(u"Count").Long(), 1);
-  EXPECT_EQ(Automation(AsObject(Automation(fields.Get()).Get(u"Item", 0)).Get()).Get(u"Name").Text(),
-            u"name");
+  EXPECT_EQ(
+      Automation(AsObject(Automation(fields.Get()).Get(u"Item", 0)).Get()).Get(u"Name").Text(),
+      u"name");
   EXPECT_EQ(Automation(fields.Get()).Get(u"Item", 1).Error(), E_INVALIDARG);
 
   const ComPtr<IDispatch> none = AsObject(Run(u"SELECT * FROM photos WHERE id < 0"));
@@ -291,8 +292,9 @@ TEST_P(EnginesTest, EditsAreWrittenBackToTheTableByItsKey) {
   ASSERT_EQ(rs.Call(u"CancelUpdate").hr, S_OK);
   EXPECT_EQ(ValueOf(rows.Get(), u"name").Text(), u"b");
   // A value of the wrong kind is refused when it is set.
-  EXPECT_EQ(Automation(AsObject(FieldOf(rows.Get(), u"views")).Get()).Put(u"Value", u"many").Error(),
-            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(
+      Automation(AsObject(FieldOf(rows.Get(), u"views")).Get()).Put(u"Value", u"many").Error(),
+      DISP_E_TYPEMISMATCH);
   // Delete, then AddNew: the new row's key comes back from the table.
   ASSERT_EQ(rs.Call(u"Delete").hr, S_OK);
   EXPECT_EQ(Count(u"WHERE name = 'b'"), 0);
@@ -304,7 +306,8 @@ TEST_P(EnginesTest, EditsAreWrittenBackToTheTableByItsKey) {
   EXPECT_EQ(ValueOf(rows.Get(), u"views").value.vt, VT_NULL);
   const ComPtr<IDispatch> names = AsObject(Run(u"SELECT name FROM photos ORDER BY id"));
   std::u16string all;
-  for (Automation n(names.Get()); n.Get(u"EOF").value.boolVal == VARIANT_FALSE; n.Call(u"MoveNext")) {
+  for (Automation n(names.Get()); n.Get(u"EOF").value.boolVal == VARIANT_FALSE;
+       n.Call(u"MoveNext")) {
     all += ValueOf(names.Get(), u"name").Text();
   }
   EXPECT_EQ(all, u"acd");
@@ -319,8 +322,9 @@ TEST_P(EnginesTest, EditsAreWrittenBackToTheTableByItsKey) {
 TEST_P(EnginesTest, OnlyRowsOfOneTableWithTheirKeyCanBeWritten) {
   Run(u"INSERT INTO photos (name) VALUES ('a')");
   const ComPtr<IDispatch> readOnly = AsObject(Run(u"SELECT * FROM photos"));
-  EXPECT_NE(Automation(readOnly.Get()).Call(u"AddNew").description.find(u"does not support updating"),
-            std::u16string::npos);
+  EXPECT_NE(
+      Automation(readOnly.Get()).Call(u"AddNew").description.find(u"does not support updating"),
+      std::u16string::npos);
 
   Run(u"CREATE TABLE tags (id " + AutoKey() + u", photo INTEGER, tag TEXT)");
   Run(u"INSERT INTO tags (photo, tag) VALUES (1, 'x')");
@@ -445,17 +449,17 @@ TEST_P(EnginesTest, ConcurrentPagesLoseNoRow) {
         Automation conn(connection.Get());
         const std::string number = std::to_string(t * kPages + page);
         const std::u16string name = u"page-" + std::u16string(number.begin(), number.end());
-        const CallResult insertCall = conn.Call(
-            u"Execute", u"INSERT INTO photos (name, photo) VALUES (?, ?) RETURNING id",
-            List(Variant::String(name), ByteArray(image)));
+        const CallResult insertCall =
+            conn.Call(u"Execute", u"INSERT INTO photos (name, photo) VALUES (?, ?) RETURNING id",
+                      List(Variant::String(name), ByteArray(image)));
         if (FAILED(insertCall.hr)) {
-          ADD_FAILURE() << std::string(insertCall.description.begin(), insertCall.description.end());
+          ADD_FAILURE() << std::string(insertCall.description.begin(),
+                                       insertCall.description.end());
         }
         const ComPtr<IDispatch> inserted = AsObject(insertCall);
         const LONG id = inserted ? ValueOf(inserted.Get(), u"id").Long() : -1;
-        const ComPtr<IDispatch> selected =
-            AsObject(conn.Call(u"Execute", u"SELECT name, photo FROM photos WHERE id = ?",
-                               Variant::Long(id)));
+        const ComPtr<IDispatch> selected = AsObject(conn.Call(
+            u"Execute", u"SELECT name, photo FROM photos WHERE id = ?", Variant::Long(id)));
         if (!selected || ValueOf(selected.Get(), u"name").Text() != name ||
             ArrayBytes(ValueOf(selected.Get(), u"photo").value) != image) {
           ++failures;

@@ -21,8 +21,8 @@ class ScratchServer {
       return;
     }
     directory_ = pattern;
-    const std::string command = "bash " + ShellQuote(Script()) + " start " +
-                                ShellQuote(directory_) + " 2>&1";
+    const std::string command =
+        "bash " + ShellQuote(Script()) + " start " + ShellQuote(directory_) + " 2>&1";
     FILE* output = popen(command.c_str(), "r");
     std::string printed;
     char buffer[512];
