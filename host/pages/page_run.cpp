@@ -482,7 +482,9 @@ void PageRun::Serve(const std::string& sitePath) {
       if (!ok) failure = {sitePath, "Host", "", 0, "The script heap could not be made.", "", ""};
     }
     if (ok) ok = StartSession(&failure) && RunTemplate(sitePath, page, &failure);
-    if (ok) {
+    // Response.End (or Redirect) in Session_OnStart ends the request there.
+    const bool ended = heap_ && heap_->Stopped() == script::StopReason::kEnded && !nestedFailure_;
+    if (ok || ended) {
       response_->Finish();
     } else {
       Answer(std::move(failure));
