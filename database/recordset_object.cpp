@@ -209,12 +209,14 @@ class OpenRows {
     return S_OK;
   }
 
-  // Bytes of binary values; characters (UTF-16 units) of texts; 8 for numbers.
+  // Bytes of binary values; characters (UTF-16 units) of texts; 8 for numbers. Asking
+  // for the size starts a read of the value: the next GetChunk reads from its start.
   HRESULT ActualSize(size_t column, LONG* size) {
     std::lock_guard hold(mutex_);
     const HRESULT hr = RequireCurrent();
     if (FAILED(hr)) return hr;
     Touch(column);
+    chunkOffset_ = 0;
     const ValueView cell = cursor_->Cell(column);
     size_t count = 0;
     switch (cell.kind) {
