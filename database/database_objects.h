@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "common/field_contract.h"
+#include "database/module_lock.h"
 #include "database/sqlite_store.h"
 #include "platform/automation/dispatch.h"
 #include "platform/com/object.h"
-#include "platform/server/server_module.h"
 
 namespace database {
 
@@ -66,13 +66,10 @@ const automation::BoundInterface& DatabaseInterface();
 const automation::BoundInterface& FieldInterface();
 std::shared_ptr<const automation::TypeLibraryDesc> DatabaseLibrary();
 
-// The module the objects keep locked while they live.
-ServerModule& Module();
-
 class Database final : public ComObject<DispatchImpl<IDatabase, &DatabaseInterface>,
                                         SupportErrorInfoFor<IDatabase>> {
  public:
-  explicit Database(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit Database(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
 
   HRESULT Open(BSTR path) override;
   HRESULT Execute(BSTR sql, LONG* changed) override;
@@ -91,7 +88,7 @@ class Database final : public ComObject<DispatchImpl<IDatabase, &DatabaseInterfa
 class DatabaseField final : public ComObject<DispatchImpl<IDatabaseField, &FieldInterface>,
                                              SupportErrorInfoFor<IDatabaseField>> {
  public:
-  explicit DatabaseField(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit DatabaseField(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
   void Bind(std::shared_ptr<Connection> connection, std::string table, std::string column,
             int64_t rowid);
 
