@@ -14,7 +14,9 @@ class ModuleLockCount {
 
   LONG Lock() { return InterlockedIncrement(&count_); }
   LONG Unlock() { return InterlockedDecrement(&count_); }
-  LONG Count() const { return InterlockedCompareExchange(const_cast<volatile LONG*>(&count_), 0, 0); }
+  LONG Count() const {
+    return InterlockedCompareExchange(const_cast<volatile LONG*>(&count_), 0, 0);
+  }
 
  private:
   volatile LONG count_ = 0;
