@@ -6,8 +6,8 @@
 #include <new>
 #include <string>
 
-#include "platform/com/interfaces.h"
 #include "database/module_lock.h"
+#include "platform/com/interfaces.h"
 
 namespace database {
 
