@@ -135,7 +135,10 @@ class OpenRows {
     const HRESULT hr = RequireUpdatable();
     if (FAILED(hr)) return hr;
     ForgetField();
-    cursor_->CancelUpdate();  // an edit of the row (or the row being added) is dropped
+    // A row being added is only dropped; an edit of the current row goes with the row.
+    const bool adding = cursor_->EditMode() == RecordCursor::Mode::kAdding;
+    cursor_->CancelUpdate();
+    if (adding) return S_OK;
     if (!cursor_->HasCurrent()) return Report(kNoCurrent);
     return OnSession(CLSID_Recordset, link_, [this](Session& session, std::string* error) {
       return cursor_->Delete(session, error);
@@ -162,7 +165,10 @@ class OpenRows {
       if (SUCCEEDED(VariantChangeType(&converted, &index, 0, VT_BSTR))) {
         const std::optional<std::string> name = BstrToUtf8(converted.bstrVal);
         for (size_t i = 0; name && i < columns.size(); ++i) {
-          if (NamesMatch(columns[i].name, *name)) return *column = i, S_OK;
+          if (NamesMatch(columns[i].name, *name)) {
+            *column = i;
+            return S_OK;
+          }
         }
       }
     } else if (SUCCEEDED(VariantChangeType(&converted, &index, 0, VT_I4)) && converted.lVal >= 0 &&

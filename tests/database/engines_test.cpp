@@ -311,6 +311,11 @@ TEST_P(EnginesTest, EditsAreWrittenBackToTheTableByItsKey) {
     all += ValueOf(names.Get(), u"name").Text();
   }
   EXPECT_EQ(all, u"acd");
+  // Deleting a row being added only drops it: the row before it stays.
+  ASSERT_EQ(rs.Call(u"AddNew").hr, S_OK);
+  ASSERT_EQ(rs.Call(u"Delete").hr, S_OK);
+  EXPECT_EQ(Count(), 3);
+  EXPECT_EQ(ValueOf(rows.Get(), u"name").Text(), u"d");
 
   // A row changed underneath is not found by its old key.
   Run(u"UPDATE photos SET id = 40 WHERE id = 4");
@@ -472,6 +477,10 @@ TEST_P(EnginesTest, ConcurrentPagesLoseNoRow) {
   EXPECT_EQ(Count(), kThreads * kPages);
   const ComPtr<IDispatch> distinct = AsObject(Run(u"SELECT count(DISTINCT name) AS n FROM photos"));
   EXPECT_EQ(ValueOf(distinct.Get(), u"n").Long(), kThreads * kPages);
+}
+
+TEST(DatabaseLibraryTest, EveryMemberReachesItsMethod) {
+  EXPECT_TRUE(automation::CheckLibrary(*database::DatabaseLibrary()).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, EnginesTest,
