@@ -517,8 +517,8 @@ library's description. For how the pieces fit together, see the [user guide](../
   under *Appends to ErrorDescription*); `vellum-script --strict` turns those into thrown
   errors too.
 - **Constants.** Every enumeration constant is a read-only global in the scripts that
-  `vellum-script` and the page host run: write `easel.SaveImage(eziBrowser, eziPNG)`, not
-  `easel.SaveImage(2, 4)`.
+  `vellum-script` and the page host run: write `easel.SaveImage(eziBrowser, eziPNG, "")`,
+  not `easel.SaveImage(2, 4, "")`.
 
 ## Libraries
 )";
