@@ -167,7 +167,7 @@ ErrorReport ErrorReportOf(duk_context* ctx) {
   if (!duk_is_error(ctx, -1)) return report;
   if (duk_get_prop_string(ctx, -1, "number") && duk_is_number(ctx, -1)) {
     const std::string code = HresultText(static_cast<HRESULT>(duk_get_int(ctx, -1)));
-    if (report.message.find(code) == std::string::npos) report.message += " (" + code + ")";
+    if (report.message.find(code) == std::string::npos) report.message += " [" + code + "]";
   }
   duk_pop(ctx);
   duk_get_prop_string(ctx, -1, "stack");
