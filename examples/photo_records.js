@@ -5,9 +5,8 @@
 //   vellum-script examples/photo_records.js CONNECTION IMAGE OUTDIR
 //   CONNECTION: sqlite:/tmp/photos.db, or postgresql://user@host/db, or host=... dbname=...
 // Writes OUTDIR/edited.png (saved by the Easel) and OUTDIR/stored.png (read from the row).
-// Needs libvellum.so, libvellumset.so and libvellumdb.so registered (vellum-regsvr).
-var adOpenKeyset = 1, adLockOptimistic = 3, adCmdText = 1;
-var eziFile = 0, eziDatabaseBlob = 4, eziPNG = 4;
+// Needs libvellum.so, libvellumset.so and libvellumdb.so registered (vellum-regsvr), whose
+// enumeration constants (adLockOptimistic, eziPNG, ...) the script runner defines.
 
 if (args.length < 3) throw new Error("usage: photo_records.js CONNECTION IMAGE OUTDIR");
 var conn = CreateObject("Vellum.Connection");
