@@ -453,4 +453,51 @@ TEST_F(PageHostTest, ObjectsOfAPageRefuseCallsFromAnotherRequest) {
   EXPECT_EQ(Get("/use.asp").body, std::to_string(static_cast<int32_t>(0x8001010E)));
 }
 
+// The demo site, served as it is in examples/site: every page answers, an upload
+// lands in the gallery and its thumbnail is a JPEG 160 pixels high.
+TEST_F(PageHostTest, TheDemoSiteWorks) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  ASSERT_EQ(Register(VELLUMSET_MODULE_PATH).status, 0);
+  ASSERT_EQ(Register(DATABASE_MODULE_PATH).status, 0);
+  std::filesystem::copy(std::string(VELLUM_SOURCE_DIR) + "/examples/site", Site(),
+                        std::filesystem::copy_options::recursive);
+  Host();
+  const RecordingSink banner = Get("/banner.asp?text=Hi&font=DejaVu+Sans&from=102030");
+  EXPECT_EQ(banner.First("content-type"), "image/png") << banner.body;
+  const RecordingSink chart = Get("/chart.asp?values=1,2,3&labels=a,b,c&title=T");
+  EXPECT_EQ(chart.First("content-type"), "image/png") << chart.body;
+
+  host::RequestRecord upload = Request("/gallery.asp");
+  upload.method = "POST";
+  upload.form = {{"title", "A <b>bold</b> test"}};
+  upload.files = {{"picture", "made.png", "image/png", chart.body},
+                  {"picture", "notes.txt", "text/plain", "not a picture"}};
+  const RecordingSink posted = Serve(upload);
+  EXPECT_EQ(posted.status, 302) << posted.body;
+  EXPECT_EQ(posted.First("location"), "gallery.asp?added=1&refused=notes.txt");
+
+  const RecordingSink gallery = Get("/gallery.asp?added=1");
+  EXPECT_EQ(gallery.status, 200);
+  EXPECT_NE(gallery.body.find("1 picture(s) added"), std::string::npos) << gallery.body;
+  EXPECT_NE(gallery.body.find("A &lt;b&gt;bold&lt;/b&gt; test"), std::string::npos);
+  EXPECT_NE(gallery.body.find("/thumb.asp?id=1"), std::string::npos);
+  const RecordingSink thumb = Get("/thumb.asp?id=1");
+  EXPECT_EQ(thumb.First("content-type"), "image/jpeg");
+  EXPECT_EQ(thumb.body.substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(Get("/thumb.asp?id=99").status, 404);
+  EXPECT_EQ(Get("/picture.asp?id=1").First("content-type"), "image/jpeg");
+
+  for (const char* page : {"/index.asp", "/banners.asp", "/charts.asp", "/source.asp",
+                           "/source.asp?page=/global.asa"}) {
+    const RecordingSink reply = Get(page);
+    EXPECT_EQ(reply.status, 200) << page << "\n" << reply.body;
+    EXPECT_NE(reply.body.find("</html>"), std::string::npos) << page;
+  }
+  EXPECT_NE(Get("/source.asp?page=/global.asa").body.find("Application_OnStart"),
+            std::string::npos);
+  EXPECT_TRUE(Services().failures.empty())
+      << Services().failures[0].file << ":" << Services().failures[0].line << " "
+      << Services().failures[0].message;
+}
+
 }  // namespace
