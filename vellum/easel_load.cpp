@@ -1,5 +1,4 @@
 // LoadImage: a new working image from a file path, a byte array or a database field.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -8,6 +7,8 @@
 #include "common/field_contract.h"
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/last_error.h"
+#include "platform/policy/file_access.h"
+#include "platform/policy/pixel_limit.h"
 #include "vellum/codecs/bmp.h"
 #include "vellum/codecs/gif.h"
 #include "vellum/codecs/identify.h"
@@ -59,21 +60,25 @@ class ArrayAccess {
 };
 
 // Probes a file for reading as the loader does before it opens a source: false, with
-// the system's error, when the file cannot be opened.
+// the system's error, when it cannot be opened, is not a regular file (a pipe or a
+// device is refused at once rather than waited on) or lies outside the allowed folders.
 bool CanOpenForReading(const char* path) {
-  const int file = open(path, O_RDONLY | O_CLOEXEC);
-  if (file < 0) {
-    SetLastErrorFromErrno();
+  int descriptor = -1;
+  const DWORD error = policy::OpenFileForReading(path, &descriptor);
+  if (error != NO_ERROR) {
+    SetLastError(error);
     return false;
   }
-  close(file);
+  close(descriptor);
   return true;
 }
 
 // A metafile held in memory: the whole source as an enhanced metafile, a Windows
 // metafile (behind a placeable header or not) converted to one. The renderer's
-// failures stay in its own context: this path leaves the thread's code alone.
-HGLOBAL ReadMetafileFromSource(HISSRC source, int32_t format, int32_t* width, int32_t* height) {
+// failures stay in its own context (this path leaves the thread's code alone); a
+// picture refused for its size says so through `refusedForSize`.
+HGLOBAL ReadMetafileFromSource(HISSRC source, int32_t format, int32_t* width, int32_t* height,
+                               bool* refusedForSize) {
   const uint32_t size = DataSize(source);
   std::vector<uint8_t> bytes(size);
   if (size == 0 || !Rewind(source) || !ReadExactly(source, bytes.data(), size)) return nullptr;
@@ -92,7 +97,14 @@ HGLOBAL ReadMetafileFromSource(HISSRC source, int32_t format, int32_t* width, in
   OpContext ctx;
   HGLOBAL image = RenderEnhMetaFile(ctx, metafile, width, height, kMetafileBackground);
   DeleteEnhMetaFile(metafile);
+  *refusedForSize = ctx.code == kErrPixelLimit;
   return image;
+}
+
+// Says which limit refused an image, as the operator set it.
+std::u16string PixelLimitText() {
+  const std::string limit = std::to_string(policy::MaxImagePixels());
+  return u"The limit is " + std::u16string(limit.begin(), limit.end()) + u" pixels per image";
 }
 
 }  // namespace
@@ -116,7 +128,9 @@ void Easel::LoadFromPath(BSTR path) {
   const std::optional<std::string> name = PathToAnsi(path);
   if (!name) ReportFailure(u"Can not convert unicode file name to ANSI format", GetLastError());
   if (!CanOpenForReading(name->c_str())) {
-    ReportFailure(u"Can not access to the image file", GetLastError());
+    const DWORD error = GetLastError();
+    if (!policy::IsAllowedPath(*name)) AppendErrorText(0, kOutsideAllowedFolders, 0, 0);
+    ReportFailure(u"Can not access to the image file", error);
   }
   HISSRC source = OpenFileSource(name->c_str());
   if (source == nullptr) {
@@ -206,7 +220,8 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
   SeekHandle(source, 0, kSeekStart);
   GlobalBlock image;
   bool resolutionTaken = true;
-  std::u16string_view refusal;  // the reason for a format read no further
+  bool refusedForSize = false;
+  std::u16string refusal;  // the reason for a format read no further
   switch (format) {
     case kFormatBmp:
       image = GlobalBlock(ReadBMP(source, width, height, 24));
@@ -238,9 +253,9 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
       break;
     case kFormatWmf:
     case kFormatEmf:
-      image =
-          GlobalBlock(path != nullptr ? ReadMetafile(path, width, height, 0, 0, kMetafileBackground)
-                                      : ReadMetafileFromSource(source, format, width, height));
+      image = GlobalBlock(
+          path != nullptr ? ReadMetafile(path, width, height, 0, 0, kMetafileBackground)
+                          : ReadMetafileFromSource(source, format, width, height, &refusedForSize));
       break;
     default:
       refusal = u"Format of the image is not supported";
@@ -251,8 +266,12 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
     image.Reset();
   }
   if (!image) {
-    if (!refusal.empty()) AppendErrorText(0, refusal, CoreLastError(), 0);
-    AppendErrorText(0, u"Can not read image data from the storage", CoreLastError(), 0);
+    const int32_t coreError = refusedForSize ? kErrPixelLimit : CoreLastError();
+    const bool overLimit = coreError == kErrPixelLimit;
+    if (overLimit) refusal = PixelLimitText();
+    if (!refusal.empty()) AppendErrorText(0, refusal, coreError, 0);
+    // The limit's text and the limit are said once.
+    AppendErrorText(0, u"Can not read image data from the storage", overLimit ? 0 : coreError, 0);
     return nullptr;
   }
   return image.Release();
