@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "host/http_request.h"
+#include "host/request_target.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/request_target.h"
+
 namespace host {
 
 namespace {
@@ -14,9 +16,6 @@ bool IsTokenChar(char c) {
 bool IsToken(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
 }
-
-// Printable ASCII without the space: what a request target may hold.
-bool IsTargetChar(char c) { return c > 0x20 && c < 0x7F; }
 
 // A header value may hold blanks and any byte but the other control characters.
 bool IsValueChar(char c) {
@@ -38,13 +37,6 @@ std::string Lowercase(std::string_view text) {
   return lower;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "METHOD SP target SP HTTP/1.d"
 bool ParseRequestLine(std::string_view line, HttpRequest& request) {
   const size_t firstSpace = line.find(' ');
@@ -54,21 +46,17 @@ bool ParseRequestLine(std::string_view line, HttpRequest& request) {
   const std::string_view method = line.substr(0, firstSpace);
   const std::string_view target = line.substr(firstSpace + 1, secondSpace - firstSpace - 1);
   const std::string_view version = line.substr(secondSpace + 1);
-  if (!IsToken(method) || target.empty() || target.front() != '/' ||
-      !std::all_of(target.begin(), target.end(), IsTargetChar)) {
-    return false;
-  }
+  if (!IsToken(method)) return false;
   if (version.size() != 8 || !version.starts_with("HTTP/1.") || version[7] < '0' ||
       version[7] > '9') {
     return false;
   }
-  const size_t question = target.find('?');
-  std::optional<std::string> path = PercentDecode(target.substr(0, question), false);
-  if (!path || path->find('\0') != std::string::npos) return false;
+  std::optional<RequestTarget> split = SplitTarget(target);
+  if (!split) return false;
   request.method = method;
   request.target = target;
-  request.path = std::move(*path);
-  request.query = question == std::string_view::npos ? "" : target.substr(question + 1);
+  request.path = std::move(split->path);
+  request.query = std::move(split->query);
   request.minorVersion = version[7] - '0';
   return true;
 }
@@ -126,57 +114,6 @@ ParseResult ParseRequestHead(std::string_view bytes) {
   result.status = ParseStatus::kComplete;
   result.headBytes = start;
   return result;
-}
-
-std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '%') {
-      if (text.size() - i < 3) return std::nullopt;
-      const int high = HexValue(text[i + 1]);
-      const int low = HexValue(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      decoded += static_cast<char>(high * 16 + low);
-      i += 2;
-    } else {
-      decoded += plusIsSpace && c == '+' ? ' ' : c;
-    }
-  }
-  return decoded;
-}
-
-std::string QueryParameter(std::string_view query, std::string_view name) {
-  while (!query.empty()) {
-    const size_t amp = query.find('&');
-    const std::string_view pair = query.substr(0, amp);
-    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-    const size_t equals = pair.find('=');
-    const std::string_view rawName = pair.substr(0, equals);
-    const std::string_view rawValue =
-        equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
-    if (PercentDecode(rawName, true).value_or(std::string(rawName)) == name) {
-      return PercentDecode(rawValue, true).value_or(std::string(rawValue));
-    }
-  }
-  return "";
-}
-
-std::optional<std::string> SiteRelativePath(std::string_view decodedPath) {
-  if (decodedPath.find('\0') != std::string_view::npos) return std::nullopt;
-  std::string relative;
-  while (!decodedPath.empty()) {
-    const size_t slash = decodedPath.find('/');
-    const std::string_view segment = decodedPath.substr(0, slash);
-    decodedPath =
-        slash == std::string_view::npos ? std::string_view() : decodedPath.substr(slash + 1);
-    if (segment.empty() || segment == ".") continue;
-    if (segment == "..") return std::nullopt;
-    if (!relative.empty()) relative += '/';
-    relative += segment;
-  }
-  return relative;
 }
 
 }  // namespace host

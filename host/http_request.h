@@ -45,17 +45,4 @@ struct ParseResult {
 // accepted); header values lose their surrounding blanks.
 ParseResult ParseRequestHead(std::string_view bytes);
 
-// Decodes %XX escapes (and '+' as a space when `plusIsSpace`); nothing for a broken
-// escape.
-std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace);
-
-// The decoded value of the first `name=value` pair of a query with that decoded name;
-// an empty text when there is none.
-std::string QueryParameter(std::string_view query, std::string_view name);
-
-// The path of a file below the site directory that a decoded request path names,
-// without leading, doubled or "." segments ("" for the site itself); nothing for a
-// path that would leave the site (a ".." segment) or holds a NUL.
-std::optional<std::string> SiteRelativePath(std::string_view decodedPath);
-
 }  // namespace host

@@ -13,15 +13,9 @@ namespace host {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
-// "Not Found" for 404, and so on for the statuses the host sends.
-std::string_view ReasonPhrase(int status);
-
 // The status line and header lines of a response, blank line included. Every
 // response closes its connection.
 std::string ResponseHead(int status, const HeaderList& headers);
-
-// `text` with &, <, >, " and ' as character references.
-std::string HtmlEscape(std::string_view text);
 
 // Sends a complete HTML page for a status, with `detail` (escaped) under its title;
 // with `headOnly` only the head goes out.

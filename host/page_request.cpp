@@ -1,5 +1,6 @@
 #include "host/page_request.h"
 
+#include "host/request_target.h"
 #include "platform/kernel/code_page.h"
 #include "script/script_values.h"
 
@@ -52,23 +53,22 @@ class ServerVariables final
 
 }  // namespace
 
-std::map<std::string, std::string> ServerVariablesOf(const HttpRequest& request,
-                                                     const RequestOrigin& origin) {
+std::map<std::string, std::string> ServerVariablesOf(const RequestRecord& request) {
   std::map<std::string, std::string> values;
   for (const auto& [name, value] : request.headers)
     values.emplace("HTTP_" + Uppercase(name), value);
   const std::optional<std::string_view> host = request.Header("host");
-  values["SCRIPT_NAME"] = request.path;
+  values["SCRIPT_NAME"] = request.scriptName;
   values["QUERY_STRING"] = request.query;
   values["REQUEST_METHOD"] = request.method;
-  values["SERVER_NAME"] = host && !host->empty() ? HostName(*host) : origin.serverAddress;
-  values["SERVER_PORT"] = std::to_string(origin.serverPort);
-  values["REMOTE_ADDR"] = origin.remoteAddress;
-  values["PATH_TRANSLATED"] = origin.scriptFile;
+  values["SERVER_NAME"] = host && !host->empty() ? HostName(*host) : request.localAddress;
+  values["SERVER_PORT"] = std::to_string(request.localPort);
+  values["REMOTE_ADDR"] = request.remoteAddress;
+  values["PATH_TRANSLATED"] = request.scriptFile;
   return values;
 }
 
-ComPtr<PageRequest> PageRequest::Make(const HttpRequest& request, const RequestOrigin& origin) {
+ComPtr<PageRequest> PageRequest::Make(const RequestRecord& request) {
   ComPtr<IRequest> made;
   ComPtr<IRequestDictionary> variables;
   if (FAILED(CreateComObject<PageRequest>(nullptr, IID_IRequest, made.ReceiveVoid())) ||
@@ -76,7 +76,7 @@ ComPtr<PageRequest> PageRequest::Make(const HttpRequest& request, const RequestO
                                               variables.ReceiveVoid()))) {
     return nullptr;
   }
-  static_cast<ServerVariables*>(variables.Get())->values = ServerVariablesOf(request, origin);
+  static_cast<ServerVariables*>(variables.Get())->values = ServerVariablesOf(request);
   ComPtr<PageRequest> page(static_cast<PageRequest*>(made.Get()));
   page->variables_ = variables;
   page->query_ = request.query;

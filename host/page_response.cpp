@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "host/http_request.h"
 #include "platform/com/error_info.h"
 #include "platform/com/safe_array.h"
 #include "platform/kernel/code_page.h"
@@ -44,30 +43,17 @@ bool IsFramingHeader(std::string_view name) {
   return lower == "content-length" || lower == "transfer-encoding" || lower == "connection";
 }
 
-std::string Hex(size_t value) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value % 16]);
-    value /= 16;
-  } while (value != 0);
-  return text;
-}
-
 }  // namespace
 
-ComPtr<PageResponse> PageResponse::Make(Connection* connection, bool headOnly, bool chunked) {
+ComPtr<PageResponse> PageResponse::Make(ResponseSink* sink) {
   ComPtr<IResponse> made;
   if (FAILED(CreateComObject<PageResponse>(nullptr, IID_IResponse, made.ReceiveVoid()))) {
     return nullptr;
   }
   ComPtr<PageResponse> response(static_cast<PageResponse*>(made.Get()));
-  response->connection_ = connection;
-  response->headOnly_ = headOnly;
-  response->chunked_ = chunked;
+  response->sink_ = sink;
   return response;
 }
-
 HRESULT PageResponse::RefuseOnceSent() {
   return Refuse(E_FAIL, u"The HTTP headers are already written to the client.");
 }
@@ -133,13 +119,13 @@ HRESULT PageResponse::Clear() {
 
 HRESULT PageResponse::get_IsClientConnected(VARIANT_BOOL* connected) {
   if (connected == nullptr) return E_POINTER;
-  const bool there = connection_ != nullptr && connection_->ClientConnected();
+  const bool there = sink_ != nullptr && sink_->ClientConnected();
   *connected = there ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
 
 HRESULT PageResponse::Output(std::string_view bytes) {
-  if (connection_ == nullptr) return Refuse(E_UNEXPECTED, u"The response has ended.");
+  if (sink_ == nullptr) return Refuse(E_UNEXPECTED, u"The response has ended.");
   if (buffered_) {
     if (bytes.size() > kMaxBufferedBytes - held_.size()) {
       return Refuse(E_OUTOFMEMORY, u"The response buffer limit is exceeded.");
@@ -155,52 +141,32 @@ HRESULT PageResponse::Output(std::string_view bytes) {
 }
 
 void PageResponse::SendHead(bool withLength) {
-  HeaderList headers = {{"Content-Type", contentType_}};
-  if (withLength) {
-    headers.emplace_back("Content-Length", std::to_string(held_.size()));
-  } else if (chunked_) {
-    headers.emplace_back("Transfer-Encoding", "chunked");
-  }
+  NameValueList headers = {{"Content-Type", contentType_}};
   headers.insert(headers.end(), headers_.begin(), headers_.end());
-  connection_->Send(ResponseHead(status_, headers));
+  std::optional<uint64_t> length;
+  if (withLength) length = held_.size();
+  sink_->SendHead(200, "OK", headers, length);
   headSent_ = true;
 }
 
-// One piece of the body; an empty piece is skipped (as a chunk it would end the body).
+// One piece of the body (an empty piece is nothing to send).
 void PageResponse::SendBody(std::string_view bytes) {
-  if (headOnly_ || bytes.empty()) return;
-  bodyBytes_ += bytes.size();
-  if (!chunked_ || buffered_) {
-    connection_->Send(bytes);
-    return;
-  }
-  connection_->Send(Hex(bytes.size()) + "\r\n");
-  connection_->Send(bytes);
-  connection_->Send("\r\n");
+  if (!bytes.empty()) sink_->SendBody(bytes);
 }
 
 void PageResponse::End() {
-  if (connection_ == nullptr) return;
-  if (!headSent_) {
-    buffered_ = true;
-    SendHead(true);
-    SendBody(held_);
-  } else {
-    SendBody(held_);
-    if (chunked_ && !headOnly_) connection_->Send("0\r\n\r\n");
-  }
+  if (sink_ == nullptr) return;
+  if (!headSent_) SendHead(true);
+  SendBody(held_);
+  sink_->Finish();
   held_.clear();
-  connection_ = nullptr;
+  sink_ = nullptr;
 }
 
-void PageResponse::Fail(std::string_view errorText) {
-  if (connection_ == nullptr) return;
-  if (!headSent_) {
-    status_ = 500;
-    SendStatusPage(*connection_, 500, errorText, headOnly_);
-  }
+bool PageResponse::Abandon() {
   held_.clear();
-  connection_ = nullptr;
+  sink_ = nullptr;
+  return !headSent_;
 }
 
 }  // namespace host

@@ -1,16 +1,15 @@
-// The Response of a page: an IResponse over the client's connection.
+// The Response of a .js page: an IResponse over the host's ResponseSink.
 //
 // Buffered (the default), output is held until the page ends and then sent with its
 // length. Unbuffered, the head goes out at the first write and the body follows as it
-// is written, in chunks (close-delimited for an HTTP/1.0 client). Once the head is out,
-// the buffering, the content type and the headers can no longer change.
+// is written (streamed). Once the head is out, the buffering, the content type and the
+// headers can no longer change.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "host/connection.h"
-#include "host/http_response.h"
+#include "host/exchange.h"
 #include "platform/web/web_context.h"
 
 namespace host {
@@ -22,9 +21,8 @@ class PageResponse final : public ComObject<DispatchImpl<IResponse, &web::Respon
  public:
   explicit PageResponse(IUnknown* outer) : ComObject(outer) {}
 
-  // A response to a request over `connection`, which must outlive the page; with
-  // `headOnly` the body is dropped; `chunked` when the client speaks HTTP/1.1.
-  static ComPtr<PageResponse> Make(Connection* connection, bool headOnly, bool chunked);
+  // A response into `sink`, which must outlive the page.
+  static ComPtr<PageResponse> Make(ResponseSink* sink);
 
   HRESULT get_Buffer(VARIANT_BOOL* buffered) override;
   HRESULT put_Buffer(VARIANT_BOOL buffered) override;
@@ -36,15 +34,12 @@ class PageResponse final : public ComObject<DispatchImpl<IResponse, &web::Respon
   HRESULT get_IsClientConnected(VARIANT_BOOL* connected) override;
   HRESULT Write(BSTR text) override;
 
-  // After the page ran: sends what is held and ends the response. The object is cut
-  // from the connection afterwards (late calls fail).
+  // After the page ran: sends what is held and finishes the response. The object is
+  // cut from the sink afterwards (late calls fail).
   void End();
-  // After the page failed: a 500 page with the error text when nothing went out yet;
-  // otherwise the response is left unfinished so the client sees it broken off.
-  void Fail(std::string_view errorText);
-
-  int Status() const { return status_; }
-  size_t BodyBytes() const { return bodyBytes_; }
+  // After the page failed. True when nothing went out yet, so the caller may still
+  // send a page of its own; otherwise the response is left unfinished (broken off).
+  bool Abandon();
 
  private:
   HRESULT Output(std::string_view bytes);
@@ -52,16 +47,12 @@ class PageResponse final : public ComObject<DispatchImpl<IResponse, &web::Respon
   void SendHead(bool withLength);
   void SendBody(std::string_view bytes);
 
-  Connection* connection_ = nullptr;
-  bool headOnly_ = false;
-  bool chunked_ = false;
+  ResponseSink* sink_ = nullptr;
   bool buffered_ = true;
   bool headSent_ = false;
   std::string contentType_ = "text/html";
-  HeaderList headers_;
+  NameValueList headers_;
   std::string held_;
-  int status_ = 200;
-  size_t bodyBytes_ = 0;
 };
 
 }  // namespace host

@@ -17,9 +17,9 @@
 
 #include "host/connection.h"
 #include "host/http_response.h"
-#include "host/page_request.h"
-#include "host/page_response.h"
-#include "host/page_script.h"
+#include "host/js_pages.h"
+#include "host/logs.h"
+#include "host/request_target.h"
 #include "host/static_files.h"
 
 namespace host {
@@ -27,40 +27,104 @@ namespace host {
 namespace {
 
 constexpr auto kShutdownWait = std::chrono::seconds(10);
-constexpr size_t kMaxScriptBytes = 4 * 1024 * 1024;
+
+// What the host knows about a request beyond its head.
+struct RequestOrigin {
+  std::string serverAddress;  // the address the host listens on
+  int serverPort = 0;
+  std::string remoteAddress;
+  std::string scriptFile;  // the real path of the page script
+};
 
 struct Outcome {
   int status = 200;
   size_t bytes = 0;
 };
 
-// Runs the page script at `path` for the request; its response goes out on `connection`.
+// A page's response over the connection: with its length, or streamed in chunks (to an
+// HTTP/1.0 client, up to the close).
+class ConnectionSink final : public ResponseSink {
+ public:
+  ConnectionSink(Connection& connection, bool headOnly, bool chunked)
+      : connection_(connection), headOnly_(headOnly), chunked_(chunked) {}
+
+  bool SendHead(int status, std::string_view, const NameValueList& headers,
+                std::optional<uint64_t> length) override {
+    HeaderList all = headers;
+    if (length) {
+      all.emplace_back("Content-Length", std::to_string(*length));
+      chunked_ = false;
+    } else if (chunked_) {
+      all.emplace_back("Transfer-Encoding", "chunked");
+    }
+    status_ = status;
+    return connection_.Send(ResponseHead(status, all));
+  }
+  bool SendBody(std::string_view bytes) override {
+    if (headOnly_ || bytes.empty()) return connection_.ClientConnected();
+    bytes_ += bytes.size();
+    if (!chunked_) return connection_.Send(bytes);
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", bytes.size());
+    return connection_.Send(size) && connection_.Send(bytes) && connection_.Send("\r\n");
+  }
+  void Finish() override {
+    if (chunked_ && !headOnly_) connection_.Send("0\r\n\r\n");
+  }
+  bool ClientConnected() const override { return connection_.ClientConnected(); }
+  bool HeadOnly() const override { return headOnly_; }
+
+  Outcome Result() const { return {status_, bytes_}; }
+
+ private:
+  Connection& connection_;
+  const bool headOnly_;
+  bool chunked_;
+  int status_ = 0;
+  size_t bytes_ = 0;
+};
+
+class StderrServices final : public HostServices {
+ public:
+  StderrServices() : log_("-", STDERR_FILENO), errors_(log_) {
+    std::string error;
+    log_.Open(&error);
+  }
+  bool Development() const override { return true; }
+  const std::string& SiteRoot() const override { return site_; }
+  std::string LogScriptFailure(const RequestRecord& request,
+                               const ScriptFailure& failure) override {
+    return errors_.ScriptFailure(request, failure);
+  }
+  void LogError(std::string_view message) override { errors_.Write("error", message); }
+
+  std::string site_;
+
+ private:
+  LogFile log_;
+  ErrorLog errors_;
+};
+
+StderrServices g_services;
+JsPageHandler g_pages;
+
 Outcome ServePage(Connection& connection, const HttpRequest& request, const RequestOrigin& origin,
-                  const std::string& path) {
-  const bool headOnly = request.method == "HEAD";
-  std::string source;
-  if (!ReadWholeFile(path, kMaxScriptBytes, &source)) {
-    SendStatusPage(connection, 500, "The page script cannot be read.", headOnly);
-    return {500, 0};
-  }
-  const ComPtr<PageResponse> response =
-      PageResponse::Make(&connection, headOnly, request.minorVersion >= 1);
-  RequestOrigin pageOrigin = origin;
-  pageOrigin.scriptFile = path;
-  const ComPtr<PageRequest> page = PageRequest::Make(request, pageOrigin);
-  if (!response || !page) {
-    SendStatusPage(connection, 500, "Out of memory.", headOnly);
-    return {500, 0};
-  }
-  const std::optional<std::string> error =
-      RunPageScript(source, request.path, response.Get(), page.Get());
-  if (error) {
-    std::fprintf(stderr, "vellum-host: %s: %s\n", request.path.c_str(), error->c_str());
-    response->Fail(*error);
-  } else {
-    response->End();
-  }
-  return {response->Status(), response->BodyBytes()};
+                  const std::string& path, const std::string& scriptName) {
+  RequestRecord record;
+  record.method = request.method;
+  record.target = request.target;
+  record.path = request.path;
+  record.query = request.query;
+  record.protocol = "HTTP/1." + std::to_string(request.minorVersion);
+  record.headers = request.headers;
+  record.remoteAddress = origin.remoteAddress;
+  record.localAddress = origin.serverAddress;
+  record.localPort = static_cast<uint16_t>(origin.serverPort);
+  record.scriptFile = path;
+  record.scriptName = scriptName;
+  ConnectionSink sink(connection, request.method == "HEAD", request.minorVersion >= 1);
+  g_pages.Serve(record, sink);
+  return sink.Result();
 }
 
 Outcome Refuse(Connection& connection, int status, std::string_view detail, bool headOnly,
@@ -87,11 +151,9 @@ Outcome Route(Connection& connection, const HttpRequest& request, const RequestO
     case Resolution::kFound:
       break;
   }
-  if (path.ends_with(".js")) {
-    if (!relative->empty()) return ServePage(connection, request, origin, path);
-    HttpRequest index = request;  // the site's own address runs its index page
-    index.path = "/index.js";
-    return ServePage(connection, index, origin, path);
+  if (g_pages.IsPage(path)) {
+    return ServePage(connection, request, origin, path,
+                     relative->empty() ? "/index.js" : request.path);
   }
   Outcome outcome;
   if (!SendFile(connection, path, headOnly, &outcome.bytes)) {
@@ -120,6 +182,8 @@ bool Server::Listen(const ServerOptions& options, std::string* error) {
     return false;
   }
   realSite_ = site;
+  g_services.site_ = site;
+  g_pages.Start(g_services, error);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(options.port);

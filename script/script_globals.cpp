@@ -97,4 +97,60 @@ std::string ErrorText(duk_context* ctx) {
   return EngineTextToUtf8(text);
 }
 
+namespace {
+
+// A frame line "    at name (file:line) flags": the file and line in brackets.
+bool FrameLocation(std::string_view frame, std::string* file, int* line) {
+  const size_t open = frame.find(" (");
+  const size_t close = frame.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+    return false;
+  }
+  const std::string_view place = frame.substr(open + 2, close - open - 2);
+  const size_t colon = place.rfind(':');
+  if (colon == std::string_view::npos || colon + 1 == place.size()) return false;
+  int number = 0;
+  for (const char c : place.substr(colon + 1)) {
+    if (c < '0' || c > '9' || number > 100000000) return false;
+    number = number * 10 + (c - '0');
+  }
+  *file = place.substr(0, colon);
+  *line = number;
+  return true;
+}
+
+}  // namespace
+
+ErrorReport ErrorReportOf(duk_context* ctx) {
+  ErrorReport report;
+  duk_dup(ctx, -1);  // duk_safe_to_string replaces the value by its text
+  report.message = EngineTextToUtf8(duk_safe_to_string(ctx, -1));
+  duk_pop(ctx);
+  if (!duk_is_error(ctx, -1)) return report;
+  if (duk_get_prop_string(ctx, -1, "number") && duk_is_number(ctx, -1)) {
+    const std::string code = HresultText(static_cast<HRESULT>(duk_get_int(ctx, -1)));
+    if (report.message.find(code) == std::string::npos) report.message += " (" + code + ")";
+  }
+  duk_pop(ctx);
+  duk_get_prop_string(ctx, -1, "stack");
+  const std::string stack = EngineTextToUtf8(duk_safe_to_string(ctx, -1));
+  duk_pop(ctx);
+  // Frames of the engine's C code carry "internal" and a source path of ours: left out.
+  size_t start = stack.find('\n');
+  while (start != std::string::npos) {
+    const size_t end = stack.find('\n', start + 1);
+    const std::string_view frame = std::string_view(stack).substr(
+        start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+    start = end;
+    if (frame.ends_with(" internal") || frame.find(" internal ") != std::string_view::npos) {
+      continue;
+    }
+    if (report.file.empty() && frame.find(") native") == std::string_view::npos) {
+      FrameLocation(frame, &report.file, &report.line);
+    }
+    report.stack += std::string(frame) + "\n";
+  }
+  return report;
+}
+
 }  // namespace script

@@ -31,4 +31,15 @@ bool RunSource(duk_context* ctx, std::string_view source, const char* fileName);
 // as an HRESULT text when it has one.
 std::string ErrorText(duk_context* ctx);
 
+// An uncaught error told without the engine's insides, for a page's error report.
+struct ErrorReport {
+  std::string message;  // "Error: text", and the HRESULT text when it has a number
+  std::string file;     // of the innermost script frame ("" when none is known)
+  int line = 0;         // in `file`; 0 when unknown
+  std::string stack;    // the script's frames, one per line, without the engine's own
+};
+
+// The report of the error on top of the stack (left there).
+ErrorReport ErrorReportOf(duk_context* ctx);
+
 }  // namespace script

@@ -245,9 +245,9 @@ DWORD FileReplacement::Begin(const std::string& path) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
       std::string candidate =
           folder + "." + last.substr(0, kMaxNameInTemporary) + "." + RandomSuffix();
-      const int descriptor = open(candidate.c_str(),
-                                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW,
-                                  0666);  // less the process's umask, as for any new file
+      const int descriptor =
+          open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW,
+               0666);  // less the process's umask, as for any new file
       if (descriptor >= 0) {
         descriptor_ = descriptor;
         temporary_ = std::move(candidate);

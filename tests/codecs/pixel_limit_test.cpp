@@ -1,11 +1,12 @@
 // The operator's limit on decoded pixels, as every reader applies it, and files whose
 // data does not hold a single row.
+#include "platform/policy/pixel_limit.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "platform/policy/pixel_limit.h"
 #include "tests/codecs/codec_test_support.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
@@ -65,9 +66,8 @@ std::vector<ReaderCase> ReaderCases() {
   return {
       {"Bmp",
        [](const std::vector<uint8_t>& rgb) {
-         return EncodeBytes([&](HISDEST d) {
-           return WriteBMP(d, rgb.data(), kWidth, kHeight, 24, 0, nullptr);
-         });
+         return EncodeBytes(
+             [&](HISDEST d) { return WriteBMP(d, rgb.data(), kWidth, kHeight, 24, 0, nullptr); });
        },
        [](const std::vector<uint8_t>& bytes) { return DecodeRgb(bytes, ReadBMP); }},
       {"Gif",
@@ -111,9 +111,8 @@ std::vector<ReaderCase> ReaderCases() {
          });
        },
        [](const std::vector<uint8_t>& bytes) {
-         return DecodeBytes(bytes, [](HISSRC s, int32_t* w, int32_t* h) {
-           return ReadTIFF(s, w, h, 24, 0);
-         });
+         return DecodeBytes(
+             bytes, [](HISSRC s, int32_t* w, int32_t* h) { return ReadTIFF(s, w, h, 24, 0); });
        }},
       {"Psd",
        [](const std::vector<uint8_t>& rgb) {
@@ -167,9 +166,20 @@ std::vector<uint8_t> Le32(uint32_t value) {
 // A bitmap's headers for 26000 x 26000 pixels at 24 bits with no pixel data (118
 // bytes with the padding of a 16-colour table, as such files are often made).
 std::vector<uint8_t> BmpHeaderOnly(uint16_t bits, uint32_t compression) {
-  std::vector<uint8_t> bytes = Concat({{'B', 'M'}, Le32(118), Le32(0), Le32(118), Le32(40),
-                                       Le32(26000), Le32(26000), Le16(1), Le16(bits),
-                                       Le32(compression), Le32(0), Le32(0), Le32(0), Le32(0),
+  std::vector<uint8_t> bytes = Concat({{'B', 'M'},
+                                       Le32(118),
+                                       Le32(0),
+                                       Le32(118),
+                                       Le32(40),
+                                       Le32(26000),
+                                       Le32(26000),
+                                       Le16(1),
+                                       Le16(bits),
+                                       Le32(compression),
+                                       Le32(0),
+                                       Le32(0),
+                                       Le32(0),
+                                       Le32(0),
                                        Le32(0)});
   bytes.resize(118, 0);
   return bytes;
@@ -214,13 +224,18 @@ TEST(NoRowOfPixels, JpegWithoutScanDataFailsWithCode3) {
 
 TEST(NoRowOfPixels, GifAndPcxWithoutDataFailWithCode3) {
   // 40 x 40 pixels whose data is a clear code and the end code.
-  const std::vector<uint8_t> gif =
-      Concat({{'G', 'I', 'F', '8', '9', 'a'}, Le16(40), Le16(40), {0, 0, 0, 0x2C}, Le16(0),
-              Le16(0), Le16(40), Le16(40), {0, 8, 3, 0x00, 0x03, 0x04, 0, 0x3B}});
+  const std::vector<uint8_t> gif = Concat({{'G', 'I', 'F', '8', '9', 'a'},
+                                           Le16(40),
+                                           Le16(40),
+                                           {0, 0, 0, 0x2C},
+                                           Le16(0),
+                                           Le16(0),
+                                           Le16(40),
+                                           Le16(40),
+                                           {0, 8, 3, 0x00, 0x03, 0x04, 0, 0x3B}});
   int32_t transparent = 0;
-  const Decoded fromGif = DecodeBytes(gif, [&](HISSRC s, int32_t* w, int32_t* h) {
-    return ReadGIF(s, w, h, &transparent);
-  });
+  const Decoded fromGif = DecodeBytes(
+      gif, [&](HISSRC s, int32_t* w, int32_t* h) { return ReadGIF(s, w, h, &transparent); });
   EXPECT_FALSE(fromGif.hasImage);
   EXPECT_EQ(fromGif.code, kErrReadFile);
 
@@ -241,8 +256,8 @@ TEST(NoRowOfPixels, FilesCutAfterTheirFirstRowsStillLoad) {
   bmp.bytes.resize(bmp.bytes.size() / 2);
   EXPECT_TRUE(DecodeRgb(bmp.bytes, ReadBMP).hasImage);
 
-  Encoded jpeg = EncodeBytes(
-      [&](HISDEST d) { return WriteJPEG(d, rgb.data(), 64, 64, 90, FALSE, 24, {}); });
+  Encoded jpeg =
+      EncodeBytes([&](HISDEST d) { return WriteJPEG(d, rgb.data(), 64, 64, 90, FALSE, 24, {}); });
   jpeg.bytes.resize(jpeg.bytes.size() * 2 / 3);
   EXPECT_TRUE(DecodeRgb(jpeg.bytes, ReadJPEG).hasImage);
 }

@@ -5,6 +5,8 @@
 
 #include <random>
 
+#include "host/request_target.h"
+
 namespace {
 
 using host::ParseRequestHead;

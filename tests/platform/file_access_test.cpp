@@ -51,9 +51,8 @@ TEST_F(FileAccessTest, OnlyPathsThatReallyLeadInsideAreAllowed) {
   fs::create_symlink(elsewhere_.File("missing.txt"), site_.Path() / "data/dangling");
   fs::create_directory(site_.Path().string() + "-sibling");
   const AllowedFoldersScope scope({Site("data")});
-  for (const std::string& inside :
-       {Site("data/inside.txt"), Site("data/new.txt"), Site("data/../data/inside.txt"),
-        Site("data")}) {
+  for (const std::string& inside : {Site("data/inside.txt"), Site("data/new.txt"),
+                                    Site("data/../data/inside.txt"), Site("data")}) {
     EXPECT_TRUE(policy::IsAllowedPath(inside)) << inside;
   }
   for (const std::string& outside :
@@ -89,7 +88,8 @@ TEST_F(FileAccessTest, OnlyRegularFilesAreOpened) {
     std::string path;
     DWORD error;
   };
-  for (const Case& c : {Case{pipe, EINVAL}, Case{Site("data"), EISDIR}, Case{"/dev/null", EINVAL}}) {
+  for (const Case& c :
+       {Case{pipe, EINVAL}, Case{Site("data"), EISDIR}, Case{"/dev/null", EINVAL}}) {
     int descriptor = -1;
     EXPECT_EQ(policy::OpenFileForReading(c.path, &descriptor), c.error) << c.path;
     EXPECT_EQ(policy::OpenFileForWriting(c.path, &descriptor), c.error) << c.path;
