@@ -395,7 +395,7 @@ namespace {
 class FieldObject final : public ComObject<DispatchImpl<IRecordsetField, &RecordsetFieldInterface>,
                                            SupportErrorInfoFor<IRecordsetField>> {
  public:
-  explicit FieldObject(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit FieldObject(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
 
   static HRESULT Create(std::shared_ptr<OpenRows> rows, size_t column, IDispatch** field) {
     ComPtr<IRecordsetField> created;
@@ -449,7 +449,7 @@ class FieldObject final : public ComObject<DispatchImpl<IRecordsetField, &Record
 // The fields in column order, made as they are handed out.
 class FieldEnumerator final : public ComObject<IEnumVARIANT> {
  public:
-  explicit FieldEnumerator(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit FieldEnumerator(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
 
   static HRESULT Create(std::shared_ptr<OpenRows> rows, size_t count, IUnknown** enumerator) {
     ComPtr<IEnumVARIANT> created;
@@ -505,7 +505,7 @@ class FieldEnumerator final : public ComObject<IEnumVARIANT> {
 class FieldsObject final
     : public ComObject<DispatchImpl<IFields, &FieldsInterface>, SupportErrorInfoFor<IFields>> {
  public:
-  explicit FieldsObject(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit FieldsObject(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
 
   // `rows` is null for a closed recordset: every member then says so.
   static HRESULT Create(std::shared_ptr<OpenRows> rows, IDispatch** fields) {

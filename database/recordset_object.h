@@ -35,7 +35,7 @@ class OpenRows;
 class RecordsetObject final : public ComObject<DispatchImpl<IRecordset, &RecordsetInterface>,
                                                SupportErrorInfoFor<IRecordset>> {
  public:
-  explicit RecordsetObject(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit RecordsetObject(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
 
   void Attach(std::shared_ptr<OpenRows> rows);
 

@@ -18,6 +18,8 @@ packages=(
   postgresql python3-psycopg2
   # the main job fetches the web page host's pages
   curl
+  # the Debian package: CPack's dependency lookup and its test
+  dpkg-dev file
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
 )

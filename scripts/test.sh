@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the layout check, the release suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
+# Builds and runs every test: the layout check, the release suite (with the member
+# reference's staleness check), the Debian package installed into a scratch root, the same
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,14 +13,18 @@ bash scripts/check_format.sh
 
 bash scripts/build.sh release
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
+bash scripts/package_test.sh
 
 bash scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 1200
 
 bash scripts/build.sh tsan
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  build-tsan/bin/test_vellumset --gtest_filter='Concurrency*'
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+build-tsan/bin/test_vellumset --gtest_filter='Concurrency*'
+build-tsan/bin/test_stress
+build-tsan/bin/test_host --gtest_filter='HostTest.ImagePagesUnderConcurrentLoad:HostTest.Concurrent*'
+unset TSAN_OPTIONS
 
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
 echo "All tests passed."

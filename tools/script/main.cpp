@@ -1,67 +1,124 @@
-// vellum-script [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]
+// vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]
 //
 // Runs a JavaScript file with automation objects at hand:
 //   CreateObject(progid)   creates an object registered under the ProgID
 //   Enumerator(collection) walks a collection (see script/enumerator.h)
 //   print(...)             writes its arguments, separated by spaces, as one line
 //   args                   the ARGS, as an array of strings
+//   eziPNG, eziBrowser...  the enumeration constants of the registered type libraries
 // A failed automation call throws an Error whose `number` is the HRESULT and whose
-// `description` is the error information's description. An uncaught error is written
-// to standard error and the exit status is 1 (2 for bad usage).
+// `description` is the error information's description; with --strict, so does an
+// editing call that appends to the object's ErrorDescription. An uncaught error is
+// written to standard error and the exit status is 1 (2 for bad usage).
 //
 // The components may open any file the process can, unless --allow-folder names the
 // folders they are kept to; --max-pixels sets the limit on decoded pixels per image
 // (by default VELLUM_MAX_PIXELS or the registry's MaxPixels, else none).
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/com/activation.h"
 #include "platform/kernel/last_error.h"
 #include "platform/policy/file_access.h"
 #include "platform/policy/pixel_limit.h"
+#include "script/program_version.h"
 #include "script/script_globals.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vellum-script [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]\n";
+    "usage: vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]\n";
 
-// Takes the options before FILE; the index of FILE, or 0 for bad usage (reported).
-int TakeOptions(int argc, char** argv) {
-  std::vector<std::string> folders;
-  int at = 1;
-  for (; at + 1 < argc && std::strncmp(argv[at], "--", 2) == 0; at += 2) {
-    if (std::strcmp(argv[at], "--allow-folder") == 0) {
-      folders.push_back(argv[at + 1]);
-    } else if (std::strcmp(argv[at], "--max-pixels") == 0) {
-      const std::optional<uint64_t> pixels = policy::ParsePixelCount(argv[at + 1]);
-      if (!pixels) {
-        std::fprintf(stderr, "vellum-script: --max-pixels takes a count: %s\n", argv[at + 1]);
-        return 0;
-      }
-      policy::SetMaxImagePixels(*pixels);
-    } else {
-      std::fprintf(stderr, "vellum-script: unknown option %s\n%s", argv[at], kUsage);
-      return 0;
-    }
+constexpr char kHelp[] =
+    "Runs a JavaScript (ES5.1) file that creates registered automation objects by\n"
+    "ProgID. The script sees CreateObject(progid), Enumerator(collection), print(...),\n"
+    "args (the ARGS as strings) and the enumeration constants of every registered type\n"
+    "library (eziPNG, eziBrowser, ...) as read-only globals.\n"
+    "\n"
+    "  --strict    an editing call that appends to an object's ErrorDescription throws\n"
+    "              an Error carrying the appended text, instead of returning normally\n"
+    "  --allow-folder DIR\n"
+    "              keeps the files the objects open inside DIR (repeatable); without it\n"
+    "              they may open any file this process can\n"
+    "  --max-pixels N\n"
+    "              refuses images of more than N decoded pixels (default: VELLUM_MAX_PIXELS,\n"
+    "              else the registry value MaxPixels, else no limit)\n"
+    "  --help      print this help and exit\n"
+    "  --version   print the version and exit\n"
+    "  --          ends the options (for a FILE whose name starts with '-')\n"
+    "\n"
+    "The registry is $VELLUM_REGISTRY when set, else ~/.local/share/vellum/registry when\n"
+    "it exists, else /var/lib/vellum/registry. Register modules with vellum-regsvr.\n"
+    "Exit status: 0 when the script ran to its end, 1 when it threw, 2 for bad usage.\n";
+
+struct Options {
+  bool strict = false;
+  std::vector<std::string> allowedFolders;
+  int fileIndex = 0;  // argv index of FILE
+};
+
+// Takes an option with a value (--allow-folder, --max-pixels); false for bad usage.
+bool TakeValueOption(std::string_view option, const char* value, Options* options) {
+  if (option == "--allow-folder") {
+    options->allowedFolders.push_back(value);
+    return true;
   }
-  if (at >= argc) {
-    std::fputs(kUsage, stderr);
-    return 0;
+  const std::optional<uint64_t> pixels = policy::ParsePixelCount(value);
+  if (!pixels) {
+    std::fprintf(stderr, "vellum-script: --max-pixels takes a count: %s\n", value);
+    return false;
   }
-  if (const DWORD error = policy::SetAllowedFolders(folders)) {
-    std::fprintf(stderr, "vellum-script: cannot allow the folders: %s",
-                 SystemMessageText(error).c_str());
-    return 0;
-  }
-  return at;
+  policy::SetMaxImagePixels(*pixels);
+  return true;
 }
 
-void DefineArgs(duk_context* ctx, int argc, char** argv, int first) {
+// The exit status when the arguments end the program (help, version, bad usage),
+// else -1 with the options filled in.
+int ParseArguments(int argc, char** argv, Options* options) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") {
+      ++i;
+      break;
+    }
+    if (argument.empty() || argument[0] != '-' || argument == "-") break;
+    if (argument == "--help") {
+      std::printf("%s\n%s", kUsage, kHelp);
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("%s\n", script::VersionLine("vellum-script").c_str());
+      return 0;
+    }
+    if ((argument == "--allow-folder" || argument == "--max-pixels") && i + 1 < argc) {
+      if (!TakeValueOption(argument, argv[++i], options)) return 2;
+      continue;
+    }
+    if (argument != "--strict") {
+      std::fprintf(stderr, "vellum-script: unknown option %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+    options->strict = true;
+  }
+  if (i >= argc) {
+    std::fprintf(stderr, "%s", kUsage);
+    return 2;
+  }
+  if (const DWORD error = policy::SetAllowedFolders(options->allowedFolders)) {
+    std::fprintf(stderr, "vellum-script: cannot allow the folders: %s",
+                 SystemMessageText(error).c_str());
+    return 2;
+  }
+  options->fileIndex = i;
+  return -1;
+}
+
+void DefineArgs(duk_context* ctx, int first, int argc, char** argv) {
   const duk_idx_t args = duk_push_array(ctx);
   for (int i = first; i < argc; ++i) {
     duk_push_string(ctx, argv[i]);
@@ -82,9 +139,10 @@ bool ReadFile(const char* path, std::string* source) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int file = TakeOptions(argc, argv);
-  if (file == 0) return 2;
-  const char* path = argv[file];
+  Options options;
+  const int ended = ParseArguments(argc, argv, &options);
+  if (ended >= 0) return ended;
+  const char* path = argv[options.fileIndex];
   std::string source;
   if (!ReadFile(path, &source)) {
     std::fprintf(stderr, "vellum-script: cannot read %s\n", path);
@@ -93,7 +151,8 @@ int main(int argc, char** argv) {
   duk_context* ctx = script::CreateHeap();
   if (ctx == nullptr) return 1;
   script::DefineCommonGlobals(ctx, stdout);
-  DefineArgs(ctx, argc, argv, file + 1);
+  script::SetStrictErrors(ctx, options.strict);
+  DefineArgs(ctx, options.fileIndex + 1, argc, argv);
   int status = 0;
   if (!script::RunSource(ctx, source, path)) {
     std::fprintf(stderr, "vellum-script: %s: %s\n", path, script::ErrorText(ctx).c_str());
