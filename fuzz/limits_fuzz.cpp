@@ -54,9 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   policy::SetMaxImagePixels(limit);
   const Loaded narrow = Load(bytes);
   const bool named = narrow.errors.find(u"The limit is " + [&] {
-                       const std::string digits = std::to_string(limit);
-                       return std::u16string(digits.begin(), digits.end());
-                     }()) != std::u16string::npos;
+    const std::string digits = std::to_string(limit);
+    return std::u16string(digits.begin(), digits.end());
+  }()) != std::u16string::npos;
   if (narrow.ok && uint64_t(narrow.width) * uint64_t(narrow.height) > limit) __builtin_trap();
   if (wide.ok) {
     const bool within = uint64_t(wide.width) * uint64_t(wide.height) <= limit;

@@ -33,15 +33,17 @@ std::string RunOneEasel(int thread, const std::string& folder) {
   Automation(fontObject.Get()).Put(u"Height", -14);
   const LONG resolutions[] = {24, 8, 4, 1};
   for (int format = 1; format <= kFormats; ++format) {
-    const std::string where = "thread " + std::to_string(thread) + " format " +
-                              std::to_string(format) + ": ";
-    if (easel.Call(u"CreateGradientImage", kWidth, kHeight, 0x102030 * (thread + 1), 0xF0E0D0,
-                   format % 2)
+    const std::string where =
+        "thread " + std::to_string(thread) + " format " + std::to_string(format) + ": ";
+    if (easel
+            .Call(u"CreateGradientImage", kWidth, kHeight, 0x102030 * (thread + 1), 0xF0E0D0,
+                  format % 2)
             .hr != S_OK) {
       return where + "gradient";
     }
     easel.Put(u"ColorResolution", resolutions[(thread + format) % 4]);
-    const std::vector<uint8_t> bytes = ArrayBytes(easel.Call(u"SaveImage", 1, format, Variant()).value);
+    const std::vector<uint8_t> bytes =
+        ArrayBytes(easel.Call(u"SaveImage", 1, format, Variant()).value);
     if (bytes.empty()) return where + "save to memory";
     if (easel.Call(u"LoadImage", ByteArray(bytes)).hr != S_OK) return where + "load";
     easel.Call(u"RotateImage", 30, 0x00FF00);
@@ -63,8 +65,8 @@ std::string RunOneEasel(int thread, const std::string& folder) {
     }
   }
   const std::u16string errors = easel.Get(u"ErrorDescription").Text();
-  if (!errors.empty()) return "thread " + std::to_string(thread) + ": " +
-                              std::string(errors.begin(), errors.end());
+  if (!errors.empty())
+    return "thread " + std::to_string(thread) + ": " + std::string(errors.begin(), errors.end());
   return "";
 }
 
