@@ -13,8 +13,14 @@ packages=(
   # drawing, fonts, database, scripting
   libcairo2-dev libfontconfig-dev libfreetype-dev fonts-liberation fonts-dejavu-core
   libsqlite3-dev duktape-dev
+  # the web page host: its HTTP engine, its configuration file reader, the system's
+  # table of content types
+  libmicrohttpd-dev libinih-dev media-types
   # the main job fetches the web page host's pages
   curl
+  # nginx in front of page hosts (tests), and the load generator and the peers the
+  # host's benchmark measures against
+  nginx wrk python3-gunicorn
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
 )
