@@ -10,7 +10,8 @@
 //   d(key)                 the default member (DISPID_VALUE)
 //
 // The member's kinds come from the object's type information; an object without
-// any is asked for a property value first and given a function when that fails.
+// any is asked for a property value first and given a function when that fails. An
+// object converts to a primitive (`"" + o`, `o == "x"`) through its default member.
 #include <string>
 #include <vector>
 
@@ -255,8 +256,38 @@ void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID id, WORD flag
   duk_put_prop_string(ctx, -2, "put");
 }
 
+// Pushes the value of the object's default member (DISPID_VALUE) read without
+// arguments when it is a primitive (a collection item's whole text); false, with
+// nothing pushed, when there is none.
+bool PushDefaultValue(duk_context* ctx, duk_idx_t index) {
+  IDispatch* object = AutomationObjectAt(ctx, index);
+  if (object == nullptr) return false;
+  Outcome outcome;
+  Invoke(ctx, object, DISPID_VALUE, DISPATCH_PROPERTYGET, 0, 0, outcome);
+  const VARTYPE type = outcome.value.vt & ~VT_BYREF;
+  if (FAILED(outcome.hr) || type == VT_DISPATCH || type == VT_UNKNOWN || (type & VT_ARRAY)) {
+    return false;
+  }
+  std::string problem;
+  return PushVariant(ctx, outcome.value, &problem);
+}
+
+// valueOf and toString of an object that has no member of that name: the default
+// member's value, as script hosts convert objects; an object without one is itself
+// (valueOf) or "[object Automation]" (toString).
+duk_ret_t ValueOf(duk_context* ctx) {
+  duk_push_this(ctx);
+  if (!PushDefaultValue(ctx, -1)) duk_push_this(ctx);
+  return 1;
+}
+
 duk_ret_t DescribeObject(duk_context* ctx) {
-  duk_push_string(ctx, "[object Automation]");
+  duk_push_this(ctx);
+  if (PushDefaultValue(ctx, -1)) {
+    duk_to_string(ctx, -1);
+  } else {
+    duk_push_string(ctx, "[object Automation]");
+  }
   return 1;
 }
 
@@ -273,7 +304,11 @@ Reply GetMember(duk_context* ctx) {
       duk_push_c_function(ctx, DescribeObject, 0);
       return Reply::kValue;
     }
-    if (name == "valueOf" || name == "toJSON" || name == "inspect" || name == "constructor") {
+    if (name == "valueOf") {
+      duk_push_c_function(ctx, ValueOf, 0);
+      return Reply::kValue;
+    }
+    if (name == "toJSON" || name == "inspect" || name == "constructor") {
       return Reply::kNothing;
     }
     return UnknownName(ctx, known, name);

@@ -12,7 +12,10 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev
   # drawing, fonts, database, scripting
   libcairo2-dev libfontconfig-dev libfreetype-dev fonts-liberation fonts-dejavu-core
-  libsqlite3-dev duktape-dev
+  libsqlite3-dev libpq-dev duktape-dev
+  # the database tests and benchmarks start a PostgreSQL server of their own; the
+  # benchmarks' references are Python's sqlite3 and psycopg2
+  postgresql python3-psycopg2
   # the web page host: its HTTP engine, its configuration file reader, the system's
   # table of content types
   libmicrohttpd-dev libinih-dev media-types

@@ -20,6 +20,8 @@
 
 namespace vellum {
 
+struct FileFormat;
+
 // A failure raised inside a method body, caught at the method's boundary.
 class CEZException {
  public:
@@ -173,11 +175,9 @@ class Easel final
   // metafile readers can use it); sets the format code, the resolution members and,
   // for GIF, TransparentColor. Null, with the failure appended, when reading fails.
   HGLOBAL ReadImage(HISSRC source, const char* path, int32_t* width, int32_t* height);
-  // The readers that give a resolution also set DPIx, DPIy and DPIUnits from it;
+  // Formats that record a resolution also set DPIx, DPIy and DPIUnits from it;
   // false (the image is refused) for a unit the object cannot express.
-  bool TakeJpegResolution(HISSRC source);
-  bool TakePngResolution(HISSRC source);
-  bool TakeTiffResolution(HISSRC source);
+  bool TakeResolution(const FileFormat& format, HISSRC source);
 
   // ---- saving (easel_save.cpp) ----
   class ImageBackup;
@@ -189,11 +189,11 @@ class Easel final
   // leaves the working image as it was. The bytes written, 0 on failure.
   uint32_t EncodeImage(HISDEST destination, int32_t format, int32_t resolution);
   uint32_t EncodeReduced(HISDEST destination, int32_t format, int32_t resolution);
-  uint32_t WriteFormat(HISDEST destination, int32_t format, int32_t depth, int32_t paletteCount,
-                       RGBQUAD* savePalette, bool gray);
+  // Calls the format's writer (none for a format that is never written: 0).
+  uint32_t WriteFormat(HISDEST destination, const FileFormat* format, int32_t depth,
+                       int32_t paletteCount, RGBQUAD* savePalette, bool gray);
   // The transparent index a GIF is written with (negative: none).
   int32_t ChooseGifTransparency(const RGBQUAD* savePalette);
-  void MarkPngTransparency(RGBQUAD* savePalette, int32_t paletteCount) const;
 
   // ---- helpers of the editing and creation methods ----
   // Fails with "Can not perform operation. No images were loaded" without an image.

@@ -6,18 +6,10 @@
 #include <vector>
 
 #include "common/field_contract.h"
-#include "platform/gdi/gdi.h"
 #include "platform/kernel/last_error.h"
-#include "vellum/codecs/bmp.h"
-#include "vellum/codecs/gif.h"
+#include "vellum/codecs/formats.h"
 #include "vellum/codecs/identify.h"
-#include "vellum/codecs/jpeg.h"
-#include "vellum/codecs/pcx.h"
-#include "vellum/codecs/png.h"
-#include "vellum/codecs/psd.h"
-#include "vellum/codecs/tiff.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/metafile.h"
 #include "vellum/easel.h"
 #include "vellum/easel_io.h"
 
@@ -26,7 +18,6 @@ namespace vellum {
 namespace {
 
 constexpr LONG kFieldChunkBytes = 1000;
-constexpr COLORREF kMetafileBackground = 0xFFFFFF;
 
 // Closes a source when the scope ends.
 class SourceCloser {
@@ -68,31 +59,6 @@ bool CanOpenForReading(const char* path) {
   }
   close(file);
   return true;
-}
-
-// A metafile held in memory: the whole source as an enhanced metafile, a Windows
-// metafile (behind a placeable header or not) converted to one. The renderer's
-// failures stay in its own context: this path leaves the thread's code alone.
-HGLOBAL ReadMetafileFromSource(HISSRC source, int32_t format, int32_t* width, int32_t* height) {
-  const uint32_t size = DataSize(source);
-  std::vector<uint8_t> bytes(size);
-  if (size == 0 || !Rewind(source) || !ReadExactly(source, bytes.data(), size)) return nullptr;
-  HENHMETAFILE metafile = nullptr;
-  if (format == kFormatEmf) {
-    metafile = SetEnhMetaFileBits(size, bytes.data());
-  } else {
-    uint32_t key = 0;
-    if (size >= sizeof key) std::memcpy(&key, bytes.data(), sizeof key);
-    const uint32_t skip = key == kPlaceableKey ? kPlaceableHeaderSize : 0;
-    const METAFILEPICT picture{MM_ANISOTROPIC, 0, 0, nullptr};
-    if (size > skip)
-      metafile = SetWinMetaFileBits(size - skip, bytes.data() + skip, nullptr, &picture);
-  }
-  if (metafile == nullptr) return nullptr;
-  OpContext ctx;
-  HGLOBAL image = RenderEnhMetaFile(ctx, metafile, width, height, kMetafileBackground);
-  DeleteEnhMetaFile(metafile);
-  return image;
 }
 
 }  // namespace
@@ -201,54 +167,25 @@ bool Easel::LoadFromMemory(const void* bytes, uint32_t count) {
 }
 
 HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_t* height) {
-  const int32_t format = IdentifyFormat(source);
-  imageFormat_ = static_cast<int16_t>(format);
+  const int32_t code = IdentifyFormat(source);
+  imageFormat_ = static_cast<int16_t>(code);
   SeekHandle(source, 0, kSeekStart);
+  const FileFormat* format = FindFormatByCode(code);
   GlobalBlock image;
-  bool resolutionTaken = true;
   std::u16string_view refusal;  // the reason for a format read no further
-  switch (format) {
-    case kFormatBmp:
-      image = GlobalBlock(ReadBMP(source, width, height, 24));
-      break;
-    case kFormatGif: {
-      // The file's transparent colour (or -1) becomes the object's.
-      auto transparent = static_cast<int32_t>(transparentColor_);
-      image = GlobalBlock(ReadGIF(source, width, height, &transparent));
-      transparentColor_ = static_cast<COLORREF>(transparent);
-      break;
+  if (format == nullptr || format->read == nullptr) {
+    refusal = u"Format of the image is not supported";
+  } else {
+    // The file's transparent colour (or -1), where the format records one, becomes
+    // the object's.
+    auto transparent = static_cast<int32_t>(transparentColor_);
+    const ReadRequest request{path, tiffPage_ - 1, &transparent};
+    image = GlobalBlock(format->read(source, request, width, height));
+    transparentColor_ = static_cast<COLORREF>(transparent);
+    if (image && !TakeResolution(*format, source)) {
+      refusal = u"The DPI units of this image is not supported";
+      image.Reset();
     }
-    case kFormatJpeg:
-      image = GlobalBlock(ReadJPEG(source, width, height, 24));
-      resolutionTaken = !image || TakeJpegResolution(source);
-      break;
-    case kFormatPng:
-      image = GlobalBlock(ReadPNG(source, width, height, 24));
-      resolutionTaken = !image || TakePngResolution(source);
-      break;
-    case kFormatPcx:
-      image = GlobalBlock(ReadPCX(source, width, height, 24));
-      break;
-    case kFormatTiff:
-      image = GlobalBlock(ReadTIFF(source, width, height, 24, tiffPage_ - 1));
-      resolutionTaken = !image || TakeTiffResolution(source);
-      break;
-    case kFormatPsd:
-      image = GlobalBlock(ReadPSD(source, width, height, 24));
-      break;
-    case kFormatWmf:
-    case kFormatEmf:
-      image =
-          GlobalBlock(path != nullptr ? ReadMetafile(path, width, height, 0, 0, kMetafileBackground)
-                                      : ReadMetafileFromSource(source, format, width, height));
-      break;
-    default:
-      refusal = u"Format of the image is not supported";
-      break;
-  }
-  if (image && !resolutionTaken) {
-    refusal = u"The DPI units of this image is not supported";
-    image.Reset();
   }
   if (!image) {
     if (!refusal.empty()) AppendErrorText(0, refusal, CoreLastError(), 0);
@@ -259,49 +196,22 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
 }
 
 // Densities are kept as their low 16 bits, as DPIx and DPIy hold them.
-bool Easel::TakeJpegResolution(HISSRC source) {
-  int32_t width = 0, height = 0, bits = 0;
-  ResolutionRecord resolution;
-  if (!Rewind(source) || !ReadJPEGInfo(source, &width, &height, &bits, &resolution)) {
-    return true;  // the image stays; so do the resolution members
+bool Easel::TakeResolution(const FileFormat& format, HISSRC source) {
+  if (format.readResolution == nullptr) return true;
+  ObjectResolution resolution;
+  switch (format.readResolution(source, &resolution)) {
+    case ResolutionRead::kNone:
+      return true;  // the image stays; so do the resolution members
+    case ResolutionRead::kRefused:
+      return false;
+    case ResolutionRead::kTaken:
+      break;
   }
-  if (resolution.unit < eziNoUnits || resolution.unit > eziDotsPerCm) return false;
-  dpiX_ = static_cast<int16_t>(resolution.xDensity);
-  dpiY_ = static_cast<int16_t>(resolution.yDensity);
-  dpiUnits_ = resolution.unit;
-  return true;
-}
-
-bool Easel::TakePngResolution(HISSRC source) {
-  int32_t colorType = 0, width = 0, height = 0, bitDepth = 0, interlace = 0, paletteCount = 0;
-  Palette palette{};
-  ResolutionRecord resolution;
-  if (!Rewind(source) || !ReadPNGInfo(source, &colorType, &width, &height, &bitDepth, &interlace,
-                                      &paletteCount, palette.data(), &resolution)) {
-    return true;
+  dpiUnits_ = resolution.units;
+  if (resolution.hasDensities) {
+    dpiX_ = static_cast<int16_t>(resolution.xDensity);
+    dpiY_ = static_cast<int16_t>(resolution.yDensity);
   }
-  constexpr int32_t kUnknownUnit = 0;
-  constexpr int32_t kPerMetre = 1;
-  if (resolution.unit == kUnknownUnit) {
-    dpiUnits_ = eziNoUnits;  // the densities of an unknown unit are not taken
-    return true;
-  }
-  if (resolution.unit != kPerMetre) return false;
-  dpiUnits_ = eziDotsPerM;
-  dpiX_ = static_cast<int16_t>(resolution.xDensity);
-  dpiY_ = static_cast<int16_t>(resolution.yDensity);
-  return true;
-}
-
-bool Easel::TakeTiffResolution(HISSRC source) {
-  int32_t width = 0, height = 0, bits = 0;
-  ResolutionRecord resolution;
-  if (!Rewind(source) || !ReadTIFFInfo(source, &width, &height, &bits, &resolution)) return true;
-  // ResolutionUnit 1 none, 2 inch, 3 centimetre: one above DPIUnits.
-  if (resolution.unit < 1 || resolution.unit > 3) return false;
-  dpiX_ = static_cast<int16_t>(resolution.xDensity);
-  dpiY_ = static_cast<int16_t>(resolution.yDensity);
-  dpiUnits_ = resolution.unit - 1;
   return true;
 }
 

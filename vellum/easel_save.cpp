@@ -6,19 +6,10 @@
 
 #include "common/field_contract.h"
 #include "platform/kernel/last_error.h"
-#include "vellum/codecs/bmp.h"
-#include "vellum/codecs/codec_types.h"
-#include "vellum/codecs/gif.h"
-#include "vellum/codecs/jpeg.h"
-#include "vellum/codecs/pcx.h"
-#include "vellum/codecs/png.h"
-#include "vellum/codecs/psd.h"
-#include "vellum/codecs/tiff.h"
+#include "vellum/codecs/formats.h"
 #include "vellum/core/image_buffer.h"
-#include "vellum/core/metafile.h"
 #include "vellum/easel.h"
 #include "vellum/easel_io.h"
-#include "vellum/image_formats.h"
 #include "vellum/pixelops/color_reduction.h"
 #include "vellum/response_output.h"
 
@@ -26,19 +17,8 @@ namespace vellum {
 
 namespace {
 
-constexpr int32_t kLastFormat = eziPSD;
 constexpr uint32_t kFieldPieceBytes = 1000;
 constexpr size_t kSavePaletteEntries = 300;
-// A Windows metafile this short holds no picture.
-constexpr uint32_t kMinWmfBytes = 28;
-constexpr int32_t kGifTableBits = 8;
-constexpr int32_t kPngGray = 0;
-constexpr int32_t kPngRgb = 2;
-constexpr int32_t kPngPalette = 3;
-constexpr int32_t kPngBitDepth = 8;
-constexpr int32_t kPngAdam7 = 1;
-// ImageQuality above this writes TIFF strips uncompressed, at or below it compressed.
-constexpr int32_t kTiffRawAbove = 50;
 constexpr size_t kPaletteEntries = 256;
 
 // Room for the encoded file: 12 bytes for each pixel of the image grown to whole
@@ -98,14 +78,6 @@ class DestinationCloser {
   throw CEZException("Not enough memory to perform the operation", 0);
 }
 
-bool SameColor(const RGBQUAD& entry, COLORREF color) {
-  return entry.rgbRed == (color & 0xFF) && entry.rgbGreen == ((color >> 8) & 0xFF) &&
-         entry.rgbBlue == ((color >> 16) & 0xFF);
-}
-
-// A colour value that names a colour (values from 0x1000000 up name none, -1 among them).
-bool IsColor(COLORREF color) { return color < 0x1000000; }
-
 // One index byte per pixel from 4-bit rows that each start on a byte; null when
 // memory runs out.
 HGLOBAL UnpackFourBitRows(const uint8_t* packed, uint32_t width, uint32_t height) {
@@ -118,54 +90,6 @@ HGLOBAL UnpackFourBitRows(const uint8_t* packed, uint32_t width, uint32_t height
   }
   return indices.Release();
 }
-
-// Densities times a factor, truncated toward zero.
-ResolutionRecord Scaled(int16_t x, int16_t y, double factor, int32_t unit) {
-  return {static_cast<int32_t>(x * factor), static_cast<int32_t>(y * factor), unit};
-}
-
-// JFIF densities: per inch, per centimetre or none; dots per metre go in per inch.
-ResolutionRecord JpegDensity(int16_t x, int16_t y, int32_t units) {
-  if (units == eziDotsPerM) return Scaled(x, y, 0.0254, 1);
-  return {x, y, units};
-}
-
-// pHYs holds pixels per metre (unit 1) or an aspect ratio (unit 0). Units outside
-// 0 to 3 are written as an aspect ratio, like 0.
-ResolutionRecord PngPhysicalSize(int16_t x, int16_t y, int32_t units) {
-  switch (units) {
-    case eziDotsPerInch:
-      return Scaled(x, y, 39.37, 1);
-    case eziDotsPerCm:
-      return Scaled(x, y, 100, 1);
-    case eziDotsPerM:
-      return {x, y, 1};
-    default:
-      return {x, y, 0};
-  }
-}
-
-// ResolutionUnit: 1 none, 2 inch, 3 centimetre; dots per metre go in per inch.
-ResolutionRecord TiffResolution(int16_t x, int16_t y, int32_t units) {
-  if (units == eziDotsPerM) return Scaled(x, y, 0.0254, 2);
-  return {x, y, units + 1};
-}
-
-// Turns PNG palette transparency on for one write, and off again.
-class PngTransparencyScope {
- public:
-  explicit PngTransparencyScope(bool on) : on_(on) {
-    if (on_) SetPNGWriteTransparency(TRUE);
-  }
-  ~PngTransparencyScope() {
-    if (on_) SetPNGWriteTransparency(FALSE);
-  }
-  PngTransparencyScope(const PngTransparencyScope&) = delete;
-  PngTransparencyScope& operator=(const PngTransparencyScope&) = delete;
-
- private:
-  bool on_;
-};
 
 }  // namespace
 
@@ -221,14 +145,19 @@ HRESULT Easel::SaveImage(EZImageSaveMethod p_iHowToSave, EZImageFormat p_iFormat
   return RunLoadOrSave([&]() -> HRESULT {
     const int32_t format = p_iFormat;
     const int32_t method = p_iHowToSave;
-    if (format > kLastFormat) ReportFailure(u"Can not convert to the image format specified");
+    // Values of 0 and below pass this check and fail when no writer is found.
+    const FileFormat* row = FindFormatBySaveCode(format);
+    if (format > 0 && row == nullptr) {
+      ReportFailure(u"Can not convert to the image format specified");
+    }
     if (method < eziFile ||
         (method > eziMemory && method != eziBrowser && method != eziDatabaseBlob)) {
       ReportFailure(u"The image save method is not supported");
     }
-    // GIF holds at most 256 colours.
+    // A format that holds only palette images (GIF) gets at most 256 colours.
     const int32_t resolution =
-        colorResolution_ == eziTrueColors && format == eziGIF ? ezi256Colors : colorResolution_;
+        colorResolution_ == eziTrueColors && row != nullptr && row->needsPalette ? ezi256Colors
+                                                                                 : colorResolution_;
     switch (method) {
       case eziFile:
         return SaveToFile(p_vSaveData, format, resolution);
@@ -287,7 +216,8 @@ HRESULT Easel::SaveInMemory(int32_t method, int32_t format, int32_t resolution, 
       result->parray = bytes;
     }
     if (written > 0 && method == eziBrowser) {
-      const ResponseHeaders headers{format, &name, bufferResponse_, SentAsAttachment(format)};
+      const ResponseHeaders headers{format, &name, bufferResponse_,
+                                    FindFormatBySaveCode(format)->attachment};
       sent = WriteToResponse(block.Data(), written, headers);
     }
   } catch (...) {  // any failure of these steps is reported as the operation's
@@ -377,9 +307,10 @@ uint32_t Easel::EncodeReduced(HISDEST destination, int32_t format, int32_t resol
     ReplaceImage(reduced, width_, height_);
     gray = paletteCount == 0;
   }
-  // The layered-image writer takes 8-bit indices only: 16 colours packed for it would
-  // make every such save fail, so they go to it a byte per pixel.
-  if (format == eziPSD && depth == 4) {
+  const FileFormat* row = FindFormatBySaveCode(format);
+  // A writer that takes 8-bit indices only (the layered image) gets 16 colours a
+  // byte per pixel: packed ones would make every such save fail.
+  if (row != nullptr && row->unpacksSixteenColors && depth == 4) {
     HGLOBAL indices = nullptr;
     {
       const BlockLock packed(image_);
@@ -393,14 +324,16 @@ uint32_t Easel::EncodeReduced(HISDEST destination, int32_t format, int32_t resol
     depth = 8;
   }
   const RGBQUAD* palette = paletteCount > 0 ? savePalette.data() : nullptr;
-  const bool expandForMetafile = format == eziWMF || format == eziEMF;
-  const bool expandForJpeg = format == eziJPG && depth > 1 && !gray;
-  if (expandForMetafile || expandForJpeg) {
+  // Metafiles hold 24-bit pictures only; JPEG stores reduced colour images as 24-bit
+  // pictures and only the gray image as an 8-bit gray one.
+  const RgbExpansion expansion = row != nullptr ? row->expansion : RgbExpansion::kNever;
+  if (expansion == RgbExpansion::kAlways ||
+      (expansion == RgbExpansion::kUnlessGray && depth > 1 && !gray)) {
     normalized_ = 0;
     if (!NormalizeImage(paletteCount, palette)) return 0;
     depth = 24;
   }
-  return WriteFormat(destination, format, depth, paletteCount, savePalette.data(), gray);
+  return WriteFormat(destination, row, depth, paletteCount, savePalette.data(), gray);
 }
 
 // The first save-palette entry of TransparentColor becomes the GIF's transparent and
@@ -408,74 +341,39 @@ uint32_t Easel::EncodeReduced(HISDEST destination, int32_t format, int32_t resol
 // when one was found so, now or before, or set through the index's accessor: the
 // initial index 1 alone would make one of the palette's colours vanish.
 int32_t Easel::ChooseGifTransparency(const RGBQUAD* savePalette) {
-  if (IsColor(transparentColor_)) {
-    for (size_t i = 0; i < kPaletteEntries; ++i) {
-      if (SameColor(savePalette[i], transparentColor_)) {
-        gifTransparentIndex_ = gifBackgroundIndex_ = static_cast<int32_t>(i);
-        gifTransparentIndexSet_ = 1;
-        break;
-      }
+  for (size_t i = 0; i < kPaletteEntries; ++i) {
+    if (HoldsColor(savePalette[i], transparentColor_)) {
+      gifTransparentIndex_ = gifBackgroundIndex_ = static_cast<int32_t>(i);
+      gifTransparentIndexSet_ = 1;
+      break;
     }
   }
   return gifTransparentIndexSet_ != 0 ? gifTransparentIndex_ : -1;
 }
 
-// Palette entries of TransparentColor are written transparent (fourth byte 0) in a PNG.
-void Easel::MarkPngTransparency(RGBQUAD* savePalette, int32_t paletteCount) const {
-  if (!IsColor(transparentColor_)) return;
-  for (int32_t i = 0; i < paletteCount; ++i) {
-    if (SameColor(savePalette[i], transparentColor_)) savePalette[i].rgbReserved = 0;
-  }
-}
-
-uint32_t Easel::WriteFormat(HISDEST destination, int32_t format, int32_t depth,
+uint32_t Easel::WriteFormat(HISDEST destination, const FileFormat* format, int32_t depth,
                             int32_t paletteCount, RGBQUAD* savePalette, bool gray) {
-  const BlockLock image(image_);
-  const uint8_t* pixels = image.Data();
-  const auto width = static_cast<int32_t>(width_);
   uint32_t written = 0;
-  switch (format) {
-    case eziBMP:
-      written = WriteBMP(destination, pixels, width, height_, depth, paletteCount, savePalette);
-      break;
-    case eziGIF:
-      written = WriteGIF(destination, pixels, width, height_, 0, gifBackgroundIndex_,
-                         ChooseGifTransparency(savePalette), kGifTableBits, savePalette);
-      break;
-    case eziJPG:
-      written = WriteJPEG(destination, pixels, width, height_, imageQuality_, jpegProgressive_,
-                          depth, JpegDensity(dpiX_, dpiY_, dpiUnits_));
-      break;
-    case eziPNG: {
-      MarkPngTransparency(savePalette, paletteCount);
-      const PngTransparencyScope transparency(paletteCount > 0);
-      const int32_t colorType = gray ? kPngGray : paletteCount > 0 ? kPngPalette : kPngRgb;
-      const auto rowBytes = static_cast<int32_t>(static_cast<int64_t>(width) * depth / 8);
-      written = WritePNG(destination, pixels, width, height_, rowBytes, kPngBitDepth, paletteCount,
-                         savePalette, colorType, 0.0, kPngAdam7,
-                         PngPhysicalSize(dpiX_, dpiY_, dpiUnits_));
-      break;
-    }
-    case eziPCX:
-      written = WritePCX(destination, pixels, width, height_, depth, savePalette);
-      break;
-    case eziTIFF:
-      written =
-          WriteTIFF(destination, pixels, width, height_, depth, savePalette,
-                    imageQuality_ > kTiffRawAbove ? 1 : 0, TiffResolution(dpiX_, dpiY_, dpiUnits_));
-      break;
-    case eziPSD:
-      written = WritePSD(destination, pixels, width, height_, depth, savePalette);
-      break;
-    case eziWMF:
-      written = WriteWMF(destination, pixels, width, height_, TRUE);
-      if (written < kMinWmfBytes) written = 0;
-      break;
-    case eziEMF:
-      written = WriteEMF(destination, pixels, width, height_);
-      break;
-    default:
-      break;
+  if (format != nullptr && format->write != nullptr) {
+    const BlockLock image(image_);
+    WriteRequest request;
+    request.pixels = image.Data();
+    request.width = static_cast<int32_t>(width_);
+    request.height = height_;
+    request.depth = depth;
+    request.paletteCount = paletteCount;
+    request.palette = savePalette;
+    request.gray = gray;
+    request.quality = imageQuality_;
+    request.progressive = jpegProgressive_;
+    request.dpiX = dpiX_;
+    request.dpiY = dpiY_;
+    request.dpiUnits = dpiUnits_;
+    request.transparentColor = transparentColor_;
+    if (format->choosesTransparentIndex)
+      request.transparentIndex = ChooseGifTransparency(savePalette);
+    request.backgroundIndex = gifBackgroundIndex_;
+    written = format->write(destination, request);
   }
   if (written == 0) {
     AppendErrorText(0, u"Can not write image data to the storage\n", CoreLastError(), 0);

@@ -5,8 +5,8 @@
 #include "platform/com/safe_array.h"
 #include "platform/kernel/code_page.h"
 #include "platform/web/web_context.h"
+#include "vellum/codecs/formats.h"
 #include "vellum/easel.h"
-#include "vellum/image_formats.h"
 
 namespace vellum {
 
@@ -27,15 +27,15 @@ bool AsksForPageName(const VARIANT& given) {
 
 // The page's own name: the script's last path part without its extension.
 std::u16string NameFromScript(std::u16string_view scriptName, int32_t format) {
-  const SaveFormatText* texts = FindSaveFormatText(format);
+  const FileFormat* row = FindFormatBySaveCode(format);
   const size_t slash = scriptName.rfind(u'/');
   if (scriptName.empty() || slash == std::u16string_view::npos) {
-    return std::u16string(texts->defaultName);
+    return std::u16string(row->defaultName);
   }
   std::u16string_view stem = scriptName.substr(slash + 1);
   const size_t dot = stem.rfind(u'.');
   if (dot != std::u16string_view::npos) stem = stem.substr(0, dot);
-  return std::u16string(stem) + std::u16string(texts->extension);
+  return std::u16string(stem) + std::u16string(row->extension);
 }
 
 // The name inside the header's quotes: control characters (a line break would end
@@ -97,7 +97,7 @@ HRESULT SetImageHeaders(IResponse* response, const std::u16string& name, bool at
     const Bstr value(u"attachment; filename=\"" + QuotedHeaderText(name) + u"\"");
     if (FAILED(response->AddHeader(header.Get(), value.Get()))) return DISP_E_EXCEPTION;
   }
-  const Bstr contentType(FindSaveFormatText(format)->mimeType);
+  const Bstr contentType(FindFormatBySaveCode(format)->mimeType);
   return FAILED(response->put_ContentType(contentType.Get())) ? DISP_E_EXCEPTION : S_OK;
 }
 
