@@ -5,11 +5,12 @@
   gunicorn with two workers: the same thumbnail made by a small Pillow application
 
 wrk waits up to 30 s for a response (page requests queue behind the workers when every
-connection asks for a thumbnail at once). Each host case runs three times back to back; the host's RSS is taken before and after
-each run. Prints requests/s, p50 and p99 latency and errors per run, the ratios to the
-peers, and the RSS growth; writes bench/results/http.json.
+connection asks for a thumbnail at once). Three runs back to back, each measuring every case with its peer beside it (the machine
+may be shared: the ratios are of the medians); the host's RSS is taken before and after
+each run. Prints requests/s, p50 and p99 latency and errors per case and run, the ratios
+to the peers, and the RSS growth; writes bench/results/http.json.
 
-  python3 bench/http_bench.py [--seconds N] [--connections N] [--threading]
+  python3 bench/http_bench.py [--seconds N] [--connections N] [--threading[-only]] [--rounds N]
 
 --threading also measures the engine's two threading modes (a pool of engine threads,
 or a thread per connection) with page work and file requests at once.
@@ -151,41 +152,66 @@ def show(name, run):
           f"   p99 {run['p99_ms']:8.2f} ms   errors {run['errors']}")
 
 
-def measure_host(args, work, site, registry, cases):
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2]
+
+
+def measure(args, work, site, registry):
+    """Three rounds; each measures every host case and, right beside it, the peer that
+    case is compared with, so that both see the same machine."""
     host, port = start_host(work, site, registry)
-    results = {"rss_before_kib": rss_kib(host.process.pid), "cases": {}}
-    print(f"vellum-host (RSS before {results['rss_before_kib']} KiB)")
+    nginx, nginx_port = start_nginx(work, site)
+    gunicorn, gunicorn_port = start_gunicorn(work, site)
+    base = f"http://127.0.0.1:{port}"
+    cases = [("static 100 KB file", f"{base}/file100k.bin"),
+             ("nginx: static 100 KB file", f"http://127.0.0.1:{nginx_port}/file100k.bin"),
+             ("banner page", f"{base}/banner.js?text=Hello%2C+Vellum"),
+             ("thumbnail page", f"{base}/thumb.js?name=photo.jpg"),
+             ("Pillow+gunicorn: thumbnail", f"http://127.0.0.1:{gunicorn_port}/?name=photo.jpg")]
+    results = {"rss_before_kib": rss_kib(host.process.pid), "cases": {}, "rss_after_kib": []}
+    print(f"vellum-host RSS before: {results['rss_before_kib']} KiB")
     for run in range(3):
-        for name, path in cases:
-            measured = wrk(f"http://127.0.0.1:{port}{path}", args.seconds, args.connections)
+        print(f"run {run + 1}")
+        for name, url in cases:
+            measured = wrk(url, args.seconds, args.connections)
             results["cases"].setdefault(name, []).append(measured)
-            show(f"{name} run {run + 1}", measured)
-        rss = rss_kib(host.process.pid)
-        results.setdefault("rss_after_kib", []).append(rss)
-        print(f"  RSS after run {run + 1}: {rss} KiB")
-    host.stop()
+            show(name, measured)
+        results["rss_after_kib"].append(rss_kib(host.process.pid))
+        print(f"  vellum-host RSS after run {run + 1}: {results['rss_after_kib'][-1]} KiB")
+    for process in (host, nginx, gunicorn):
+        process.stop()
     return results
 
 
 def measure_threading(args, work, site, registry):
-    """Page work (thumbnails) and file requests at once, in each threading mode."""
+    """Page work (thumbnails) and file requests at once, in each threading mode; the two
+    modes take turns, --rounds rounds each, and the medians are compared."""
+    modes = ("pool", "per-connection")
+    rounds = {mode: [] for mode in modes}
+    half = max(1, args.connections // 2)
+    for _ in range(args.rounds):
+        for mode in modes:
+            host, port = start_host(work, site, registry, ["--connection-threads", mode])
+            pages = subprocess.Popen(
+                ["wrk", "-t1", f"-c{half}", f"-d{args.seconds}s", "--timeout", "30s",
+                 "--latency", f"http://127.0.0.1:{port}/thumb.js?name=photo.jpg"],
+                stdout=subprocess.PIPE, text=True)
+            files = wrk(f"http://127.0.0.1:{port}/file100k.bin", args.seconds, half)
+            out = pages.communicate()[0]
+            rounds[mode].append({
+                "thumbnail_rate": float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1)),
+                "thumbnail_p99_ms": parse_duration_ms(re.search(r"\s99%\s+(\S+)", out).group(1)),
+                "file_rate": files["rate"], "file_p99_ms": files["p99_ms"]})
+            host.stop()
     results = {}
-    for mode in ("pool", "per-connection"):
-        host, port = start_host(work, site, registry, ["--connection-threads", mode])
-        half = max(1, args.connections // 2)
-        pages = subprocess.Popen(
-            ["wrk", "-t1", f"-c{half}", f"-d{args.seconds}s", "--timeout", "30s", "--latency",
-             f"http://127.0.0.1:{port}/thumb.js?name=photo.jpg"],
-            stdout=subprocess.PIPE, text=True)
-        files = wrk(f"http://127.0.0.1:{port}/file100k.bin", args.seconds, half)
-        out = pages.communicate()[0]
-        page_rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
-        page_p99 = parse_duration_ms(re.search(r"\s99%\s+(\S+)", out).group(1))
-        results[mode] = {"thumbnail_rate": page_rate, "thumbnail_p99_ms": page_p99,
-                         "file_rate": files["rate"], "file_p99_ms": files["p99_ms"]}
-        print(f"  {mode:16} thumbnails {page_rate:8.1f} req/s (p99 {page_p99:8.1f} ms)"
-              f"   files {files['rate']:8.1f} req/s (p99 {files['p99_ms']:8.2f} ms)")
-        host.stop()
+    for mode in modes:
+        results[mode] = {key: median([r[key] for r in rounds[mode]]) for key in rounds[mode][0]}
+        results[mode]["rounds"] = rounds[mode]
+        m = results[mode]
+        print(f"  {mode:16} thumbnails {m['thumbnail_rate']:8.1f} req/s"
+              f" (p99 {m['thumbnail_p99_ms']:8.1f} ms)   files {m['file_rate']:8.1f} req/s"
+              f" (p99 {m['file_p99_ms']:8.2f} ms)   [medians of {args.rounds}]")
     return results
 
 
@@ -194,6 +220,8 @@ def main():
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--connections", type=int, default=32)
     parser.add_argument("--threading", action="store_true")
+    parser.add_argument("--threading-only", action="store_true")
+    parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
     checkout = os.path.dirname(subprocess.run(
         ["git", "rev-parse", "--path-format=absolute", "--git-common-dir"], cwd=ROOT,
@@ -207,36 +235,24 @@ def main():
                         os.path.join(BUILD, "lib", "libvellum.so")],
                        env=dict(os.environ, VELLUM_REGISTRY=registry), check=True,
                        stdout=subprocess.DEVNULL)
-        cases = [("static 100 KB file", "/file100k.bin"),
-                 ("banner page", "/banner.js?text=Hello%2C+Vellum"),
-                 ("thumbnail page", "/thumb.js?name=photo.jpg")]
         report = {"connections": args.connections, "seconds": args.seconds}
-        report["host"] = measure_host(args, work, site, registry, cases)
-
-        nginx, port = start_nginx(work, site)
-        report["nginx_static"] = wrk(f"http://127.0.0.1:{port}/file100k.bin", args.seconds,
-                                     args.connections)
-        nginx.stop()
-        gunicorn, port = start_gunicorn(work, site)
-        report["pillow_thumbnail"] = wrk(f"http://127.0.0.1:{port}/?name=photo.jpg",
-                                         args.seconds, args.connections)
-        gunicorn.stop()
-        print("peers")
-        show("nginx: static 100 KB file", report["nginx_static"])
-        show("Pillow+gunicorn: thumbnail", report["pillow_thumbnail"])
-
+        if args.threading_only:
+            print("threading modes, thumbnails and files at once")
+            report["threading"] = measure_threading(args, work, site, registry)
+            return
+        report.update(measure(args, work, site, registry))
         if args.threading:
             print("threading modes, thumbnails and files at once")
             report["threading"] = measure_threading(args, work, site, registry)
 
-    host = report["host"]
-    best = {name: max(run["rate"] for run in runs) for name, runs in host["cases"].items()}
-    errors = sum(run["errors"] for runs in host["cases"].values() for run in runs)
-    static_ratio = best["static 100 KB file"] / report["nginx_static"]["rate"]
-    thumb_ratio = best["thumbnail page"] / report["pillow_thumbnail"]["rate"]
-    rss = host["rss_after_kib"]
+    rates = {name: median([run["rate"] for run in runs]) for name, runs in report["cases"].items()}
+    errors = sum(run["errors"] for name, runs in report["cases"].items() for run in runs
+                 if not name.startswith(("nginx", "Pillow")))
+    static_ratio = rates["static 100 KB file"] / rates["nginx: static 100 KB file"]
+    thumb_ratio = rates["thumbnail page"] / rates["Pillow+gunicorn: thumbnail"]
+    rss = report["rss_after_kib"]
     growth = rss[-1] / rss[0] - 1
-    print("ratios (ours / peer; the targets in brackets)")
+    print("ratios of the medians (ours / peer; the targets in brackets)")
     print(f"  static file vs nginx:          {static_ratio:6.2f}  [>= 0.5]")
     print(f"  thumbnail vs Pillow+gunicorn:  {thumb_ratio:6.2f}  [>= 1.0]")
     print(f"  host errors:                   {errors:6d}  [0]")

@@ -111,8 +111,22 @@ bool ConnectionTable::Enter(Connection* connection, Phase phase) {
 }
 
 void ConnectionTable::Cut(Connection* connection, const std::string& why) {
-  const std::lock_guard lock(mutex_);
-  if (open_.contains(connection)) CutLocked(*connection, 0, why, Clock::now());
+  {
+    const std::lock_guard lock(mutex_);
+    if (open_.contains(connection)) CutLocked(*connection, 0, why, Clock::now());
+  }
+  WritePendingLines();
+}
+
+// The log lines of cuts, written once the table's lock is let go (a slow log must not
+// hold up the engine threads).
+void ConnectionTable::WritePendingLines() {
+  std::vector<std::string> lines;
+  {
+    const std::lock_guard lock(mutex_);
+    lines.swap(pendingLines_);
+  }
+  for (const std::string& line : lines) log_(line);
 }
 
 int ConnectionTable::CutStatus(Connection* connection) {
@@ -148,7 +162,7 @@ void ConnectionTable::CutLocked(Connection& connection, int status, const std::s
     shutdown(connection.socket, SHUT_RDWR);
     connection.shut = true;
   }
-  if (!why.empty()) log_(why);
+  if (!why.empty()) pendingLines_.push_back(why);
 }
 
 void ConnectionTable::Check(Connection& connection, Clock::time_point now) {
@@ -204,6 +218,9 @@ void ConnectionTable::Watch() {
     wake_.wait_for(lock, kWatchInterval);
     const Clock::time_point now = Clock::now();
     for (Connection* connection : open_) Check(*connection, now);
+    lock.unlock();
+    WritePendingLines();
+    lock.lock();
   }
 }
 

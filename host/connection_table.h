@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace host {
 
@@ -89,6 +90,7 @@ class ConnectionTable {
   void Watch();
   void Check(Connection& connection, Clock::time_point now);
   void CutLocked(Connection& connection, int status, const std::string& why, Clock::time_point now);
+  void WritePendingLines();
 
   const ConnectionLimits limits_;
   const std::function<void(const std::string&)> log_;
@@ -96,6 +98,7 @@ class ConnectionTable {
   std::condition_variable wake_;
   std::set<Connection*> open_;
   std::map<std::string, unsigned> perAddress_;
+  std::vector<std::string> pendingLines_;
   bool stopping_ = false;
   bool ending_ = false;
   std::thread watchman_;

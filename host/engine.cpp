@@ -23,10 +23,9 @@ namespace host {
 // What the engine keeps about one request, from its head to its completion.
 struct RequestState {
   Connection* connection = nullptr;
-  std::chrono::system_clock::time_point wallStart;
   Clock::time_point start;
-  RequestRecord record;
-  std::string requestLine;     // for the access log
+  AccessEntry log;             // what the access log says of the request, filled in as it goes
+  RequestRecord record;        // handed over to the page, if the request is for one
   int status = 0;              // of a response of our own
   uint64_t fixedBytes = 0;     // its body, sent whole when the request completes
   uint64_t streamedBytes = 0;  // of a file, as the engine took them
@@ -260,7 +259,11 @@ unsigned Engine::IdleBackstop() const {
 void Engine::BeginStop() {
   stopping_ = true;
   const MHD_socket listener = MHD_quiesce_daemon(daemon_);
-  if (listener != MHD_INVALID_SOCKET) close(listener);
+  if (listener != MHD_INVALID_SOCKET) {
+    // Stops the listening at once, even while an engine thread still waits on the socket.
+    shutdown(listener, SHUT_RDWR);
+    close(listener);
+  }
   table_->BeginStop();
 }
 
@@ -302,21 +305,28 @@ void Engine::OnConnection(void* self, MHD_Connection* mhd, void** context,
   const MHD_ConnectionInfo* client =
       MHD_get_connection_info(mhd, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
   if (socket == nullptr || client == nullptr) return;
-  uint16_t port = 0;
-  std::string address = AddressText(client->client_addr, &port);
-  Connection* connection = table.Opened(socket->connect_fd, std::move(address), port);
-  sockaddr_storage local{};
-  socklen_t length = sizeof local;
-  if (getsockname(socket->connect_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
-    connection->localAddress =
-        AddressText(reinterpret_cast<sockaddr*>(&local), &connection->localPort);
+  // Without a record (out of memory) the connection's first request closes it.
+  try {
+    uint16_t port = 0;
+    std::string address = AddressText(client->client_addr, &port);
+    Connection* connection = table.Opened(socket->connect_fd, std::move(address), port);
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (getsockname(socket->connect_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+      connection->localAddress =
+          AddressText(reinterpret_cast<sockaddr*>(&local), &connection->localPort);
+    }
+    *context = connection;
+  } catch (const std::exception&) {
   }
-  *context = connection;
 }
 
 void* Engine::OnRequestLine(void* self, const char* uri, MHD_Connection* mhd) {
-  if (Connection* connection = ConnectionOf(mhd)) {
-    static_cast<Engine*>(self)->table_->SawRequestLine(connection, uri != nullptr ? uri : "");
+  try {
+    if (Connection* connection = ConnectionOf(mhd)) {
+      static_cast<Engine*>(self)->table_->SawRequestLine(connection, uri != nullptr ? uri : "");
+    }
+  } catch (const std::exception&) {  // out of memory: the head time-out still applies
   }
   return nullptr;
 }
@@ -332,18 +342,29 @@ void Engine::OnEngineMessage(void* self, const char* format, va_list arguments) 
 MHD_Result Engine::OnRequest(void* self, MHD_Connection* mhd, const char*, const char* method,
                              const char* version, const char* data, size_t* size, void** context) {
   Engine& engine = *static_cast<Engine*>(self);
+  // Nothing may unwind into the engine: a request that throws loses its connection.
+  try {
+    return engine.Continue(mhd, method, version, data, size, context);
+  } catch (const std::exception& error) {
+    engine.errors_.Write("error", std::string("a request failed: ") + error.what());
+  }
+  return MHD_NO;
+}
+
+MHD_Result Engine::Continue(MHD_Connection* mhd, const char* method, const char* version,
+                            const char* data, size_t* size, void** context) {
   auto* state = static_cast<RequestState*>(*context);
   if (state == nullptr) {
     state = new RequestState;
     *context = state;
-    ++engine.requests_;
+    ++requests_;
     state->beginning = true;
-    const MHD_Result result = engine.BeginRequest(mhd, *state, method, version);
+    const MHD_Result result = BeginRequest(mhd, *state, method, version);
     state->beginning = false;
     return result;
   }
   if (*size > 0) {
-    const MHD_Result result = engine.ReceiveBody(*state, data, *size);
+    const MHD_Result result = ReceiveBody(*state, data, *size);
     *size = 0;
     return result;
   }
@@ -354,8 +375,8 @@ MHD_Result Engine::OnRequest(void* self, MHD_Connection* mhd, const char*, const
     MHD_destroy_response(response);
     return result;
   }
-  if (state->exchange == nullptr) return engine.RunPage(mhd, *state);
-  return engine.QueuePage(mhd, *state);
+  if (state->exchange == nullptr) return RunPage(mhd, *state);
+  return QueuePage(mhd, *state);
 }
 
 void Engine::OnCompleted(void* self, MHD_Connection* mhd, void** context,
@@ -368,7 +389,7 @@ void Engine::OnCompleted(void* self, MHD_Connection* mhd, void** context,
 
 MHD_Result Engine::BeginRequest(MHD_Connection* mhd, RequestState& state, const char* method,
                                 const char* version) {
-  state.wallStart = std::chrono::system_clock::now();
+  state.log.time = std::chrono::system_clock::now();
   state.start = Clock::now();
   state.connection = ConnectionOf(mhd);
   if (state.connection == nullptr) return MHD_NO;
@@ -382,7 +403,10 @@ MHD_Result Engine::BeginRequest(MHD_Connection* mhd, RequestState& state, const 
   record.localAddress = connection.localAddress;
   record.localPort = connection.localPort;
   MHD_get_connection_values(mhd, MHD_HEADER_KIND, &CollectHeader, &record);
-  state.requestLine = record.method + " " + record.target + " " + record.protocol;
+  state.log.client = record.remoteAddress;
+  state.log.requestLine = record.method + " " + record.target + " " + record.protocol;
+  state.log.referer = record.Header("referer").value_or("-");
+  state.log.userAgent = record.Header("user-agent").value_or("-");
   if (!table_->Enter(&connection, Phase::kReceiving)) return MHD_NO;
   // While a request is under way the table alone holds it to its deadlines.
   MHD_set_connection_option(mhd, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
@@ -393,7 +417,7 @@ MHD_Result Engine::BeginRequest(MHD_Connection* mhd, RequestState& state, const 
                std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
       });
   if (!token) return Answer(mhd, state, 400, "The request method is malformed.");
-  uint64_t headBytes = state.requestLine.size() + 2;
+  uint64_t headBytes = state.log.requestLine.size() + 2;
   for (const auto& [name, value] : record.headers) headBytes += name.size() + value.size() + 4;
   if (headBytes > options_.maxHeadBytes) {
     errors_.Write("limit", "431: the request head from " + record.remoteAddress + " has " +
@@ -418,11 +442,9 @@ MHD_Result Engine::Route(MHD_Connection* mhd, RequestState& state) {
     case SiteEntry::Kind::kOutside:
       return Answer(mhd, state, 403, "The path leaves the site.");
     case SiteEntry::Kind::kFolder: {
-      const std::string_view raw = record.target;
-      const size_t question = raw.find('?');
-      std::string location(raw.substr(0, question));
-      location += '/';
-      if (question != std::string_view::npos) location += raw.substr(question);
+      // Built from the path as resolved, so that "//host" cannot lead off the site.
+      std::string location = "/" + *relative + "/";
+      if (record.target.find('?') != std::string::npos) location += "?" + record.query;
       return Answer(mhd, state, 301, "The folder is at " + location + ".",
                     {{"Location", location}});
     }
@@ -535,8 +557,8 @@ MHD_Result Engine::RunPage(MHD_Connection* mhd, RequestState& state) {
   setting.stopping = &stopping_;
   setting.sendTimeout = std::chrono::seconds(options_.sendTimeout);
   auto exchange = std::make_shared<PageExchange>(setting);
-  // The worker's own copy of the request: the engine keeps what it logs.
-  auto request = std::make_shared<RequestRecord>(state.record);
+  // The request goes to the worker; the engine keeps what it logs.
+  auto request = std::make_shared<RequestRecord>(std::move(state.record));
   const bool queued = workers_->Submit([this, request, exchange] {
     try {
       pages_.Serve(*request, *exchange);
@@ -548,9 +570,10 @@ MHD_Result Engine::RunPage(MHD_Connection* mhd, RequestState& state) {
     exchange->PageReturned();
   });
   if (!queued) {
+    state.record = std::move(*request);
     errors_.Write("limit", "503: every worker is busy and " + std::to_string(options_.backlog) +
-                               " requests wait; refused " + state.requestLine + " from " +
-                               state.record.remoteAddress);
+                               " requests wait; refused " + state.log.requestLine + " from " +
+                               state.log.client);
     return Answer(mhd, state, 503, "The server is busy; try again shortly.",
                   {{"Retry-After", std::to_string(kRetryAfterSeconds)}});
   }
@@ -602,12 +625,7 @@ MHD_Result Engine::Queue(MHD_Connection* mhd, RequestState& state, int status,
 
 void Engine::Completed(MHD_Connection* mhd, RequestState* state, MHD_RequestTerminationCode code) {
   if (state == nullptr) return;
-  AccessEntry entry;
-  entry.client = state->record.remoteAddress;
-  entry.time = state->wallStart;
-  entry.requestLine = state->requestLine;
-  entry.referer = state->record.Header("referer").value_or("-");
-  entry.userAgent = state->record.Header("user-agent").value_or("-");
+  AccessEntry& entry = state->log;
   entry.duration = Clock::now() - state->start;
   if (state->exchange != nullptr) {
     state->exchange->EngineDone();
@@ -626,7 +644,10 @@ void Engine::Completed(MHD_Connection* mhd, RequestState* state, MHD_RequestTerm
   }
   // No response at all: the client left first (recorded as 499, as proxies do).
   if (entry.status == 0) entry.status = 499;
-  if (accessLog_.Enabled()) accessLog_.WriteLine(AccessLine(entry));
+  try {
+    if (accessLog_.Enabled()) accessLog_.WriteLine(AccessLine(entry));
+  } catch (const std::exception&) {  // out of memory: the line is lost, not the host
+  }
   delete state;
   --requests_;
   MHD_set_connection_option(mhd, MHD_CONNECTION_OPTION_TIMEOUT, IdleBackstop());

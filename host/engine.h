@@ -61,6 +61,9 @@ class Engine final : public HostServices {
                           MHD_RequestTerminationCode code);
   static void OnEngineMessage(void* self, const char* format, va_list arguments);
 
+  // The request's next step, as the engine calls again and again.
+  MHD_Result Continue(MHD_Connection* mhd, const char* method, const char* version,
+                      const char* data, size_t* size, void** context);
   MHD_Result BeginRequest(MHD_Connection* mhd, RequestState& state, const char* method,
                           const char* version);
   MHD_Result Route(MHD_Connection* mhd, RequestState& state);

@@ -162,9 +162,10 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     return ToTime(parts);
   }
   if (comma != std::string_view::npos) {  // "Sunday, 06-Nov-94 08:49:37 GMT"
+    if (text.size() < comma + 2 || text[comma + 1] != ' ') return std::nullopt;
     const auto words = Words<3>(text.substr(comma + 2));
-    if (text.substr(comma + 1, 1) != " " || !words || (*words)[2] != "GMT" ||
-        (*words)[0].size() != 9 || (*words)[0][2] != '-' || (*words)[0][6] != '-') {
+    if (!words || (*words)[2] != "GMT" || (*words)[0].size() != 9 || (*words)[0][2] != '-' ||
+        (*words)[0][6] != '-') {
       return std::nullopt;
     }
     const std::optional<uint64_t> day = Decimal((*words)[0].substr(0, 2));

@@ -159,13 +159,16 @@ const std::vector<OptionRow>& Rows() {
            "access log in the Combined Log Format plus seconds taken; - is standard output, "
            "an empty value none"),
       Text("error-log", &HostOptions::errorLog, "FILE", "error log; - is standard error"),
-      Number("workers", &HostOptions::workers, 1, 1024, "N", "threads that run pages"),
+      Number("workers", &HostOptions::workers, 0, 1024, "N",
+             "threads that run pages; 0 is one per processor (pages that wait on other "
+             "servers may want more)"),
       Number("backlog", &HostOptions::backlog, 0, 100000, "N",
              "page requests that may wait for a worker; past that 503 with Retry-After"),
+      Choice("connection-threads", &HostOptions::connectionThreads, {"per-connection", "pool"},
+             "per-connection: a thread receives and sends for each connection; pool: "
+             "--engine-threads threads do it for all"),
       Number("engine-threads", &HostOptions::engineThreads, 1, 64, "N",
-             "threads that receive requests and send responses"),
-      Choice("connection-threads", &HostOptions::connectionThreads, {"pool", "per-connection"},
-             "pool: the engine threads serve every connection; per-connection: a thread each"),
+             "threads that receive and send for all connections in the pool mode"),
       Number("max-connections", &HostOptions::maxConnections, 1, 100000, "N",
              "open connections at most; more are refused"),
       Number("max-connections-per-address", &HostOptions::maxConnectionsPerAddress, 0, 100000, "N",

@@ -15,11 +15,12 @@ struct HostOptions {
   bool development = false;
   std::string accessLog = "-";  // a file, "-" for standard output, "" for none
   std::string errorLog = "-";   // a file, "-" for standard error
-  unsigned workers = 8;         // threads that run pages
+  unsigned workers = 0;         // threads that run pages; 0: one per processor
   unsigned backlog = 256;       // requests that may wait for a worker
-  unsigned engineThreads = 2;   // threads that move bytes
-  // "pool": engineThreads threads serve every connection; "per-connection": a thread each.
-  std::string connectionThreads = "pool";
+  // "per-connection": a thread for each connection; "pool": engineThreads threads serve
+  // every connection (see docs/decisions.md for the measurements behind the default).
+  std::string connectionThreads = "per-connection";
+  unsigned engineThreads = 2;
   unsigned maxConnections = 1024;
   unsigned maxConnectionsPerAddress = 64;  // 0: no cap
   uint64_t maxHeadBytes = 16 * 1024;

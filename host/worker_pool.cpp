@@ -1,11 +1,28 @@
 #include "host/worker_pool.h"
 
+#include <sched.h>
+
+#include <algorithm>
+
 namespace host {
 
+namespace {
+
+// The threads asked for, or one per processor the process may run on.
+unsigned ThreadCount(unsigned workers) {
+  if (workers != 0) return workers;
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
 WorkerPool::WorkerPool(unsigned workers, unsigned backlog)
-    : capacity_(static_cast<size_t>(workers) + backlog) {
-  threads_.reserve(workers);
-  for (unsigned i = 0; i < workers; ++i) threads_.emplace_back(&WorkerPool::Work, this);
+    : capacity_(static_cast<size_t>(ThreadCount(workers)) + backlog) {
+  const unsigned count = ThreadCount(workers);
+  threads_.reserve(count);
+  for (unsigned i = 0; i < count; ++i) threads_.emplace_back(&WorkerPool::Work, this);
 }
 
 WorkerPool::~WorkerPool() {

@@ -14,6 +14,7 @@ namespace host {
 
 class WorkerPool {
  public:
+  // `workers` threads (0: one per processor the process may run on).
   WorkerPool(unsigned workers, unsigned backlog);
   // Waits for the jobs in progress and the queue (call WaitIdle first to bound it).
   ~WorkerPool();
