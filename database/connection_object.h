@@ -32,7 +32,7 @@ struct SessionLink {
 class ConnectionObject final : public ComObject<DispatchImpl<IConnection, &ConnectionInterface>,
                                                 SupportErrorInfoFor<IConnection>> {
  public:
-  explicit ConnectionObject(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit ConnectionObject(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
   ~ConnectionObject() override;
 
   HRESULT get_ConnectionString(BSTR* text) override;

@@ -29,7 +29,7 @@ namespace database {
 class Database final : public ComObject<DispatchImpl<IDatabase, &DatabaseInterface>,
                                         SupportErrorInfoFor<IDatabase>> {
  public:
-  explicit Database(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit Database(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
 
   HRESULT Open(BSTR path) override;
   HRESULT Execute(BSTR sql, LONG* changed) override;
@@ -48,7 +48,7 @@ class Database final : public ComObject<DispatchImpl<IDatabase, &DatabaseInterfa
 class DatabaseField final : public ComObject<DispatchImpl<IDatabaseField, &FieldInterface>,
                                              SupportErrorInfoFor<IDatabaseField>> {
  public:
-  explicit DatabaseField(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit DatabaseField(IUnknown* outer) : ComObject(outer), lock_(ModuleLocks()) {}
   void Bind(std::shared_ptr<Connection> connection, std::string table, std::string column,
             int64_t rowid);
 

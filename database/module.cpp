@@ -9,6 +9,7 @@
 #include "platform/automation/type_library_file.h"
 #include "platform/server/class_script.h"
 #include "platform/server/module_exports.h"
+#include "platform/server/server_module.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ namespace database {
 namespace {
 
 // Constructed when the module is loaded and destroyed when it is unloaded.
-ServerModule g_module(kObjectMap, LIBID_VellumDatabaseLib, &VelrtModuleResource);
+ServerModule g_module(kObjectMap, LIBID_VellumDatabaseLib, &VelrtModuleResource, ModuleLocks());
 
 }  // namespace
 

@@ -6,17 +6,14 @@
 #include <new>
 #include <string>
 
+#include "database/module_lock.h"
 #include "platform/com/interfaces.h"
-#include "platform/server/server_module.h"
 
 namespace database {
 
 // Messages scripts know from the data-access objects of server pages.
 inline constexpr char kClosedText[] = "Operation is not allowed when the object is closed.";
 inline constexpr char kOpenText[] = "Operation is not allowed when the object is open.";
-
-// The module the objects keep locked while they live.
-ServerModule& Module();
 
 // Sets the thread's error information (the class as its source, `message` as the
 // description) and returns `result`.

@@ -24,6 +24,8 @@ packages=(
   # nginx in front of page hosts (tests), and the load generator and the peers the
   # host's benchmark measures against
   nginx wrk python3-gunicorn
+  # the Debian package: CPack's dependency lookup and its test
+  dpkg-dev file
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
 )
