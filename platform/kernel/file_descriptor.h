@@ -15,7 +15,7 @@ class FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 
   int Get() const { return fd_; }
-  // Hands the descriptor over to the caller, who closes it.
+  // Hands the descriptor over; the owner no longer closes it.
   int Release() { return std::exchange(fd_, -1); }
   // Closes now, for callers that must see the result.
   int Close() { return close(std::exchange(fd_, -1)); }
