@@ -189,6 +189,18 @@ const std::vector<OptionRow>& Rows() {
              "time requests in flight get to finish after SIGTERM"),
       List("deny", &HostOptions::deny,
            "comma-separated name patterns never sent (matched against every part of a path)"),
+      Number("script-timeout", &HostOptions::scriptTimeout, 1, kDay, "SECONDS",
+             "time a page may run (Server.ScriptTimeout's default); past it the page ends "
+             "with 500"),
+      Bytes("script-memory", &HostOptions::scriptMemory, uint64_t{1} << 20, uint64_t{1} << 32,
+            "script heap one page may use; past it the page ends with 500"),
+      Number("session-timeout", &HostOptions::sessionTimeout, 1, kDay, "SECONDS",
+             "time a session lasts without requests (Session.Timeout's default)"),
+      Number("max-sessions", &HostOptions::maxSessions, 1, 10000000, "N",
+             "sessions kept at most; a new one past it ends the one unused longest"),
+      Text("error-page", &HostOptions::errorPage, "PATH",
+           "the site's page for pages that fail (a path in the site, e.g. /errors/500.asp); "
+           "none: the host's own 500 page"),
   };
   return rows;
 }
