@@ -19,8 +19,8 @@ packages=(
   # the web page host: its HTTP engine, its configuration file reader, the system's
   # table of content types
   libmicrohttpd-dev libinih-dev media-types
-  # the main job fetches the web page host's pages
-  curl
+  # the main job fetches the web page host's pages; the browser test drives the demo site
+  curl chromium
   # nginx in front of page hosts (tests), and the load generator and the peers the
   # host's benchmark measures against
   nginx wrk python3-gunicorn
@@ -34,7 +34,21 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Node.js runs the browser test's driver; any installed node and npm will do.
+command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+
+# The browser test's driver (puppeteer-core), from npm into a git-ignored folder, when
+# its lock file is newer than what is installed.
+install_driver() {
+  local dir=tests/browser
+  [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ] && return 0
+  echo "setup: installing the browser test's driver (npm ci in $dir)"
+  (cd "$dir" && npm ci --no-audit --no-fund --omit=dev --loglevel=error)
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  install_driver
+  exit 0
+fi
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -45,3 +59,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install_driver

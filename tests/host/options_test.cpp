@@ -81,7 +81,7 @@ TEST(OptionsTest, HelpNamesEveryOptionWithItsDefault) {
   for (const char* line :
        {"--port N\n", "(default: 8080)", "--max-body-size BYTES\n", "(default: 16M)",
         "--development\n", "(default: off)", "--connection-threads per-connection|pool\n",
-        "(default: .*,*.db,*.sqlite,*.sqlite3,*.inc,*.conf,*.ini)"}) {
+        "(default: .*,*.db,*.sqlite,*.sqlite3,*.inc,*.conf,*.ini,global.asa)"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
 }
