@@ -87,6 +87,7 @@ bool PageExchange::SendBody(std::string_view bytes) {
         }
         pending_.append(bytes);
         written_ += bytes.size();
+        changed_.notify_all();  // an engine thread may wait for these bytes
         wake = WakeEngineLocked();
         taken = true;
       }

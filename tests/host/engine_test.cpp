@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <list>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -103,6 +104,7 @@ class EngineTest : public ::testing::TestWithParam<const char*> {
     options_.connectionThreads = GetParam();
   }
   ~EngineTest() override {
+    for (Gate& gate : gates_) gate.Open();  // a failed test leaves no page waiting
     if (engine_ != nullptr) {
       engine_->BeginStop();
       for (int wait = 0; wait < 200 && !engine_->Idle(); ++wait) {
@@ -141,7 +143,11 @@ class EngineTest : public ::testing::TestWithParam<const char*> {
     return std::stoi(url.substr(url.rfind(':') + 1));
   }
 
+  // A gate that pages wait at, opened at the end of the test whatever happened.
+  Gate& NewGate() { return gates_.emplace_back(); }
+
   testing_support::TempDir directory_;
+  std::list<Gate> gates_;
   host::HostOptions options_;
   TestPages pages_;
   std::unique_ptr<host::LogFile> accessLog_;
@@ -268,7 +274,7 @@ TEST_P(EngineTest, ConnectionsOverAnAddressCapDoNotTouchOtherClients) {
 TEST_P(EngineTest, RequestsBeyondTheWorkersWaitAndPastTheBacklogGet503) {
   options_.workers = 1;
   options_.backlog = 1;
-  Gate gate;
+  Gate& gate = NewGate();
   AddPage("slow.page", [&](RequestRecord& request, ResponseSink& response) {
     gate.Wait();
     Reply(response, "done " + request.query);
@@ -294,34 +300,37 @@ TEST_P(EngineTest, RequestsBeyondTheWorkersWaitAndPastTheBacklogGet503) {
 }
 
 TEST_P(EngineTest, AStreamedResponseReachesTheClientAsThePageWritesIt) {
-  Gate gate;
+  Gate& first = NewGate();
+  Gate& second = NewGate();
   AddPage("stream.page", [&](RequestRecord&, ResponseSink& response) {
     response.SendHead(200, "OK", {{"Content-Type", "text/plain"}, {"X-Page", "1"}}, std::nullopt);
     response.SendBody("first;");
-    gate.Wait();
-    response.SendBody("second");
+    first.Wait();
+    response.SendBody("second;");
+    second.Wait();
     response.Finish();
   });
   const int port = Start();
-  HttpConnection client(port);
+  HttpConnection client(port, 5);
   ASSERT_TRUE(client.Send("GET /stream.page HTTP/1.1\r\nHost: h\r\n\r\n"));
-  // The first piece arrives while the page still runs.
+  // Each piece arrives while the page still runs.
   std::string seen;
-  char piece[4096];
-  while (seen.find("first;") == std::string::npos) {
-    const ssize_t got = recv(client.Socket(), piece, sizeof piece, 0);
-    ASSERT_GT(got, 0) << seen;
-    seen.append(piece, static_cast<size_t>(got));
-  }
+  const auto readUntil = [&](std::string_view text) {
+    char piece[4096];
+    while (seen.find(text) == std::string::npos) {
+      const ssize_t got = recv(client.Socket(), piece, sizeof piece, 0);
+      if (got <= 0) return false;
+      seen.append(piece, static_cast<size_t>(got));
+    }
+    return true;
+  };
+  ASSERT_TRUE(readUntil("first;")) << seen;
   EXPECT_NE(seen.find("Transfer-Encoding: chunked"), std::string::npos);
   EXPECT_NE(seen.find("X-Page: 1"), std::string::npos);
-  gate.Open();
-  while (seen.find("0\r\n\r\n") == std::string::npos) {
-    const ssize_t got = recv(client.Socket(), piece, sizeof piece, 0);
-    ASSERT_GT(got, 0) << seen;
-    seen.append(piece, static_cast<size_t>(got));
-  }
-  EXPECT_NE(seen.find("second"), std::string::npos);
+  first.Open();
+  ASSERT_TRUE(readUntil("second;")) << seen;
+  second.Open();
+  EXPECT_TRUE(readUntil("0\r\n\r\n")) << seen;
 }
 
 TEST_P(EngineTest, APageThatOutrunsAClientThatDoesNotReadIsCutOff) {
@@ -369,7 +378,7 @@ TEST_P(EngineTest, APageThatEndsWithoutItsResponseIsAnsweredOrBrokenOff) {
 }
 
 TEST_P(EngineTest, AStopWaitsForTheRequestsInFlightThenEndsThePageLayer) {
-  Gate gate;
+  Gate& gate = NewGate();
   AddPage("slow.page", [&](RequestRecord&, ResponseSink& response) {
     gate.Wait();
     Reply(response, "finished");
