@@ -1,5 +1,6 @@
 #include "tools/reference/reference_pages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <set>
@@ -263,12 +264,13 @@ std::string OwnHelp(const MemberEntry& entry) {
   return {};
 }
 
-// The first sentence of a text (its first line, up to the first full stop).
+// The first sentence of a text: its first paragraph, lines joined, up to the first
+// full stop that ends a word.
 std::string Summary(const std::string& notes) {
-  std::string line = notes.substr(0, notes.find('\n'));
-  const size_t stop = line.find(". ");
-  if (stop != std::string::npos) line = line.substr(0, stop + 1);
-  return line;
+  std::string paragraph = notes.substr(0, notes.find("\n\n"));
+  std::replace(paragraph.begin(), paragraph.end(), '\n', ' ');
+  const size_t stop = paragraph.find(". ");
+  return stop == std::string::npos ? paragraph : paragraph.substr(0, stop + 1);
 }
 
 std::string Banner(const DocumentedLibrary& documented) {
