@@ -33,6 +33,8 @@ struct HostOptions {
   // Names (shell patterns matched against every segment of a path) never sent.
   std::vector<std::string> deny = {".*",    "*.db",  "*.sqlite", "*.sqlite3",
                                    "*.inc", "*.asa", "*.conf",   "*.ini"};
+  // Peers whose X-Forwarded-For and X-Forwarded-Proto are believed (see forwarded.h).
+  std::vector<std::string> trustedProxies = {"127.0.0.1", "::1"};
   // Pages (see docs/pages.md).
   unsigned scriptTimeout = 90;               // seconds a page may run
   uint64_t scriptMemory = 64 * 1024 * 1024;  // bytes a page's script heap may hold

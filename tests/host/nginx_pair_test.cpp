@@ -1,7 +1,7 @@
 // Debian's nginx on loopback in front of two vellum-host processes, with the proxy
 // settings the project ships: each client stays with one host (its session lives
-// there), clients are spread over both hosts, and when one host stops the other
-// answers every request.
+// there) and is known to it by its own address, clients are spread over both hosts,
+// and when one host stops the other answers every request.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -56,7 +56,7 @@ class NginxPairTest : public ::testing::Test, public testing_support::ToolRunner
       Response.ContentType = "text/plain";
       Session.Value.put("visits", (Session("visits") || 0) + 1);
       Response.Write(Request.ServerVariables("SERVER_PORT") + " " +
-                     Request.ServerVariables("HTTP_X_FORWARDED_FOR") + " " + Session("visits"));
+                     Request.ServerVariables("REMOTE_ADDR") + " " + Session("visits"));
     %>)";
     std::ofstream(site + "/dot.asp") << R"(<%
       var e = CreateObject("Quillmark.Easel");
@@ -88,7 +88,7 @@ TEST_F(NginxPairTest, ClientsStayWithTheirHostAndOneStoppingLosesNoRequest) {
     ASSERT_EQ(page.status, 200) << proxy_->ErrorLog();
     servedBy.insert(page.body.substr(0, page.body.find(' ')));
     EXPECT_NE(page.body.find(Client(client) + " "),
-              std::string::npos);  // the client, as nginx saw it
+              std::string::npos);  // the client, as nginx (a trusted proxy) saw it
     const HttpReply image = GetFrom(port, "/dot.asp", Client(client));
     EXPECT_EQ(image.status, 200);
     EXPECT_EQ(image.headers.at("content-type"), "image/png");

@@ -59,6 +59,8 @@ TEST(OptionsTest, MistakesAreReportedWithWhereTheyAre) {
       {{"--development=maybe", "site"}, "--development must be true or false"},
       {{"--connection-threads", "many", "site"},
        "--connection-threads must be one of per-connection|pool"},
+      {{"--trusted-proxies", "127.0.0.1,nginx", "site"},
+       "--trusted-proxies must be a comma-separated list of IP addresses (not nginx)"},
       {{"--no-such", "site"}, "unknown option --no-such"},
       {{"site", "--port"}, "--port needs a value"},
       {{"one", "two"}, "more than one site folder given"},

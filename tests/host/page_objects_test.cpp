@@ -261,6 +261,22 @@ TEST_F(PageObjectsTest, SessionsExpireAndAreAbandoned) {
             "1|2");
 }
 
+// Behind nginx over HTTPS: the proxy on loopback says who the client is and that it
+// came over TLS, so the session cookie is Secure; a host told to believe no proxy
+// ignores what the same headers claim.
+TEST_F(PageObjectsTest, BehindAnHttpsProxyTheSessionCookieIsSecure) {
+  AddFile("who.asp", R"(<%= Request.ServerVariables("HTTPS") %>|<%=
+    Request.ServerVariables("REMOTE_ADDR") %>|<%= Session.SessionID.length %>)");
+  const std::string forwarded = "X-Forwarded-For: 203.0.113.7\r\nX-Forwarded-Proto: https\r\n";
+  const HttpReply proxied = Get(Start(), "/who.asp", forwarded);
+  EXPECT_EQ(proxied.body, "on|203.0.113.7|32");
+  EXPECT_NE(proxied.headers.at("set-cookie").find("; Secure"), std::string::npos);
+
+  const HttpReply direct = Get(Start({"--trusted-proxies", ""}), "/who.asp", forwarded);
+  EXPECT_EQ(direct.body, "off|127.0.0.1|32");
+  EXPECT_EQ(direct.headers.at("set-cookie").find("Secure"), std::string::npos);
+}
+
 TEST_F(PageObjectsTest, AnEndlessPageIsStoppedWhileOthersAreServed) {
   AddFile("loop.asp",
           "<% Server.ScriptTimeout = 2; while (true) { try { for (;;) {} } catch (e) {} } %>");
