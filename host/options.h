@@ -32,7 +32,7 @@ struct HostOptions {
   unsigned stopTimeout = 10;       // seconds requests in flight get at a stop
   // Names (shell patterns matched against every segment of a path) never sent.
   std::vector<std::string> deny = {".*",    "*.db",   "*.sqlite", "*.sqlite3",
-                                   "*.inc", "*.conf", "*.ini", "global.asa"};
+                                   "*.inc", "*.conf", "*.ini",    "global.asa"};
   std::string configFile;  // the configuration file read, if any
 };
 
