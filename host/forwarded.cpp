@@ -53,9 +53,8 @@ bool IsIpAddress(const std::string& text) {
 
 bool IsTrustedProxy(const std::string& address, const std::vector<std::string>& trusted) {
   const std::string_view peer = WithoutMappedPrefix(address);
-  return std::any_of(trusted.begin(), trusted.end(), [&](const std::string& proxy) {
-    return WithoutMappedPrefix(proxy) == peer;
-  });
+  return std::any_of(trusted.begin(), trusted.end(),
+                     [&](const std::string& proxy) { return WithoutMappedPrefix(proxy) == peer; });
 }
 
 void ApplyForwardedHeaders(const std::vector<std::string>& trusted, RequestRecord* record) {
