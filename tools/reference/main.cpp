@@ -44,7 +44,7 @@ constexpr char kHelp[] =
     "NOTES file. Every object and member needs its notes; notes of something the\n"
     "library does not have are refused.\n"
     "\n"
-    "  --module MODULE NOTES       a server module (its type library and registration)\n"
+    "  --module MODULE NOTES      a server module (its type library and registration)\n"
     "  --page-objects FILE NOTES  the page objects' type library, serialised\n"
     "  --check                    compare DIR with what would be written; exit 1 if they\n"
     "                             differ\n"
