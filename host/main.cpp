@@ -20,6 +20,7 @@
 #include "host/options.h"
 #include "host/pages/page_host.h"
 #include "platform/com/activation.h"
+#include "script/program_version.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ pages::PageOptions PageOptionsOf(const host::HostOptions& options) {
   page.sessionTimeout = std::chrono::seconds(options.sessionTimeout);
   page.maxSessions = options.maxSessions;
   page.errorPage = options.errorPage;
+  page.strictErrors = options.strictErrors;
   return page;
 }
 
@@ -84,11 +86,11 @@ int main(int argc, char** argv) {
       std::fputs(host::HelpText().c_str(), stdout);
       return 0;
     case host::CommandLine::Action::kVersion:
-      std::puts(host::VersionText().c_str());
+      std::puts(script::VersionLine("vellum-host").c_str());
       return 0;
     case host::CommandLine::Action::kError:
-      std::fprintf(stderr, "vellum-host: %s\n(vellum-host --help lists the options)\n",
-                   command.error.c_str());
+      std::fprintf(stderr, "vellum-host: %s\n%s(vellum-host --help lists the options)\n",
+                   command.error.c_str(), std::string(host::UsageLine()).c_str());
       return 2;
     case host::CommandLine::Action::kRun:
       break;

@@ -214,6 +214,9 @@ const std::vector<OptionRow>& Rows() {
       Text("error-page", &HostOptions::errorPage, "PATH",
            "the site's page for pages that fail (a path in the site, e.g. /errors/500.asp); "
            "none: the host's own 500 page"),
+      Switch("strict-errors", &HostOptions::strictErrors,
+             "an editing call that appends to an object's ErrorDescription throws, so the "
+             "page fails (a page's StrictErrors directive overrides it)"),
   };
   return rows;
 }
@@ -324,10 +327,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, HostOptions* opt
   return {};
 }
 
+std::string_view UsageLine() { return "usage: vellum-host [OPTION...] SITE_DIR\n"; }
+
 std::string HelpText() {
   const HostOptions defaults;
   std::string text =
-      "usage: vellum-host [OPTION...] SITE_DIR\n"
+      std::string(UsageLine()) +
       "Serves the site in SITE_DIR over HTTP/1.1: pages run as scripts, other files are sent\n"
       "as they are. Prints \"listening on URL\" once it accepts connections. SIGTERM stops\n"
       "it gracefully (a second one at once); SIGHUP reopens the log files.\n\n"
@@ -341,7 +346,5 @@ std::string HelpText() {
   }
   return text;
 }
-
-std::string VersionText() { return "vellum-host " VELLUM_VERSION; }
 
 }  // namespace host

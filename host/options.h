@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -40,7 +41,10 @@ struct HostOptions {
   uint64_t scriptMemory = 64 * 1024 * 1024;  // bytes a page's script heap may hold
   unsigned sessionTimeout = 20 * 60;         // seconds a session lasts unused
   unsigned maxSessions = 100000;
-  std::string errorPage;   // the site's page for failed pages
+  std::string errorPage;  // the site's page for failed pages
+  // An editing call that appends to an object's ErrorDescription throws (a page's
+  // StrictErrors directive overrides it).
+  bool strictErrors = false;
   std::string configFile;  // the configuration file read, if any
 };
 
@@ -59,10 +63,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, HostOptions* opt
 // the options; false with the file, line and reason in `error`.
 bool ReadConfigFile(const std::string& path, HostOptions* options, std::string* error);
 
+// "usage: vellum-host [OPTION...] SITE_DIR", what a refused command line is told.
+std::string_view UsageLine();
+
 // The usage text: every option with its meaning and default.
 std::string HelpText();
-
-// "vellum-host VERSION".
-std::string VersionText();
 
 }  // namespace host
