@@ -29,7 +29,9 @@ TEST(CoreErrors, TextsCoverOneToFiftyThreeOnly) {
     EXPECT_TRUE(std::string(CoreErrorText(code)).ends_with("\r\n")) << code;
   }
   EXPECT_EQ(CoreErrorText(0), nullptr);
-  EXPECT_EQ(CoreErrorText(54), nullptr);
+  EXPECT_STREQ(CoreErrorText(54),
+               "The image has more pixels than the limit on decoded images allows\r\n");
+  EXPECT_EQ(CoreErrorText(55), nullptr);
   EXPECT_EQ(CoreErrorText(60), nullptr);
   EXPECT_EQ(CoreErrorText(-1), nullptr);
 }

@@ -174,6 +174,7 @@ HGLOBAL ReadPNG(HISSRC source, int32_t* width, int32_t* height, int32_t requeste
       ctx.Fail(kErrPngUnexpected);
       return nullptr;
     }
+    if (!CheckPixelLimit(ctx, imageWidth, imageHeight)) return nullptr;
     GlobalBlock buffer = AllocateImageBuffer(ctx, ImageBytes(imageWidth, imageHeight, 3));
     if (!buffer) return nullptr;
     std::vector<png_bytep> rows = RowPointers(buffer.Data(), imageHeight, rowBytes);

@@ -79,7 +79,7 @@ bool ReadHeader(OpContext& ctx, DataHandle* source, PsdImage& image) {
     return ctx.Fail(kErrBadPsd);
   }
   image.rowBytes = image.mode == kBitmapMode ? (size_t{image.width} + 7) / 8 : image.width;
-  return true;
+  return CheckPixelLimit(ctx, image.width, image.height);
 }
 
 bool ReadLength(DataHandle* source, uint32_t& length) {

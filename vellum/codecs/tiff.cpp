@@ -399,6 +399,7 @@ HGLOBAL ReadTIFF(HISSRC source, int32_t* width, int32_t* height, int32_t request
       ctx.Fail(kErrBadTiff);
       return nullptr;
     }
+    if (!CheckPixelLimit(ctx, imageWidth, imageHeight)) return nullptr;
     GlobalBlock rgb = ReadRgb(ctx, tiff.get(), imageWidth, imageHeight);
     if (!rgb) return nullptr;
     *width = static_cast<int32_t>(imageWidth);
