@@ -14,8 +14,8 @@ namespace {
 
 ComPtr<IDispatch> NewDictionary() {
   ComPtr<IDispatch> dictionary;
-  EXPECT_TRUE(SUCCEEDED(CreateComObject<vellumset::Dictionary>(nullptr, IID_IDispatch,
-                                                               dictionary.ReceiveVoid())));
+  EXPECT_TRUE(SUCCEEDED(
+      CreateComObject<vellumset::Dictionary>(nullptr, IID_IDispatch, dictionary.ReceiveVoid())));
   return dictionary;
 }
 

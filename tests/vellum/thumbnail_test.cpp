@@ -117,10 +117,9 @@ TEST_F(LoadThumbnailTest, OtherImagesAndSmallJpegsGiveCreateThumbnailsPixels) {
   for (const Case& c : {Case{png, 300, 200, 2}, Case{png, -1, 150, 0}, Case{jpeg, -1, 150, 3},
                         Case{jpeg, 200, -1, 1}}) {
     SCOPED_TRACE(c.path + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
-    ASSERT_EQ(thumbnail_.Script()
-                  .Call(u"LoadThumbnail", Text(c.path), c.width, c.height, c.algorithm)
-                  .hr,
-              S_OK);
+    ASSERT_EQ(
+        thumbnail_.Script().Call(u"LoadThumbnail", Text(c.path), c.width, c.height, c.algorithm).hr,
+        S_OK);
     LoadAndThumbnail(Text(c.path), c.width, c.height, c.algorithm);
     EXPECT_EQ(thumbnail_.Get(u"Width"), reference_.Get(u"Width"));
     EXPECT_EQ(thumbnail_.Pixels(), reference_.Pixels());

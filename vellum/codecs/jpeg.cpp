@@ -325,8 +325,8 @@ HGLOBAL Decode(OpContext& ctx, HISSRC source, int32_t* width, int32_t* height,
   *height = static_cast<int32_t>(info.output_height);
   // A failed row keeps what was decoded; so does a failure while finishing. Data
   // that ends before the first row holds no picture at all.
-  if (!DecodeRows(decoder, buffer.Data()) ||
-      !decoder.Run([&] { jpeg_finish_decompress(&info); }) || decoder.error.endedBeforeARow) {
+  if (!DecodeRows(decoder, buffer.Data()) || !decoder.Run([&] { jpeg_finish_decompress(&info); }) ||
+      decoder.error.endedBeforeARow) {
     ctx.Fail(kErrReadFile);
   }
   if (decoder.error.endedBeforeARow || info.output_scanline == 0) return nullptr;
