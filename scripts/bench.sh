@@ -1,26 +1,48 @@
 #!/usr/bin/env bash
-# Compares Vellum with its peers doing the same work, side by side in one run, and
-# prints one table: operation, Vellum, the fastest peer, ratio (below 1: Vellum is
-# faster), with output sizes and peak memory where they matter (bench/run.py).
-#   scripts/bench.sh [--rounds N] [--photos medium,large] [--threads 1,2] [--ops PREFIX,...]
-# The peers are Pillow and, when its development files are installed, libvips. The
-# photographs come from VELLUM_IMAGES, by default the shared folder beside the main
-# checkout (../shared/images); without them only the Dictionary and script rows run.
-# Then the other benchmarks, bench/NAME_bench.cpp (Google Benchmark), run beside their
-# references bench/NAME_reference.py; the database one shares a PostgreSQL server
-# started here (scripts/pg_scratch.sh) and stopped at the end.
+# Runs the benchmarks and, in the same run, the peers they are compared with, then
+# prints the ratios (ours / peer's; below 1 means faster).
+#   scripts/bench.sh [--rounds N] [--photos medium,large] [--threads 1,2] [--ops PREFIX,...] [NAME...]
+#
+# peers                  Vellum beside Pillow and, when its development files are installed,
+#                        libvips, doing the same work turn about: one table of operation,
+#                        Vellum, the fastest peer, ratio, with output sizes and peak memory
+#                        where they matter (bench/run.py; the options above are its own).
+#                        The photographs come from VELLUM_IMAGES, by default the shared
+#                        folder beside the main checkout (../shared/images); without them
+#                        only the Dictionary and script rows run.
+# bench/NAME_bench.cpp   Google Benchmark program built into build/bin/NAME_bench
+# bench/NAME_pillow.py,  optional references: print JSON lines
+# bench/NAME_reference.py  {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
+# bench/NAME_bench.py    a benchmark of whole programs that measures its peers itself and
+#                        prints its own comparison (http: the web page host under wrk)
+# NAME is peers or one of the others (default: all). The database benchmark and its
+# reference share a PostgreSQL server started here (scripts/pg_scratch.sh) and stopped
+# at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+comparison=()
+names=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --*) comparison+=("$1" "${2:?"$1 needs a value"}"); shift 2 ;;
+    *) names+=("$1"); shift ;;
+  esac
+done
+if [ ${#names[@]} -eq 0 ]; then
+  names=(peers)
+  for f in bench/*_bench.cpp bench/*_bench.py; do names+=("$(basename "${f%.*}" _bench)"); done
+fi
 
 bash scripts/setup.sh
 bash scripts/build.sh release >/dev/null
 
+# The photographs sit beside the main checkout (worktrees share its .git).
 checkout=$(dirname "$(git rev-parse --path-format=absolute --git-common-dir)")
 images=${VELLUM_IMAGES:-$checkout/../shared/images}
 export VELLUM_BENCH_DATA=$PWD/build/bench-data
 mkdir -p "$VELLUM_BENCH_DATA" bench/results
 
-comparison=("$@")
 if [ -f "$images/medium.jpg" ] && [ -f "$images/large.jpg" ]; then
   for photo in medium large; do
     cp -u "$images/$photo.jpg" "$VELLUM_BENCH_DATA/$photo.jpg"
@@ -35,20 +57,6 @@ else
   comparison+=(--photos none --ops dictionary,script)
 fi
 
-suites=(--suite "Vellum=build/bin/vellum_suite" --suite "Vellum=build/bin/script_suite"
-        --suite "Pillow=/usr/bin/python3 bench/pillow_suite.py")
-if [ -x build/bin/vips_suite ]; then
-  suites+=(--suite "libvips=build/bin/vips_suite")
-else
-  echo "bench: libvips is not built in (libvips-dev missing); Pillow is the only peer" >&2
-fi
-echo "== Vellum and its peers"
-/usr/bin/python3 bench/run.py "${suites[@]}" --json bench/results/comparison.json \
-  "${comparison[@]}"
-
-names=()
-for f in bench/*_bench.cpp; do [ -e "$f" ] && names+=("$(basename "$f" _bench.cpp)"); done
-
 if [[ " ${names[*]} " == *" database "* ]]; then
   pgdir=$(mktemp -d /tmp/vellum-pg-XXXXXX)
   trap 'bash scripts/pg_scratch.sh stop "$pgdir"; rm -rf "$pgdir"' EXIT
@@ -58,6 +66,22 @@ fi
 
 for name in "${names[@]}"; do
   echo "== $name"
+  if [ "$name" = peers ]; then
+    suites=(--suite "Vellum=build/bin/vellum_suite" --suite "Vellum=build/bin/script_suite"
+            --suite "Pillow=/usr/bin/python3 bench/pillow_suite.py")
+    if [ -x build/bin/vips_suite ]; then
+      suites+=(--suite "libvips=build/bin/vips_suite")
+    else
+      echo "bench: libvips is not built in (libvips-dev missing); Pillow is the only peer" >&2
+    fi
+    /usr/bin/python3 bench/run.py "${suites[@]}" --json bench/results/comparison.json \
+      "${comparison[@]}"
+    continue
+  fi
+  if [ -f bench/"${name}"_bench.py ]; then
+    /usr/bin/python3 bench/"${name}"_bench.py
+    continue
+  fi
   build/bin/"${name}_bench" --benchmark_format=json --benchmark_out=bench/results/"$name".json \
     --benchmark_out_format=json >/dev/null
   reference=bench/results/"$name".reference.jsonl
