@@ -327,6 +327,7 @@ PageFailure PageRun::FailureOf(const ScriptFrame& frame) const {
     failure.file = where.file;
     failure.line = where.line;
     failure.source = SourceLine(where.file, where.line);
+    failure.description = MapMessageLine(failure.description, *compiled->second, compiled->first);
   } else {
     failure.file = frame.name;
   }
@@ -351,6 +352,26 @@ std::string PageRun::SourceLine(const std::string& file, int line) const {
   const size_t first = text.find_first_not_of(" \t");
   text = first == std::string::npos ? "" : text.substr(first);
   return text.size() > 200 ? text.substr(0, 200) + "..." : text;
+}
+
+// The engine's syntax errors say where in the compiled script they are ("parse error
+// (line 7, end of input)"): that becomes the line of the page or include it came from.
+std::string PageRun::MapMessageLine(const std::string& message, const PageTemplate& page,
+                                    const std::string& pagePath) {
+  constexpr std::string_view kLine = "(line ";
+  const size_t at = message.find(kLine);
+  if (at == std::string::npos) return message;
+  const size_t digits = at + kLine.size();
+  size_t end = digits;
+  while (end < message.size() && end - digits < 9 && message[end] >= '0' && message[end] <= '9') {
+    ++end;
+  }
+  if (end == digits) return message;
+  const SourcePosition where = page.Locate(std::stoi(message.substr(digits, end - digits)));
+  if (where.line <= 0) return message;
+  const std::string file = where.file == pagePath ? "" : where.file + " ";
+  return message.substr(0, at) + "(" + file + "line " + std::to_string(where.line) +
+         message.substr(end);
 }
 
 // Stack lines name the compiled page and its script line ("at f (/a.asp:12)"); each is

@@ -113,6 +113,8 @@ class PageRun final : public PageControl, public SessionSource, public ServerSer
   PageFailure FailureOf(const ScriptFrame& frame) const;
   std::string SourceLine(const std::string& file, int line) const;
   std::string MapStack(const std::string& stack) const;
+  static std::string MapMessageLine(const std::string& message, const PageTemplate& page,
+                                    const std::string& pagePath);
   std::string CurrentPage() const;
 
   SiteState& site_;
