@@ -608,7 +608,7 @@ TEST_F(HostTest, PagesAreKeptToTheSiteAndDataFoldersAndThePixelLimit) {
       bomb.push_back(static_cast<uint8_t>(field >> shift));
   }
   WriteFileBytes(data + "/bomb.bmp", bomb);
-  AddFile("files.js", R"(
+  AddFile("files.asp", R"(<%
     var data = Request.QueryString("data"), outside = Request.QueryString("outside");
     function attempt(what, work) {
       try { work(); Response.Write(what + ": ok\n"); }
@@ -636,9 +636,9 @@ TEST_F(HostTest, PagesAreKeptToTheSiteAndDataFoldersAndThePixelLimit) {
     attempt("attach outside", function () { db.Execute("ATTACH '" + outside + "/y.db' AS y"); });
     attempt("bomb", function () { load(data + "/bomb.bmp"); });
     attempt("past the image memory", function () { save(data + "/big.png", 3000); });
-  )");
+  %>)");
   Start({"--data-folder", data, "--image-memory", "64K"});
-  const HttpReply reply = Get(host_->Port(), "/files.js?data=" + data + "&outside=" + outside);
+  const HttpReply reply = Get(host_->Port(), "/files.asp?data=" + data + "&outside=" + outside);
   ASSERT_EQ(reply.status, 200) << reply.body << ErrorText();
   const std::string outsideText = "The file is outside the folders this server may open files in";
   EXPECT_EQ(reply.body,
