@@ -9,6 +9,9 @@
 
 namespace host {
 
+// Half the machine's memory in whole MiB: the default budget of image memory.
+uint64_t HalfThePhysicalMemory();
+
 struct HostOptions {
   std::string site;  // the site's folder
   std::string bind = "127.0.0.1";
@@ -45,7 +48,12 @@ struct HostOptions {
   // An editing call that appends to an object's ErrorDescription throws (a page's
   // StrictErrors directive overrides it).
   bool strictErrors = false;
-  std::string configFile;  // the configuration file read, if any
+  // What the components may do for pages (see ApplyComponentLimits in main.cpp).
+  unsigned maxPixels = 100'000'000;                // decoded pixels per image; 0: no limit
+  std::string dataFolder;                          // besides the site, where pages' files may be
+  uint64_t imageMemory = HalfThePhysicalMemory();  // bytes all images hold; 0: no budget
+  unsigned imageMemoryWait = 10;                   // seconds an image waits for room in the budget
+  std::string configFile;                          // the configuration file read, if any
 };
 
 struct CommandLine {
