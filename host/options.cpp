@@ -1,10 +1,13 @@
 #include "host/options.h"
 
 #include <ini.h>
+#include <unistd.h>
 
 #include <functional>
 #include <optional>
 #include <string_view>
+
+#include "host/forwarded.h"
 
 namespace host {
 
@@ -123,7 +126,10 @@ OptionRow Choice(const char* name, std::string HostOptions::*field,
           [=](const HostOptions& options) { return options.*field; }};
 }
 
-OptionRow List(const char* name, std::vector<std::string> HostOptions::*field, const char* help) {
+// A comma-separated list; each item must satisfy `fits` (when given), which names what
+// an item must be.
+OptionRow List(const char* name, std::vector<std::string> HostOptions::*field, const char* help,
+               std::function<bool(const std::string&)> fits = {}, const char* itemKind = "") {
   return {name, "LIST", help,
           [=](HostOptions& options, std::string_view text) -> std::optional<std::string> {
             std::vector<std::string> items;
@@ -133,6 +139,10 @@ OptionRow List(const char* name, std::vector<std::string> HostOptions::*field, c
               while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
               while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
               if (!item.empty()) items.emplace_back(item);
+              if (fits && !item.empty() && !fits(items.back())) {
+                return "a comma-separated list of " + std::string(itemKind) + " (not " +
+                       items.back() + ")";
+              }
               text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
             }
             options.*field = std::move(items);
@@ -189,6 +199,33 @@ const std::vector<OptionRow>& Rows() {
              "time requests in flight get to finish after SIGTERM"),
       List("deny", &HostOptions::deny,
            "comma-separated name patterns never sent (matched against every part of a path)"),
+      List("trusted-proxies", &HostOptions::trustedProxies,
+           "comma-separated addresses of proxies in front (nginx) whose X-Forwarded-For and "
+           "X-Forwarded-Proto give the client's address and HTTPS; an empty value: none",
+           IsIpAddress, "IP addresses"),
+      Number("script-timeout", &HostOptions::scriptTimeout, 1, kDay, "SECONDS",
+             "time a page may run (Server.ScriptTimeout's default); past it the page ends "
+             "with 500"),
+      Bytes("script-memory", &HostOptions::scriptMemory, uint64_t{1} << 20, uint64_t{1} << 32,
+            "script heap one page may use; past it the page ends with 500"),
+      Number("session-timeout", &HostOptions::sessionTimeout, 1, kDay, "SECONDS",
+             "time a session lasts without requests (Session.Timeout's default)"),
+      Number("max-sessions", &HostOptions::maxSessions, 1, 10000000, "N",
+             "sessions kept at most; a new one past it ends the one unused longest"),
+      Text("error-page", &HostOptions::errorPage, "PATH",
+           "the site's page for pages that fail (a path in the site, e.g. /errors/500.asp); "
+           "none: the host's own 500 page"),
+      Number("max-pixels", &HostOptions::maxPixels, 0, 4'000'000'000, "N",
+             "the most pixels an image a page loads may have; larger ones are refused from "
+             "their headers (0: no limit)"),
+      Text("data-folder", &HostOptions::dataFolder, "DIR",
+           "a folder outside the site where pages may read and write files; the components "
+           "open no file outside the site and this folder"),
+      Bytes("image-memory", &HostOptions::imageMemory, 0, uint64_t{1} << 40,
+            "memory all images of all pages may hold together; an image that would pass it "
+            "waits for room, then fails (0: no budget; the default is half the memory)"),
+      Number("image-memory-wait", &HostOptions::imageMemoryWait, 0, 3600, "SECONDS",
+             "time an image waits for room in --image-memory before it fails"),
   };
   return rows;
 }
@@ -236,6 +273,14 @@ std::optional<std::string> ConfigArgument(int argc, const char* const* argv) {
 CommandLine Failure(std::string error) { return {CommandLine::Action::kError, std::move(error)}; }
 
 }  // namespace
+
+uint64_t HalfThePhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageBytes = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageBytes <= 0) return 0;
+  const uint64_t half = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageBytes) / 2;
+  return half >> 20 << 20;
+}
 
 bool ReadConfigFile(const std::string& path, HostOptions* options, std::string* error) {
   ConfigReading reading{options, ""};
