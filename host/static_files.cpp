@@ -34,7 +34,7 @@ std::string Lowercase(std::string_view text) {
 }  // namespace
 
 std::string_view ContentTypeFor(std::string_view fileName) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 17> kTypes = {{
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 18> kTypes = {{
       {"html", "text/html; charset=utf-8"},
       {"htm", "text/html; charset=utf-8"},
       {"css", "text/css"},
@@ -52,6 +52,7 @@ std::string_view ContentTypeFor(std::string_view fileName) {
       {"psd", "image/psd"},
       {"ico", "image/x-icon"},
       {"webp", "image/webp"},
+      {"avif", "image/avif"},
   }};
   const size_t dot = fileName.rfind('.');
   const size_t slash = fileName.rfind('/');

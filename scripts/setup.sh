@@ -10,13 +10,15 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # image libraries the codecs call
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev
+  # WebP and AVIF (libavif decodes with dav1d and encodes with aom), EXIF
+  libwebp-dev libavif-dev libexif-dev
   # drawing, fonts, database, scripting
   libcairo2-dev libfontconfig-dev libfreetype-dev fonts-liberation fonts-dejavu-core
   libsqlite3-dev duktape-dev
   # the main job fetches the web page host's pages
   curl
   # independent oracles for test inputs and comparisons
-  imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
+  imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs webp libavif-bin
 )
 
 missing=()

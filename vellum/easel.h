@@ -21,6 +21,7 @@
 namespace vellum {
 
 struct FileFormat;
+struct ReadRequest;
 
 // A failure raised inside a method body, caught at the method's boundary.
 class CEZException {
@@ -147,6 +148,8 @@ class Easel final
   HRESULT put_GifTransparentIndex(LONG value) override;
   HRESULT get_GifBackgroundIndex(LONG* value) override;
   HRESULT put_GifBackgroundIndex(LONG value) override;
+  HRESULT get_AutoOrient(VARIANT_BOOL* value) override;
+  HRESULT put_AutoOrient(VARIANT_BOOL value) override;
 
   // ---- state for the method Parts and tests ----
   HGLOBAL Image() const { return image_; }
@@ -178,6 +181,10 @@ class Easel final
   // Formats that record a resolution also set DPIx, DPIy and DPIUnits from it;
   // false (the image is refused) for a unit the object cannot express.
   bool TakeResolution(const FileFormat& format, HISSRC source);
+  // Turns a just-read image upright as the file records (AutoOrient); false, with the
+  // core error appended, when it cannot be turned.
+  bool TurnUpright(const FileFormat& format, HISSRC source, const ReadRequest& request,
+                   HGLOBAL image, int32_t* width, int32_t* height);
 
   // ---- saving (easel_save.cpp) ----
   class ImageBackup;
@@ -235,6 +242,8 @@ class Easel final
   int32_t normalized_ = 0;
   EZFont* font_ = nullptr;  // one reference held
   VARIANT_BOOL bufferResponse_ = VARIANT_FALSE;
+  // LoadImage turns images upright as their files record.
+  VARIANT_BOOL autoOrient_ = VARIANT_FALSE;
   int32_t gifTransparentIndex_ = 1;
   int32_t gifBackgroundIndex_ = 1;
   uint8_t gifTransparentIndexSet_ = 0;

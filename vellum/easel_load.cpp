@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "common/field_contract.h"
@@ -10,6 +11,7 @@
 #include "vellum/codecs/formats.h"
 #include "vellum/codecs/identify.h"
 #include "vellum/core/image_buffer.h"
+#include "vellum/core/orientation.h"
 #include "vellum/easel.h"
 #include "vellum/easel_io.h"
 
@@ -186,6 +188,10 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
       refusal = u"The DPI units of this image is not supported";
       image.Reset();
     }
+    if (image && autoOrient_ != VARIANT_FALSE &&
+        !TurnUpright(*format, source, request, image.Handle(), width, height)) {
+      image.Reset();
+    }
   }
   if (!image) {
     if (!refusal.empty()) AppendErrorText(0, refusal, CoreLastError(), 0);
@@ -193,6 +199,25 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
     return nullptr;
   }
   return image.Release();
+}
+
+bool Easel::TurnUpright(const FileFormat& format, HISSRC source, const ReadRequest& request,
+                        HGLOBAL image, int32_t* width, int32_t* height) {
+  if (format.readOrientation == nullptr) return true;
+  const int32_t orientation = format.readOrientation(source, request);
+  if (orientation == kOrientationUpright) return true;
+  BOOL turned = FALSE;
+  {
+    const BlockLock pixels(image);
+    turned = OrientImage(pixels.Data(), static_cast<uint32_t>(*width),
+                         static_cast<uint32_t>(*height), orientation);
+  }
+  if (!turned) {
+    AppendErrorText(0, u"Can not turn the image upright", CoreLastError(), 0);
+    return false;
+  }
+  if (SwapsSides(orientation)) std::swap(*width, *height);
+  return true;
 }
 
 // Densities are kept as their low 16 bits, as DPIx and DPIy hold them.

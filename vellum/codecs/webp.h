@@ -1,0 +1,28 @@
+// WebP through libwebp: decoding a still image or an animation's first frame to the
+// RGB buffer, the EXIF a file carries, and encoding lossy or lossless files.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/kernel/win_types.h"
+#include "vellum/core/data_handle.h"
+
+namespace vellum {
+
+// Decodes the whole source (read from its start) into a new RGB buffer. Alpha is
+// composited as the PNG reader composites it; an animation gives its first frame on
+// its canvas. Code 3 when the source cannot be read, 54 for data libwebp refuses,
+// 1 when the image would pass the image buffer limit.
+HGLOBAL ReadWEBP(HISSRC source, int32_t* width, int32_t* height);
+
+// The payload of the file's EXIF chunk (a TIFF header first), empty when it has none.
+// FALSE (code 54) when the source is not a WebP file.
+BOOL ReadWEBPExif(HISSRC source, std::vector<uint8_t>* exif);
+
+// Encodes width x height RGB pixels: lossy at `quality` (clamped to 0..100), lossless
+// from quality 100 on. Sides run from 1 to 16383. Returns the destination's size, or 0.
+uint32_t WriteWEBP(HISDEST destination, const uint8_t* rgb, int32_t width, int32_t height,
+                   int32_t quality);
+
+}  // namespace vellum
