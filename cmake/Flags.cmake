@@ -1,5 +1,5 @@
 # Warnings as errors everywhere; sanitizer and fuzzer instrumentation by option.
-add_compile_options(-Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor
+add_compile_options(-Wall -Wextra -Wpedantic -Werror -Wshadow $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>
                     -Wcast-align -Wnull-dereference -Wimplicit-fallthrough)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # GCC 12 reports false positives for these in optimised std:: code.

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/automation/binding.h"
+#include "database/object_support.h"
 #include "platform/com/error_info.h"
 #include "platform/com/safe_array.h"
 
@@ -12,91 +12,13 @@ namespace database {
 namespace {
 
 // An automation error carrying a message, with the class as its source.
-HRESULT Fail(const std::string& message, HRESULT result = E_FAIL) {
-  const Bstr description = Bstr::Attach(AllocBstrFromUtf8(message));
-  return SetErrorInfoForClass(
-      CLSID_Database, description.Get() != nullptr ? description.Get() : u"", GUID_NULL, result);
-}
-
-// Runs a member's body; memory that runs out becomes E_OUTOFMEMORY, since early-bound
-// callers have no dispatch engine to catch it for them.
-template <typename Body>
-HRESULT Guarded(Body&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+HRESULT Report(const std::string& message, HRESULT result = E_FAIL) {
+  return Fail(CLSID_Database, message, result);
 }
 
 std::optional<std::string> Text(BSTR text) { return BstrToUtf8(text); }
 
-automation::TypeLibraryDesc DescribeLibrary() {
-  using automation::Bind;
-  using automation::DescribeMember;
-  using automation::kLongType;
-  using automation::kNoValue;
-  using automation::kStringType;
-  using automation::kVariantType;
-  using automation::RequiredParam;
-  using Kind = automation::MemberKind;
-  automation::TypeLibraryDesc desc;
-  desc.name = "VellumDatabaseLib";
-  desc.libid = LIBID_VellumDatabaseLib;
-  desc.help = "Vellum Database 1.0 Type Library";
-  desc.interfaces = {
-      {"IDatabaseField",
-       IID_IDatabaseField,
-       "IDatabaseField Interface",
-       {
-           DescribeMember(1, Kind::kGet, "ActualSize", {}, kLongType,
-                          Bind<&IDatabaseField::get_ActualSize>()),
-           DescribeMember(2, Kind::kMethod, "AppendChunk", {RequiredParam("Data", kVariantType)},
-                          kNoValue, Bind<&IDatabaseField::AppendChunk>()),
-           DescribeMember(3, Kind::kMethod, "GetChunk", {RequiredParam("Length", kLongType)},
-                          kVariantType, Bind<&IDatabaseField::GetChunk>()),
-           DescribeMember(4, Kind::kMethod, "Update", {}, kNoValue,
-                          Bind<&IDatabaseField::Update>()),
-       }},
-      {"IDatabase",
-       IID_IDatabase,
-       "IDatabase Interface",
-       {
-           DescribeMember(1, Kind::kMethod, "Open", {RequiredParam("Path", kStringType)}, kNoValue,
-                          Bind<&IDatabase::Open>()),
-           DescribeMember(2, Kind::kMethod, "Execute", {RequiredParam("Sql", kStringType)},
-                          kLongType, Bind<&IDatabase::Execute>()),
-           DescribeMember(3, Kind::kMethod, "Field",
-                          {RequiredParam("Table", kStringType),
-                           RequiredParam("Column", kStringType), RequiredParam("RowId", kLongType)},
-                          automation::Interface("IDatabaseField"), Bind<&IDatabase::Field>()),
-           DescribeMember(4, Kind::kMethod, "Close", {}, kNoValue, Bind<&IDatabase::Close>()),
-           DescribeMember(5, Kind::kGet, "LastInsertRowId", {}, kLongType,
-                          Bind<&IDatabase::get_LastInsertRowId>()),
-       }},
-  };
-  desc.classes = {{"Database", CLSID_Database, "Database Class", "IDatabase"}};
-  return desc;
-}
-
 }  // namespace
-
-std::shared_ptr<const automation::TypeLibraryDesc> DatabaseLibrary() {
-  static const auto library = automation::ShareLibrary(DescribeLibrary());
-  return library;
-}
-
-const automation::BoundInterface& DatabaseInterface() {
-  static const automation::BoundInterface bound =
-      automation::BindInterface(DatabaseLibrary(), IID_IDatabase);
-  return bound;
-}
-
-const automation::BoundInterface& FieldInterface() {
-  static const automation::BoundInterface bound =
-      automation::BindInterface(DatabaseLibrary(), IID_IDatabaseField);
-  return bound;
-}
 
 // ---- Database ----
 
@@ -104,11 +26,11 @@ HRESULT Database::Open(BSTR path) {
   return Guarded([&] {
     const std::optional<std::string> name = Text(path);
     if (!name || name->empty())
-      return Fail("the database path is empty or not valid text", E_INVALIDARG);
+      return Report("the database path is empty or not valid text", E_INVALIDARG);
     if (connection_) connection_->Close();
     StoreError error;
     connection_ = Connection::Open(*name, &error);
-    return connection_ ? S_OK : Fail(error.message);
+    return connection_ ? S_OK : Report(error.message);
   });
 }
 
@@ -116,11 +38,11 @@ HRESULT Database::Execute(BSTR sql, LONG* changed) {
   if (changed == nullptr) return E_POINTER;
   return Guarded([&] {
     const std::optional<std::string> statements = Text(sql);
-    if (!statements) return Fail("the statement is not valid text", E_INVALIDARG);
-    if (!connection_) return Fail("the database is not open");
+    if (!statements) return Report("the statement is not valid text", E_INVALIDARG);
+    if (!connection_) return Report("the database is not open");
     StoreError error;
     const std::optional<int64_t> count = connection_->Execute(*statements, &error);
-    if (!count) return Fail(error.message);
+    if (!count) return Report(error.message);
     *changed = static_cast<LONG>(std::min<int64_t>(*count, LONG_MAX));
     return S_OK;
   });
@@ -133,13 +55,13 @@ HRESULT Database::Field(BSTR table, BSTR column, LONG rowid, IDispatch** field) 
     const std::optional<std::string> tableName = Text(table);
     const std::optional<std::string> columnName = Text(column);
     if (!tableName || !columnName)
-      return Fail("the table or column name is not valid text", E_INVALIDARG);
-    if (!connection_) return Fail("the database is not open");
+      return Report("the table or column name is not valid text", E_INVALIDARG);
+    if (!connection_) return Report("the database is not open");
     // The row is read once here, so that a missing table, column or row fails now.
     std::optional<std::vector<uint8_t>> value;
     StoreError error;
     if (!connection_->ReadValue(*tableName, *columnName, rowid, &value, &error)) {
-      return Fail(error.message);
+      return Report(error.message);
     }
     ComPtr<IDatabaseField> created;
     HRESULT hr = CreateComObject<DatabaseField>(nullptr, IID_IDatabaseField, created.ReceiveVoid());
@@ -160,7 +82,7 @@ HRESULT Database::get_LastInsertRowId(LONG* rowid) {
   if (rowid == nullptr) return E_POINTER;
   const int64_t last = connection_ ? connection_->LastInsertRowId() : 0;
   if (last > LONG_MAX || last < LONG_MIN)
-    return Fail("the rowid does not fit a long", DISP_E_OVERFLOW);
+    return Report("the rowid does not fit a long", DISP_E_OVERFLOW);
   *rowid = static_cast<LONG>(last);
   return S_OK;
 }
@@ -178,7 +100,8 @@ void DatabaseField::Bind(std::shared_ptr<Connection> connection, std::string tab
 HRESULT DatabaseField::LoadValue() {
   if (loaded_) return S_OK;
   StoreError error;
-  if (!connection_->ReadValue(table_, column_, rowid_, &value_, &error)) return Fail(error.message);
+  if (!connection_->ReadValue(table_, column_, rowid_, &value_, &error))
+    return Report(error.message);
   loaded_ = true;
   readOffset_ = 0;
   return S_OK;
@@ -190,7 +113,8 @@ HRESULT DatabaseField::get_ActualSize(LONG* size) {
     const HRESULT hr = LoadValue();
     if (FAILED(hr)) return hr;
     const size_t bytes = value_ ? value_->size() : 0;
-    if (bytes > LONG_MAX) return Fail("the value is larger than a long can count", DISP_E_OVERFLOW);
+    if (bytes > LONG_MAX)
+      return Report("the value is larger than a long can count", DISP_E_OVERFLOW);
     *size = static_cast<LONG>(bytes);
     return S_OK;
   });
@@ -198,7 +122,7 @@ HRESULT DatabaseField::get_ActualSize(LONG* size) {
 
 HRESULT DatabaseField::GetChunk(LONG length, VARIANT* chunk) {
   if (chunk == nullptr) return E_POINTER;
-  if (length <= 0) return Fail("the chunk length must be positive", E_INVALIDARG);
+  if (length <= 0) return Report("the chunk length must be positive", E_INVALIDARG);
   return Guarded([&] {
     const HRESULT hr = LoadValue();
     if (FAILED(hr)) return hr;
@@ -220,7 +144,7 @@ HRESULT DatabaseField::GetChunk(LONG length, VARIANT* chunk) {
 
 HRESULT DatabaseField::AppendChunk(VARIANT data) {
   SAFEARRAY* bytes = ByteArrayOf(data);
-  if (bytes == nullptr) return Fail("AppendChunk takes a byte array", DISP_E_TYPEMISMATCH);
+  if (bytes == nullptr) return Report("AppendChunk takes a byte array", DISP_E_TYPEMISMATCH);
   return Guarded([&] {
     if (!appended_) appended_.emplace();
     const auto* first = static_cast<const uint8_t*>(bytes->pvData);
@@ -234,7 +158,7 @@ HRESULT DatabaseField::Update() {
   return Guarded([&] {
     StoreError error;
     if (!connection_->WriteValue(table_, column_, rowid_, *appended_, &error)) {
-      return Fail(error.message);
+      return Report(error.message);
     }
     appended_.reset();
     loaded_ = false;  // the next read sees the new value from its start

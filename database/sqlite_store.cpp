@@ -2,29 +2,15 @@
 
 #include <utility>
 
+#include "database/sqlite_open.h"
+
 namespace database {
 
 namespace {
 
 constexpr char kClosed[] = "the database is closed";
 // How long a statement waits for another connection's write to end.
-constexpr int kBusyTimeoutMs = 5000;
-
-// A prepared statement, finalized when it goes.
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql) {
-    sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  sqlite3_stmt* Get() const { return statement_; }
-  explicit operator bool() const { return statement_ != nullptr; }
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-};
+constexpr int kWaitMs = 5000;
 
 std::string SelectSql(const std::string& table, const std::string& column) {
   return "SELECT " + QuoteIdentifier(column) + " FROM " + QuoteIdentifier(table) +
@@ -42,29 +28,9 @@ std::string NoRowText(const std::string& table, int64_t rowid) {
 
 }  // namespace
 
-std::string QuoteIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
-
 std::shared_ptr<Connection> Connection::Open(const std::string& path, StoreError* error) {
-  sqlite3* handle = nullptr;
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) {
-    error->message = handle != nullptr ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
-    sqlite3_close_v2(handle);
-    return nullptr;
-  }
-  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
-  // A double-quoted name that matches no column must not be read as a text literal.
-  sqlite3_db_config(handle, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
-  sqlite3_db_config(handle, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-  return std::shared_ptr<Connection>(new Connection(handle));
+  sqlite3* handle = OpenSqliteFile(path, kWaitMs, &error->message);
+  return handle != nullptr ? std::shared_ptr<Connection>(new Connection(handle)) : nullptr;
 }
 
 Connection::~Connection() { Close(); }
@@ -109,7 +75,7 @@ int64_t Connection::LastInsertRowId() const {
 bool Connection::ReadValue(const std::string& table, const std::string& column, int64_t rowid,
                            std::optional<std::vector<uint8_t>>* value, StoreError* error) {
   if (!IsOpen()) return Fail(error, kClosed);
-  const Statement select(handle_, SelectSql(table, column));
+  const SqliteStatement select(handle_, SelectSql(table, column));
   if (!select) return FailWithSqlite(error);
   sqlite3_bind_int64(select.Get(), 1, rowid);
   const int rc = sqlite3_step(select.Get());
@@ -130,7 +96,7 @@ bool Connection::ReadValue(const std::string& table, const std::string& column, 
 bool Connection::WriteValue(const std::string& table, const std::string& column, int64_t rowid,
                             const std::vector<uint8_t>& bytes, StoreError* error) {
   if (!IsOpen()) return Fail(error, kClosed);
-  const Statement update(handle_, UpdateSql(table, column));
+  const SqliteStatement update(handle_, UpdateSql(table, column));
   if (!update) return FailWithSqlite(error);
   if (!Run("BEGIN IMMEDIATE", error)) return false;
   sqlite3_bind_int64(update.Get(), 1, rowid);

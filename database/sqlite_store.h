@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "database/values.h"
+
 namespace database {
 
 // A failure: SQLite's message (or ours, for what SQLite does not check).
@@ -49,8 +51,5 @@ class Connection {
 
   sqlite3* handle_;
 };
-
-// An SQL identifier in double quotes, with its inner double quotes doubled.
-std::string QuoteIdentifier(const std::string& name);
 
 }  // namespace database

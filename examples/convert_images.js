@@ -4,9 +4,14 @@
 // FORMAT is bmp, gif, jpg, png, pcx, tif, wmf, emf or psd; COLORS (optional) is 1
 // (gray), 4 (16 colours), 8 (256 colours) or 24 (true colour, the default).
 // A file that does not load is reported and skipped.
-var formats = {bmp: 1, gif: 2, jpg: 3, png: 4, pcx: 5, tif: 6, wmf: 7, emf: 8, psd: 9};
-var loadedAs = {1: "BMP", 2: "GIF", 3: "JPEG", 4: "PNG", 5: "PCX", 6: "TIFF", 7: "WMF",
-                8: "EMF", 10: "8BPS"};
+var formats = {bmp: eziBMP, gif: eziGIF, jpg: eziJPG, png: eziPNG, pcx: eziPCX, tif: eziTIFF,
+               wmf: eziWMF, emf: eziEMF, psd: eziPSD};
+var colorResolutions = {1: eziGrayScale, 4: ezi16Colors, 8: ezi256Colors, 24: eziTrueColors};
+// What ImageFormat reports after a load (a layered file reports 10, not eziPSD).
+var loadedAs = {};
+loadedAs[eziBMP] = "BMP"; loadedAs[eziGIF] = "GIF"; loadedAs[eziJPG] = "JPEG";
+loadedAs[eziPNG] = "PNG"; loadedAs[eziPCX] = "PCX"; loadedAs[eziTIFF] = "TIFF";
+loadedAs[eziWMF] = "WMF"; loadedAs[eziEMF] = "EMF"; loadedAs[10] = "8BPS";
 
 if (args.length < 3 || !(args[1] in formats)) {
   throw new Error("usage: convert_images.js OUTDIR FORMAT [COLORS] FILE...");
@@ -14,8 +19,8 @@ if (args.length < 3 || !(args[1] in formats)) {
 var outDir = args[0];
 var extension = args[1];
 var files = args.slice(2);
-var colors = 24;
-if (/^(1|4|8|24)$/.test(files[0])) colors = parseInt(files.shift(), 10);
+var colors = eziTrueColors;
+if (files[0] in colorResolutions) colors = colorResolutions[files.shift()];
 
 function baseName(path) {
   var name = path.substring(path.lastIndexOf("/") + 1);
@@ -34,7 +39,7 @@ for (var i = 0; i < files.length; i++) {
     continue;
   }
   var target = outDir + "/" + baseName(files[i]) + "." + extension;
-  easel.SaveImage(0, formats[extension], target);
+  easel.SaveImage(eziFile, formats[extension], target);
   print(files[i] + " (" + loadedAs[easel.ImageFormat] + ", " + easel.Width + " x " +
         easel.Height + ") -> " + target);
   converted++;

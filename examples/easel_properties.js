@@ -21,15 +21,15 @@ for (var j = 0; j < fontNames.length; j++) {
 
 font.Name = "Liberation Serif";
 font.Weight = 700;
-font.FontFamily = 1;
+font.FontFamily = eziRoman;
 print("after setting: Name = " + font.Name + ", Weight = " + font.Weight +
       ", FontFamily = " + font.FontFamily);
 
 try {
   easel.ImageQuality = 101;
 } catch (e) {
-  print("ImageQuality = 101 refused with number " + e.number + "; ImageQuality is still " +
-        easel.ImageQuality);
+  print("ImageQuality = 101 refused with number 0x" + (e.number >>> 0).toString(16).toUpperCase() +
+        " (E_INVALIDARG); ImageQuality is still " + easel.ImageQuality);
 }
 
 var standalone = CreateObject("Vellum.EZFont");

@@ -3,8 +3,6 @@
 // Images collection that writes them out at the end.
 //   vellum-script examples/edit_images.js OUTDIR FILE...
 // Needs "Quillmark.Easel" and "Quillmark.Images" registered.
-var eziMemory = 1, eziJPG = 3, eziPNG = 4;
-var eziBottomRight = 8, eziBicubic = 2, eziFlipHorizontal = 0, eziHorizontal = 0;
 
 if (args.length < 2) throw new Error("usage: edit_images.js OUTDIR FILE...");
 var outDir = args[0];
@@ -31,7 +29,7 @@ function makeBanner() {
 }
 
 var banner = makeBanner();
-images.LoadImage("banner", banner);
+images.LoadImage("banner", banner, EZPng);
 for (var i = 0; i < files.length; i++) {
   var easel = CreateObject("Quillmark.Easel");
   try {
@@ -45,10 +43,10 @@ for (var i = 0; i < files.length; i++) {
   easel.SharpenImage(1);
   easel.AddWatermark(banner, eziBottomRight, 0.6, 0xFFFFFF, 0);
   var name = baseName(files[i]);
-  images.LoadImage(name + "-thumb", easel.SaveImage(eziMemory, eziJPG, ""));
+  images.LoadImage(name + "-thumb", easel.SaveImage(eziMemory, eziJPG, ""), EZJpeg);
   easel.FlipImage(eziFlipHorizontal);
   easel.RotateImage(90, 0xFFFFFF);
-  images.LoadImage(name + "-turned", easel.SaveImage(eziMemory, eziJPG, ""));
+  images.LoadImage(name + "-turned", easel.SaveImage(eziMemory, eziJPG, ""), EZJpeg);
   print(files[i] + " (" + from + ") -> thumbnail and turned copy, " + easel.Width + " x " +
         easel.Height + " turned");
 }

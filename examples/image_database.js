@@ -4,7 +4,6 @@
 //   vellum-script examples/image_database.js DB fetch OUTDIR    every image, as PNG files
 //   vellum-script examples/image_database.js DB sizes           every image's size as a JPEG
 // Needs "Vellum.Database" registered: vellum-regsvr build/lib/libvellumdb.so
-var eziFile = 0, eziMemory = 1, eziDatabaseBlob = 4, eziJPG = 3, eziPNG = 4;
 
 if (args.length < 2) throw new Error("usage: image_database.js DB store|fetch|sizes ...");
 var db = CreateObject("Vellum.Database");

@@ -10,12 +10,15 @@
 //   d(key)                 the default member (DISPID_VALUE)
 //
 // The member's kinds come from the object's type information; an object without
-// any is asked for a property value first and given a function when that fails.
+// any is asked for a property value first and given a function when that fails. An
+// object converts to a primitive (`"" + o`, `o == "x"`) through its default member.
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/automation/type_info.h"
 #include "script/hresult_text.h"
+#include "script/script_globals.h"
 #include "script/script_values.h"
 
 namespace script {
@@ -158,11 +161,44 @@ duk_ret_t Answer(duk_context* ctx, Reply reply) {
   return reply == Reply::kValue ? 1 : 0;
 }
 
+// The object's ErrorDescription, or nothing when it has none.
+std::optional<std::u16string> ErrorDescriptionOf(IDispatch* object) {
+  static constexpr char16_t kName[] = u"ErrorDescription";
+  Bstr name(kName);
+  LPOLESTR names[] = {name.Get()};
+  DISPID id = DISPID_UNKNOWN;
+  if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) return std::nullopt;
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  Variant text;
+  if (FAILED(
+          object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &text, nullptr, nullptr)) ||
+      text.vt != VT_BSTR) {
+    return std::nullopt;
+  }
+  return std::u16string(BstrView(text.bstrVal));
+}
+
+// Strict errors: a call that succeeded but grew the object's ErrorDescription fails
+// with the text it appended.
+void FailOnNewErrorText(IDispatch* object, const std::optional<std::u16string>& before,
+                        Outcome& outcome) {
+  if (!before || FAILED(outcome.hr) || !outcome.problem.empty()) return;
+  const std::optional<std::u16string> after = ErrorDescriptionOf(object);
+  if (!after || after->size() <= before->size()) return;
+  std::u16string added = after->substr(before->size());
+  while (!added.empty() && (added.back() == u'\n' || added.back() == u'\r')) added.pop_back();
+  outcome.hr = DISP_E_EXCEPTION;
+  outcome.description = std::move(added);
+}
+
 // Calls and leaves the result, or the error to throw, on the stack.
 Reply Call(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_t first,
            duk_idx_t count, const std::string& what) {
+  const bool strict = (flags & DISPATCH_METHOD) != 0 && StrictErrors(ctx);
+  const std::optional<std::u16string> before = strict ? ErrorDescriptionOf(object) : std::nullopt;
   Outcome outcome;
   Invoke(ctx, object, id, flags, first, count, outcome);
+  if (strict) FailOnNewErrorText(object, before, outcome);
   return PushOutcome(ctx, outcome, what) ? Reply::kThrow : Reply::kValue;
 }
 
@@ -255,8 +291,38 @@ void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID id, WORD flag
   duk_put_prop_string(ctx, -2, "put");
 }
 
+// Pushes the value of the object's default member (DISPID_VALUE) read without
+// arguments when it is a primitive (a collection item's whole text); false, with
+// nothing pushed, when there is none.
+bool PushDefaultValue(duk_context* ctx, duk_idx_t index) {
+  IDispatch* object = AutomationObjectAt(ctx, index);
+  if (object == nullptr) return false;
+  Outcome outcome;
+  Invoke(ctx, object, DISPID_VALUE, DISPATCH_PROPERTYGET, 0, 0, outcome);
+  const VARTYPE type = outcome.value.vt & ~VT_BYREF;
+  if (FAILED(outcome.hr) || type == VT_DISPATCH || type == VT_UNKNOWN || (type & VT_ARRAY)) {
+    return false;
+  }
+  std::string problem;
+  return PushVariant(ctx, outcome.value, &problem);
+}
+
+// valueOf and toString of an object that has no member of that name: the default
+// member's value, as script hosts convert objects; an object without one is itself
+// (valueOf) or "[object Automation]" (toString).
+duk_ret_t ValueOf(duk_context* ctx) {
+  duk_push_this(ctx);
+  if (!PushDefaultValue(ctx, -1)) duk_push_this(ctx);
+  return 1;
+}
+
 duk_ret_t DescribeObject(duk_context* ctx) {
-  duk_push_string(ctx, "[object Automation]");
+  duk_push_this(ctx);
+  if (PushDefaultValue(ctx, -1)) {
+    duk_to_string(ctx, -1);
+  } else {
+    duk_push_string(ctx, "[object Automation]");
+  }
   return 1;
 }
 
@@ -273,7 +339,11 @@ Reply GetMember(duk_context* ctx) {
       duk_push_c_function(ctx, DescribeObject, 0);
       return Reply::kValue;
     }
-    if (name == "valueOf" || name == "toJSON" || name == "inspect" || name == "constructor") {
+    if (name == "valueOf") {
+      duk_push_c_function(ctx, ValueOf, 0);
+      return Reply::kValue;
+    }
+    if (name == "toJSON" || name == "inspect" || name == "constructor") {
       return Reply::kNothing;
     }
     return UnknownName(ctx, known, name);

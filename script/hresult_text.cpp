@@ -1,6 +1,7 @@
 #include "script/hresult_text.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -9,42 +10,69 @@ struct NamedCode {
   const char* name;
 };
 
+#define NAMED(code) \
+  { code, #code }
 constexpr NamedCode kNames[] = {
-    {E_NOTIMPL, "E_NOTIMPL"},
-    {E_NOINTERFACE, "E_NOINTERFACE"},
-    {E_POINTER, "E_POINTER"},
-    {E_FAIL, "E_FAIL"},
-    {E_UNEXPECTED, "E_UNEXPECTED"},
-    {E_ACCESSDENIED, "E_ACCESSDENIED"},
-    {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
-    {E_INVALIDARG, "E_INVALIDARG"},
-    {CLASS_E_NOAGGREGATION, "CLASS_E_NOAGGREGATION"},
-    {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE"},
-    {REGDB_E_READREGDB, "REGDB_E_READREGDB (the registry cannot be read)"},
-    {REGDB_E_WRITEREGDB, "REGDB_E_WRITEREGDB (the registry cannot be written)"},
-    {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG (class not registered)"},
-    {CO_E_CLASSSTRING, "CO_E_CLASSSTRING (no such ProgID)"},
-    {CO_E_DLLNOTFOUND, "CO_E_DLLNOTFOUND (the class's module cannot be loaded)"},
-    {CO_E_ERRORINDLL, "CO_E_ERRORINDLL"},
-    {DISP_E_MEMBERNOTFOUND, "DISP_E_MEMBERNOTFOUND (member not found)"},
-    {DISP_E_PARAMNOTFOUND, "DISP_E_PARAMNOTFOUND (parameter not found)"},
-    {DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH (type mismatch)"},
-    {DISP_E_UNKNOWNNAME, "DISP_E_UNKNOWNNAME (unknown name)"},
-    {DISP_E_EXCEPTION, "DISP_E_EXCEPTION"},
-    {DISP_E_OVERFLOW, "DISP_E_OVERFLOW (overflow)"},
-    {DISP_E_BADPARAMCOUNT, "DISP_E_BADPARAMCOUNT (wrong number of arguments)"},
-    {DISP_E_PARAMNOTOPTIONAL, "DISP_E_PARAMNOTOPTIONAL (parameter not optional)"},
-    {TYPE_E_CANTLOADLIBRARY, "TYPE_E_CANTLOADLIBRARY (the type library cannot be loaded)"},
-    {TYPE_E_REGISTRYACCESS, "TYPE_E_REGISTRYACCESS"},
+    NAMED(S_OK),
+    NAMED(S_FALSE),
+    NAMED(E_NOTIMPL),
+    NAMED(E_NOINTERFACE),
+    NAMED(E_POINTER),
+    NAMED(E_ABORT),
+    NAMED(E_FAIL),
+    NAMED(E_UNEXPECTED),
+    NAMED(E_ACCESSDENIED),
+    NAMED(E_HANDLE),
+    NAMED(E_OUTOFMEMORY),
+    NAMED(E_INVALIDARG),
+    NAMED(CLASS_E_NOAGGREGATION),
+    NAMED(CLASS_E_CLASSNOTAVAILABLE),
+    NAMED(REGDB_E_READREGDB),
+    NAMED(REGDB_E_WRITEREGDB),
+    NAMED(REGDB_E_KEYMISSING),
+    NAMED(REGDB_E_INVALIDVALUE),
+    NAMED(REGDB_E_CLASSNOTREG),
+    NAMED(CO_E_CLASSSTRING),
+    NAMED(CO_E_DLLNOTFOUND),
+    NAMED(CO_E_ERRORINDLL),
+    NAMED(DISP_E_UNKNOWNINTERFACE),
+    NAMED(DISP_E_MEMBERNOTFOUND),
+    NAMED(DISP_E_PARAMNOTFOUND),
+    NAMED(DISP_E_TYPEMISMATCH),
+    NAMED(DISP_E_UNKNOWNNAME),
+    NAMED(DISP_E_NONAMEDARGS),
+    NAMED(DISP_E_BADVARTYPE),
+    NAMED(DISP_E_EXCEPTION),
+    NAMED(DISP_E_OVERFLOW),
+    NAMED(DISP_E_BADINDEX),
+    NAMED(DISP_E_ARRAYISLOCKED),
+    NAMED(DISP_E_BADPARAMCOUNT),
+    NAMED(DISP_E_PARAMNOTOPTIONAL),
+    NAMED(TYPE_E_REGISTRYACCESS),
+    NAMED(TYPE_E_LIBNOTREGISTERED),
+    NAMED(TYPE_E_INVDATAREAD),
+    NAMED(TYPE_E_UNSUPFORMAT),
+    NAMED(TYPE_E_ELEMENTNOTFOUND),
+    NAMED(TYPE_E_CANTLOADLIBRARY),
 };
+#undef NAMED
+
+constexpr uint32_t kWin32Facility = 0x80070000;
 
 }  // namespace
 
 std::string HresultText(HRESULT hr) {
+  const auto bits = static_cast<uint32_t>(hr);
   char value[16];
-  std::snprintf(value, sizeof value, "0x%08X", static_cast<uint32_t>(hr));
+  std::snprintf(value, sizeof value, "0x%08X", bits);
   for (const NamedCode& named : kNames) {
-    if (named.code == hr) return std::string(named.name) + " [" + value + "]";
+    if (named.code == hr) return std::string(named.name) + " (" + value + ")";
+  }
+  if ((bits & 0xFFFF0000) == kWin32Facility) {
+    const char* errnoName = strerrorname_np(static_cast<int>(bits & 0xFFFF));
+    if (errnoName != nullptr) {
+      return std::string("HRESULT_FROM_WIN32(") + errnoName + ") (" + value + ")";
+    }
   }
   return value;
 }

@@ -1,17 +1,21 @@
 #include "script/script_globals.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/com/activation.h"
 #include "script/enumerator.h"
 #include "script/hresult_text.h"
+#include "script/registration_hint.h"
 #include "script/script_values.h"
+#include "script/type_constants.h"
 
 namespace script {
 
 namespace {
 
 constexpr const char* kStreamKey = DUK_HIDDEN_SYMBOL("stream");
+constexpr const char* kStrictKey = DUK_HIDDEN_SYMBOL("strictErrors");
 
 duk_ret_t Print(duk_context* ctx) {
   const duk_idx_t count = duk_get_top(ctx);
@@ -38,6 +42,10 @@ bool PushNewObject(duk_context* ctx, std::string_view progId) {
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                           reinterpret_cast<void**>(&object));
   }
+  if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG) {
+    PushAutomationError(ctx, hr, EngineTextToUtf16(UnregisteredClassText(progId)), "");
+    return true;
+  }
   if (FAILED(hr)) {
     PushAutomationError(ctx, hr, u"", "cannot create '" + std::string(progId) + "'");
     return true;
@@ -54,6 +62,17 @@ duk_ret_t CreateObject(duk_context* ctx) {
   const char* name = duk_require_lstring(ctx, 0, &length);
   if (PushNewObject(ctx, std::string_view(name, length))) return duk_throw(ctx);
   return 1;
+}
+
+// Puts " [code]" after the message in an error's text (before its stack lines), unless
+// the message already names the code.
+void AddCodeAfterMessage(const std::string& code, const std::string& message, std::string* text) {
+  if (message.find(code) != std::string::npos) return;
+  const size_t start = text->find(message);
+  size_t end = start == std::string::npos ? std::min(text->find('\n'), text->size())
+                                          : start + message.size();
+  while (end > 0 && ((*text)[end - 1] == '\n' || (*text)[end - 1] == '\r')) --end;
+  text->insert(end, " [" + code + "]");
 }
 
 void Fatal(void*, const char* message) {
@@ -73,6 +92,22 @@ void DefineCommonGlobals(duk_context* ctx, std::FILE* stream) {
   duk_push_c_function(ctx, CreateObject, 1);
   duk_put_global_string(ctx, "CreateObject");
   DefineEnumerator(ctx);
+  DefineTypeLibraryConstants(ctx);
+}
+
+void SetStrictErrors(duk_context* ctx, bool strict) {
+  duk_push_global_stash(ctx);
+  duk_push_boolean(ctx, strict);
+  duk_put_prop_string(ctx, -2, kStrictKey);
+  duk_pop(ctx);
+}
+
+bool StrictErrors(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, kStrictKey);
+  const bool strict = duk_get_boolean_default(ctx, -1, false);
+  duk_pop_2(ctx);
+  return strict;
 }
 
 bool RunSource(duk_context* ctx, std::string_view source, const char* fileName) {
@@ -87,8 +122,11 @@ std::string ErrorText(duk_context* ctx) {
     duk_get_prop_string(ctx, -1, "stack");
     text = duk_safe_to_string(ctx, -1);
     duk_pop(ctx);
+    duk_get_prop_string(ctx, -1, "message");
+    const std::string message = duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
     if (duk_get_prop_string(ctx, -1, "number") && duk_is_number(ctx, -1)) {
-      text += " (" + HresultText(static_cast<HRESULT>(duk_get_int(ctx, -1))) + ")";
+      AddCodeAfterMessage(HresultText(static_cast<HRESULT>(duk_get_int(ctx, -1))), message, &text);
     }
     duk_pop(ctx);
   } else {
@@ -129,7 +167,7 @@ ErrorReport ErrorReportOf(duk_context* ctx) {
   if (!duk_is_error(ctx, -1)) return report;
   if (duk_get_prop_string(ctx, -1, "number") && duk_is_number(ctx, -1)) {
     const std::string code = HresultText(static_cast<HRESULT>(duk_get_int(ctx, -1)));
-    if (report.message.find(code) == std::string::npos) report.message += " (" + code + ")";
+    if (report.message.find(code) == std::string::npos) report.message += " [" + code + "]";
   }
   duk_pop(ctx);
   duk_get_prop_string(ctx, -1, "stack");

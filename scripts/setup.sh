@@ -14,9 +14,14 @@ packages=(
   libwebp-dev libavif-dev libexif-dev
   # drawing, fonts, database, scripting
   libcairo2-dev libfontconfig-dev libfreetype-dev fonts-liberation fonts-dejavu-core
-  libsqlite3-dev duktape-dev
+  libsqlite3-dev libpq-dev duktape-dev
+  # the database tests and benchmarks start a PostgreSQL server of their own; the
+  # benchmarks' references are Python's sqlite3 and psycopg2
+  postgresql python3-psycopg2
   # the main job fetches the web page host's pages
   curl
+  # the Debian package: CPack's dependency lookup and its test
+  dpkg-dev file
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs webp libavif-bin
 )

@@ -6,7 +6,7 @@
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
 #include "vellum/core/entry_frame.h"
-#include "vellum/module.h"
+#include "vellum/module_lock.h"
 #include "vellum/pixelops/default_palette.h"
 
 namespace vellum {
@@ -61,7 +61,7 @@ std::u16string ComposeErrorText(DWORD systemError, std::u16string_view message, 
 }
 
 Easel::Easel(IUnknown* outer)
-    : ComObject(outer), moduleLock_(Module()), defaultPalette_(MakeDefaultPalette()) {}
+    : ComObject(outer), moduleLock_(ModuleLocks()), defaultPalette_(MakeDefaultPalette()) {}
 
 Easel::~Easel() {
   FreeImage();

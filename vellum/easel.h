@@ -11,7 +11,7 @@
 #include "platform/com/error_info.h"
 #include "platform/com/object.h"
 #include "platform/com/safe_array.h"
-#include "platform/server/server_module.h"
+#include "platform/server/module_lock.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/ez_font.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/kernel/code_page.h"
-#include "vellum/module.h"
+#include "vellum/module_lock.h"
 
 namespace vellum {
 
@@ -24,7 +24,7 @@ LOGFONTA DefaultLogFont() {
 }  // namespace
 
 EZFont::EZFont(IUnknown* outer)
-    : ComObject(outer), moduleLock_(Module()), logFont_(DefaultLogFont()) {}
+    : ComObject(outer), moduleLock_(ModuleLocks()), logFont_(DefaultLogFont()) {}
 
 HRESULT EZFont::get_Height(LONG* value) { return StoreOut(value, logFont_.lfHeight); }
 

@@ -7,7 +7,7 @@
 #include "platform/automation/dispatch.h"
 #include "platform/com/object.h"
 #include "platform/gdi/gdi_types.h"
-#include "platform/server/server_module.h"
+#include "platform/server/module_lock.h"
 #include "vellum/interfaces.h"
 #include "vellum/type_library.h"
 

@@ -10,6 +10,7 @@
 #include "vellum/easel.h"
 #include "vellum/ez_font.h"
 #include "vellum/interfaces.h"
+#include "vellum/module_lock.h"
 #include "vellum/type_library.h"
 
 namespace vellum {
@@ -59,7 +60,7 @@ std::string_view FindResource(LPCSTR type, UINT id) {
 }
 
 // Constructed when the module is loaded and destroyed when it is unloaded.
-ServerModule g_module(kObjectMap, LIBID_VELLUMLib, &VelrtModuleResource);
+ServerModule g_module(kObjectMap, LIBID_VELLUMLib, &VelrtModuleResource, ModuleLocks());
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 
 #include "platform/com/activation.h"
 #include "platform/com/object.h"
-#include "vellumset/module.h"
+#include "vellumset/module_lock.h"
 
 namespace vellumset {
 
@@ -18,7 +18,7 @@ class FreeThreadedObject : public ComObject<Interfaces...> {
 
  protected:
   explicit FreeThreadedObject(IUnknown* outer)
-      : ComObject<Interfaces...>(outer), moduleLock_(Module()) {}
+      : ComObject<Interfaces...>(outer), moduleLock_(ModuleLocks()) {}
 
  private:
   void* FindOtherInterface(REFIID iid) override {

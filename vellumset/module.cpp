@@ -9,6 +9,7 @@
 #include "vellumset/dictionary.h"
 #include "vellumset/images.h"
 #include "vellumset/interfaces.h"
+#include "vellumset/module_lock.h"
 #include "vellumset/type_library.h"
 
 namespace vellumset {
@@ -51,7 +52,7 @@ std::string_view FindResource(LPCSTR type, UINT id) {
 }
 
 // Constructed when the module is loaded and destroyed when it is unloaded.
-ServerModule g_module(kObjectMap, LIBID_VELLUMSETLib, &VelrtModuleResource);
+ServerModule g_module(kObjectMap, LIBID_VELLUMSETLib, &VelrtModuleResource, ModuleLocks());
 
 }  // namespace
 

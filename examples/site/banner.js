@@ -1,6 +1,5 @@
 // A banner drawn on request: a gradient with a caption.
 //   banner.js?text=CAPTION[&from=RRGGBB&to=RRGGBB]
-var eziBrowser = 2, eziPNG = 4, eziHorizontal = 0;
 
 // A colour in the query as RRGGBB, as the image generator wants it (0xBBGGRR).
 function color(name, fallback) {

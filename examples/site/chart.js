@@ -1,6 +1,5 @@
 // A bar chart of the numbers in the query, as a PNG.
 //   chart.js?values=3,7,4
-var eziBrowser = 2, eziPNG = 4;
 var width = 360, height = 200, margin = 20;
 
 var values = [];

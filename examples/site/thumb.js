@@ -1,6 +1,5 @@
 // A thumbnail of a picture in the site's pictures folder, as a JPEG.
 //   thumb.js?name=FILE[&height=N]
-var eziBrowser = 2, eziJPG = 3, eziBicubic = 2;
 
 var name = Request.QueryString("name");
 // Only plain file names: the page never reaches outside its pictures folder.

@@ -285,6 +285,13 @@ SnapshotCache& Cache() {
   return cache;
 }
 
+// True when the path names something (a registry that cannot be read still counts,
+// so that the failure is reported rather than another registry silently used).
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 || errno != ENOENT;
+}
+
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] == '/') return home;
@@ -357,14 +364,33 @@ bool RegistryKey::RemoveValue(std::string_view name) {
   return true;
 }
 
-std::string RegistryPath() {
-  const char* configured = std::getenv("VELLUM_REGISTRY");
-  if (configured != nullptr && configured[0] != '\0') return configured;
+std::string UserRegistryPath() {
   const char* dataHome = std::getenv("XDG_DATA_HOME");
   const std::string base = dataHome != nullptr && dataHome[0] == '/'
                                ? std::string(dataHome)
                                : HomeDirectory() + "/.local/share";
   return base + "/vellum/registry";
+}
+
+std::string SystemRegistryPath() {
+  const char* configured = std::getenv("VELLUM_SYSTEM_REGISTRY");
+  if (configured != nullptr && configured[0] != '\0') return configured;
+  return VELLUM_SYSTEM_REGISTRY;
+}
+
+std::string RegistryPath() {
+  const char* configured = std::getenv("VELLUM_REGISTRY");
+  if (configured != nullptr && configured[0] != '\0') return configured;
+  std::string user = UserRegistryPath();
+  if (FileExists(user)) return user;
+  std::string system = SystemRegistryPath();
+  return FileExists(system) ? system : user;
+}
+
+std::string WrittenRegistryPath() {
+  const char* configured = std::getenv("VELLUM_REGISTRY");
+  if (configured != nullptr && configured[0] != '\0') return configured;
+  return UserRegistryPath();
 }
 
 std::string SerializeRegistry(const RegistryKey& root) {
@@ -429,13 +455,16 @@ HRESULT ReadRegistry(std::shared_ptr<const RegistryKey>* root) {
 
 HRESULT UpdateRegistry(const std::function<HRESULT(RegistryKey& root)>& change) {
   try {
-    const std::string path = RegistryPath();
+    const std::string path = WrittenRegistryPath();
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     const WriterLock lock(path);
     if (!lock.Held()) return REGDB_E_WRITEREGDB;
     std::unique_ptr<RegistryKey> root;
-    HRESULT hr = LoadFile(path, root, nullptr);
+    // A new per-user registry starts as a copy of the system one, so that what the
+    // system registered stays visible to the user.
+    const bool seeded = !FileExists(path) && path != RegistryPath();
+    HRESULT hr = LoadFile(seeded ? SystemRegistryPath() : path, root, nullptr);
     if (FAILED(hr)) return hr;
     const std::string before = SerializeRegistry(*root);
     hr = change(*root);

@@ -55,9 +55,17 @@ class RegistryKey {
   Values values_;
 };
 
-// The registry file: $VELLUM_REGISTRY when set, else vellum/registry under the user's
-// data directory ($XDG_DATA_HOME, or ~/.local/share).
+// The registry files. The per-user one is vellum/registry under the user's data
+// directory ($XDG_DATA_HOME, or ~/.local/share); the system one is
+// /var/lib/vellum/registry (or $VELLUM_SYSTEM_REGISTRY), written by the package.
+std::string UserRegistryPath();
+std::string SystemRegistryPath();
+// The registry read: $VELLUM_REGISTRY when set, else the per-user one when it exists,
+// else the system one when it exists, else the per-user one (empty until written).
 std::string RegistryPath();
+// The registry changed: $VELLUM_REGISTRY when set, else the per-user one, which starts
+// as a copy of the system one when it is first written.
+std::string WrittenRegistryPath();
 
 // The file format, exposed for tests: the text a tree is stored as, and the tree a
 // text holds (nothing for a malformed text).

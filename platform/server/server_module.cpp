@@ -76,11 +76,12 @@ Bstr WideText(const std::string& text) { return Bstr::Attach(AllocBstrFromUtf8(t
 }  // namespace
 
 ServerModule::ServerModule(std::span<const ObjectMapEntry> objectMap, const GUID& libid,
-                           ModuleResourceFunction resources)
+                           ModuleResourceFunction resources, ModuleLockCount& locks)
     : objectMap_(objectMap),
       libid_(libid),
       resources_(resources),
       path_(ModulePathOf(reinterpret_cast<const void*>(resources))),
+      locks_(locks),
       factories_(objectMap.size(), nullptr) {
   InitializeCriticalSection(&classObjectLock_);
   for (const ObjectMapEntry& entry : objectMap_) {
@@ -117,14 +118,6 @@ HRESULT ServerModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object) 
 }
 
 HRESULT ServerModule::CanUnloadNow() const { return LockCount() == 0 ? S_OK : S_FALSE; }
-
-LONG ServerModule::Lock() { return InterlockedIncrement(&lockCount_); }
-
-LONG ServerModule::Unlock() { return InterlockedDecrement(&lockCount_); }
-
-LONG ServerModule::LockCount() const {
-  return InterlockedCompareExchange(const_cast<volatile LONG*>(&lockCount_), 0, 0);
-}
 
 HRESULT ServerModule::ApplyScripts(bool registering) {
   if (path_.empty()) return E_FAIL;

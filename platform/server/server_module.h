@@ -15,6 +15,7 @@
 #include "platform/com/interfaces.h"
 #include "platform/com/module_resources.h"
 #include "platform/kernel/threads.h"
+#include "platform/server/module_lock.h"
 
 // One row of an object map.
 struct ObjectMapEntry {
@@ -29,9 +30,10 @@ struct ObjectMapEntry {
 class ServerModule {
  public:
   // `resources` is the module's exported resource function; its address also tells
-  // which file the module was loaded from.
+  // which file the module was loaded from. `locks` is the module's lock count, which
+  // its objects hold too.
   ServerModule(std::span<const ObjectMapEntry> objectMap, const GUID& libid,
-               ModuleResourceFunction resources);
+               ModuleResourceFunction resources, ModuleLockCount& locks);
   ~ServerModule();
   ServerModule(const ServerModule&) = delete;
   ServerModule& operator=(const ServerModule&) = delete;
@@ -48,11 +50,10 @@ class ServerModule {
   // Always S_OK.
   HRESULT UnregisterServer();
 
-  // One lock per live object, outstanding LockServer(TRUE) and class factory
-  // reference held outside the cache.
-  LONG Lock();
-  LONG Unlock();
-  LONG LockCount() const;
+  // The module's lock count (module_lock.h).
+  LONG Lock() { return locks_.Lock(); }
+  LONG Unlock() { return locks_.Unlock(); }
+  LONG LockCount() const { return locks_.Count(); }
 
   // The module's file (absolute), or empty when it cannot be told.
   const std::string& Path() const { return path_; }
@@ -65,20 +66,7 @@ class ServerModule {
   GUID libid_;
   ModuleResourceFunction resources_;
   std::string path_;
-  volatile LONG lockCount_ = 0;
+  ModuleLockCount& locks_;
   CRITICAL_SECTION classObjectLock_;
   std::vector<IClassFactory*> factories_;  // one per row, null until first asked for
-};
-
-// Keeps a module locked for as long as it lives: a member of every object a module
-// hands out.
-class ModuleLockHolder {
- public:
-  explicit ModuleLockHolder(ServerModule& module) : module_(module) { module_.Lock(); }
-  ~ModuleLockHolder() { module_.Unlock(); }
-  ModuleLockHolder(const ModuleLockHolder&) = delete;
-  ModuleLockHolder& operator=(const ModuleLockHolder&) = delete;
-
- private:
-  ServerModule& module_;
 };

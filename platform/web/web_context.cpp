@@ -37,6 +37,10 @@ class PageContext final : public ComObject<IObjectContext, IGetContextProperties
   ComPtr<IDispatch> request_;
 };
 
+}  // namespace
+
+namespace web {
+
 std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
   using automation::Bind;
   using automation::DescribeMember;
@@ -93,10 +97,6 @@ std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
   }();
   return library;
 }
-
-}  // namespace
-
-namespace web {
 
 const automation::BoundInterface& ResponseInterface() {
   static const automation::BoundInterface bound =

@@ -16,10 +16,10 @@
 namespace vellum {
 namespace {
 
+using codec_tests::RawImage;
+using codec_tests::ShellQuote;
+using codec_tests::TempDir;
 using codec_tests::TestPicture;
-using testing_support::RawImage;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
 
 // ---- helpers ----
 

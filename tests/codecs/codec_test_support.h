@@ -16,12 +16,24 @@
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/win_types.h"
 #include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
 #include "vellum/codecs/codec_types.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/data_handle.h"
 #include "vellum/core/entry_frame.h"
 
 namespace vellum::codec_tests {
+
+// What every codec suite takes from the shared test support: scratch folders, files
+// and the command-line oracles. A suite says `using namespace codec_tests;`.
+using testing_support::DecodeWithImageMagick;
+using testing_support::DecodeWithPillow;
+using testing_support::RawImage;
+using testing_support::ReadFileBytes;
+using testing_support::RunCommand;
+using testing_support::ShellQuote;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
 
 struct Decoded {
   int32_t code = -1;  // the thread's last error after the reader

@@ -13,7 +13,6 @@ namespace vellum {
 namespace {
 
 using namespace codec_tests;
-using testing_support::TempDir;
 
 struct ReadResult {
   Decoded image;

@@ -14,17 +14,7 @@
 namespace vellum {
 namespace {
 
-using codec_tests::DecodeBytes;
-using codec_tests::Decoded;
-using codec_tests::EncodeBytes;
-using codec_tests::Encoded;
-using codec_tests::ExpectSameImage;
-using codec_tests::TestPicture;
-using testing_support::ReadFileBytes;
-using testing_support::RunCommand;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
-using testing_support::WriteFileBytes;
+using namespace codec_tests;
 
 constexpr int kWidth = 67;  // not a multiple of the MCU size
 constexpr int kHeight = 45;

@@ -13,7 +13,6 @@ namespace vellum {
 namespace {
 
 using namespace codec_tests;
-using testing_support::TempDir;
 
 Decoded ReadPcx(const std::vector<uint8_t>& bytes) { return DecodeRgb(bytes, ReadPCX); }
 

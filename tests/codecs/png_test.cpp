@@ -18,18 +18,7 @@
 namespace vellum {
 namespace {
 
-using codec_tests::DecodeBytes;
-using codec_tests::Decoded;
-using codec_tests::EncodeBytes;
-using codec_tests::Encoded;
-using codec_tests::ExpectSameImage;
-using codec_tests::TestPicture;
-using testing_support::DecodeWithImageMagick;
-using testing_support::ReadFileBytes;
-using testing_support::RunCommand;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
-using testing_support::WriteFileBytes;
+using namespace codec_tests;
 
 // ---- building PNG files from known samples ----
 

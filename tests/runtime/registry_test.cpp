@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
+#include <optional>
 
 #include "platform/registry/registrar.h"
 #include "platform/registry/registry_store.h"
 #include "tests/support/oracle.h"
 #include "tests/support/registry_sandbox.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -126,22 +129,72 @@ TEST(RegistryStore, WritersInSeveralProcessesAllLand) {
   }
 }
 
-TEST(RegistryStore, DefaultLocationIsUnderTheUsersDataDirectory) {
-  const char* saved = std::getenv("VELLUM_REGISTRY");
-  const std::string keep = saved != nullptr ? saved : "";
-  unsetenv("VELLUM_REGISTRY");
-  setenv("XDG_DATA_HOME", "/data/home", 1);
-  EXPECT_EQ(registry::RegistryPath(), "/data/home/vellum/registry");
-  unsetenv("XDG_DATA_HOME");
-  setenv("HOME", "/home/someone", 1);
-  EXPECT_EQ(registry::RegistryPath(), "/home/someone/.local/share/vellum/registry");
-  setenv("VELLUM_REGISTRY", "/elsewhere/reg", 1);
-  EXPECT_EQ(registry::RegistryPath(), "/elsewhere/reg");
-  if (saved != nullptr) {
-    setenv("VELLUM_REGISTRY", keep.c_str(), 1);
-  } else {
-    unsetenv("VELLUM_REGISTRY");
+// Sets environment variables for a test and puts the previous values back.
+class EnvironmentScope {
+ public:
+  ~EnvironmentScope() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
   }
+  void Set(const std::string& name, const char* value) {
+    if (saved_.find(name) == saved_.end()) {
+      const char* previous = std::getenv(name.c_str());
+      saved_[name] = previous ? std::optional<std::string>(previous) : std::nullopt;
+    }
+    if (value != nullptr) {
+      setenv(name.c_str(), value, 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+HRESULT AddClassKey(const std::string& name) {
+  return registry::UpdateRegistry([&](RegistryKey& root) {
+    root.Create("HKEY_CLASSES_ROOT\\" + name);
+    return S_OK;
+  });
+}
+
+// VELLUM_REGISTRY, else the per-user registry when it exists, else the system one; a
+// first change of the per-user registry starts from the system's content.
+TEST(RegistryStore, ReadsTheNamedThenTheUsersThenTheSystemRegistry) {
+  testing_support::TempDir directory;
+  const std::string system = directory.File("system-registry");
+  const std::string user = directory.File("data/vellum/registry");
+  EnvironmentScope environment;
+  environment.Set("VELLUM_REGISTRY", directory.File("named").c_str());
+  environment.Set("VELLUM_SYSTEM_REGISTRY", system.c_str());
+  ASSERT_EQ(AddClassKey("Named"), S_OK);
+  environment.Set("VELLUM_REGISTRY", system.c_str());
+  ASSERT_EQ(AddClassKey("FromSystem"), S_OK);
+
+  environment.Set("VELLUM_REGISTRY", nullptr);
+  environment.Set("XDG_DATA_HOME", directory.File("data").c_str());
+  EXPECT_EQ(registry::RegistryPath(), system);
+  EXPECT_EQ(registry::WrittenRegistryPath(), user);
+  EXPECT_NE(Snapshot()->Find("HKEY_CLASSES_ROOT\\FromSystem"), nullptr);
+
+  ASSERT_EQ(AddClassKey("Mine"), S_OK);
+  EXPECT_EQ(registry::RegistryPath(), user);
+  EXPECT_NE(Snapshot()->Find("HKEY_CLASSES_ROOT\\FromSystem"), nullptr);
+  EXPECT_NE(Snapshot()->Find("HKEY_CLASSES_ROOT\\Mine"), nullptr);
+  environment.Set("VELLUM_REGISTRY", system.c_str());
+  EXPECT_EQ(Snapshot()->Find("HKEY_CLASSES_ROOT\\Mine"), nullptr);  // the system is untouched
+
+  environment.Set("VELLUM_REGISTRY", nullptr);
+  environment.Set("XDG_DATA_HOME", nullptr);
+  environment.Set("HOME", directory.File("home").c_str());
+  environment.Set("VELLUM_SYSTEM_REGISTRY", directory.File("no-system").c_str());
+  EXPECT_EQ(registry::RegistryPath(), directory.File("home/.local/share/vellum/registry"));
 }
 
 constexpr char kScript[] = R"(HKCR

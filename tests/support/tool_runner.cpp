@@ -24,10 +24,11 @@ ToolRun ToolRunner::Register(const std::string& module, bool unregister) {
   return Tool(ShellQuote(regsvrPath_) + (unregister ? " -u " : " ") + ShellQuote(module));
 }
 
-ToolRun ToolRunner::Script(const std::string& source, const std::string& args) {
+ToolRun ToolRunner::Script(const std::string& source, const std::string& args,
+                           const std::string& options) {
   const std::string file = directory_.File("script.js");
   WriteFileBytes(file, std::vector<uint8_t>(source.begin(), source.end()));
-  return Tool(ShellQuote(scriptPath_) + " " + ShellQuote(file) + " " + args);
+  return Tool(ShellQuote(scriptPath_) + " " + options + " " + ShellQuote(file) + " " + args);
 }
 
 }  // namespace testing_support

@@ -23,8 +23,9 @@ class ToolRunner {
   ToolRun Tool(const std::string& command);
   // Registers (or unregisters) a module with the registration tool.
   ToolRun Register(const std::string& module, bool unregister = false);
-  // Runs a script with the script runner.
-  ToolRun Script(const std::string& source, const std::string& args = "");
+  // Runs a script with the script runner, after its options (shell words) when given.
+  ToolRun Script(const std::string& source, const std::string& args = "",
+                 const std::string& options = "");
 
   std::string Registry() const { return directory_.File("registry"); }
   const TempDir& Directory() const { return directory_; }

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,6 @@ TEST_F(ToolsTest, FailedCallsThrowWithTheirNumberAndDescription) {
     e.Font.Italic = -1;
     print(e.Font.Italic);
     attempt(function () { e.Font.Name = "abcdefghijklmnopqrstuvwxyz012345"; });
-    attempt(function () { CreateObject("No.Such.Class"); });
     e.Text = "word";
     print(e.Text, typeof e.TextWidth, typeof e.RotateImage);
   )");
@@ -75,7 +75,6 @@ TEST_F(ToolsTest, FailedCallsThrowWithTheirNumberAndDescription) {
             "-2147024809 \"\"\n"
             "255\n"
             "-2147024809 \"\"\n"
-            "-2147221005 \"\"\n"  // CO_E_CLASSSTRING
             "word function function\n");
 }
 
@@ -119,7 +118,16 @@ TEST_F(ToolsTest, UncaughtErrorsEndTheRunWithAFailure) {
   ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
   ToolRun run = Script("var e = CreateObject('Quillmark.Easel'); e.ImageQuality = 0;");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("E_INVALIDARG"), std::string::npos) << run.err;
+  // The code by name and in hex, once, and never as a negative decimal.
+  const std::string code = "E_INVALIDARG (0x80070057)";
+  ASSERT_NE(run.err.find(code), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(code, run.err.find(code) + 1), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("-2147"), std::string::npos) << run.err;
+  run = Script("var e = CreateObject('Quillmark.Easel'); e.LoadImage('/no/such/file.png');");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Can not access to the image file [DISP_E_EXCEPTION (0x80020009)]\r\n"),
+            std::string::npos)
+      << run.err;
   run = Script("this is not javascript");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("SyntaxError"), std::string::npos) << run.err;
@@ -145,16 +153,212 @@ TEST_F(ToolsTest, RegistrationFailuresAreReported) {
   testing_support::WriteFileBytes(Registry(), {'b', 'a', 'd'});
   run = Register(VELLUM_MODULE_PATH);
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("REGDB_E_READREGDB"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("REGDB_E_READREGDB (0x80040150)"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(Registry()), std::string::npos) << run.err;
   EXPECT_EQ(testing_support::ReadFileBytes(Registry()).size(), 3u);
 }
 
-TEST_F(ToolsTest, UnregisteringRemovesTheClasses) {
+// A class the registry does not know: the message names the registry that was read and
+// the command that registers the module providing the class, found beside the runtime.
+TEST_F(ToolsTest, AnUnregisteredClassNamesTheRegistryAndTheCommandThatRegistersIt) {
+  const std::string module = std::filesystem::canonical(VELLUM_MODULE_PATH).string();
+  const std::string command = "; register its module with: vellum-regsvr ";
+  ToolRun run = Script("CreateObject('Quillmark.Easel');");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("no class is registered as 'Quillmark.Easel' in the registry " +
+                         Registry() + " (the file does not exist)" + command + module),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("CO_E_CLASSSTRING (0x800401F3)"), std::string::npos) << run.err;
+
   ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
   ASSERT_EQ(Register(VELLUM_MODULE_PATH, true).status, 0);
-  const ToolRun run = Script("CreateObject('Quillmark.Easel');");
+  run = Script(R"(
+    try { CreateObject("Vellum.EZFont"); } catch (x) { print(x.description); }
+    try { CreateObject("No.Such.Class"); } catch (x) { print(x.description); }
+  )");
+  EXPECT_EQ(run.out, "no class is registered as 'Vellum.EZFont' in the registry " + Registry() +
+                         command + module + "\n" +
+                         "no class is registered as 'No.Such.Class' in the registry " + Registry() +
+                         command + "MODULE.so\n")
+      << run.err;
+}
+
+// Every enumeration constant of the registered libraries is a read-only global.
+TEST_F(ToolsTest, ScriptsSeeTheRegisteredConstantsReadOnly) {
+  constexpr char kSource[] = R"(
+    print(typeof eziPNG);
+    if (typeof eziPNG == "number") {
+      print(eziBMP, eziPSD, eziFile, eziDatabaseBlob, eziTopMiddle, eziBottomRight,
+            ezAntiAliasHighest, ezi16Colors, eziNetscapeBestFitDithered, eziDecorative);
+      eziPNG = 1;
+      (function () { "use strict"; try { eziPNG = 1; } catch (x) { print(x.name); } })();
+      print(eziPNG, typeof CreateObject, typeof print);
+    }
+  )";
+  ToolRun run = Script(kSource);
+  EXPECT_EQ(run.out, "undefined\n") << run.err;
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  run = Script(kSource);
+  EXPECT_EQ(run.out, "number\n1 9 0 4 0 8 8 4 2 5\nTypeError\n4 function function\n") << run.err;
+}
+
+// --strict: an editing call that appends to ErrorDescription throws the text it added;
+// without it the call returns and the text waits in ErrorDescription.
+TEST_F(ToolsTest, StrictScriptsThrowWhatAnEditingCallAppends) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  ASSERT_EQ(Register(SAMPLE_SERVER_PATH).status, 0);
+  constexpr char kSource[] = R"(
+    var e = CreateObject("Quillmark.Easel");
+    e.CreateImage(20, 10, 0xFFFFFF);
+    e.RotateImage(90, 0);
+    for (var i = 0; i < 2; ++i) {
+      try {
+        e.SharpenImage(0);
+        print("returned", JSON.stringify(e.ErrorDescription));
+      } catch (x) {
+        print("threw", x.number == -2147352567, JSON.stringify(x.description));
+      }
+    }
+    e.ImageQuality = 50;
+    print(e.Width, e.Height, CreateObject("Vellum.SampleCounter").Increment());
+  )";
+  ToolRun run = Script(kSource);
+  EXPECT_EQ(run.out,
+            "returned \"Sharpening level is incorrect\\r\\n\"\n"
+            "returned \"Sharpening level is incorrect\\r\\nSharpening level is incorrect\\r\\n\"\n"
+            "10 20 1\n")
+      << run.err;
+  run = Script(kSource, "", "--strict");
+  EXPECT_EQ(run.out,
+            "threw true \"Sharpening level is incorrect\"\n"
+            "threw true \"Sharpening level is incorrect\"\n"
+            "10 20 1\n")
+      << run.err;
+}
+
+// Each tool answers --help and --version and refuses an option it does not know,
+// rather than taking it for a file.
+class ToolOptionsTest : public ToolsTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(ToolOptionsTest, HelpVersionAndUnknownOptions) {
+  const std::string tool = ShellQuote(GetParam());
+  const std::string name = std::filesystem::path(GetParam()).filename().string();
+  ToolRun run = Tool(tool + " --help");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("usage: " + name + " ", 0), 0u) << run.out;
+  run = Tool(tool + " --version");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, name + " (Vellum) " VELLUM_VERSION "\n");
+  run = Tool(tool + " --no-such-option argument");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  EXPECT_NE(run.err.find("usage: " + name + " "), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryTool, ToolOptionsTest,
+                         testing::Values(REGSVR_PATH, SCRIPT_PATH, REFERENCE_PATH));
+
+constexpr char kSampleNotes[] = R"(# Library SAMPLELib
+A counter.
+
+# Object SampleCounter
+Counts.
+
+## Value
+The count.
+
+## Increment
+Adds `Step`.
+
+## Fail
+Fails.
+
+## Item
+A number by index.
+
+## Key
+Sets a number.
+
+## Echo
+Gives its argument back.
+
+## Numbers
+Three numbers.
+)";
+
+// The reference of the sample server's library: the pages carry the library's structure
+// and the notes, --check compares them, and notes that miss a member or describe one
+// the library lacks are refused.
+class ReferenceTest : public ToolsTest {
+ protected:
+  ToolRun Generate(const std::string& notes, const std::string& options = "") {
+    const std::string notesFile = Directory().File("notes.md");
+    testing_support::WriteFileBytes(notesFile, std::vector<uint8_t>(notes.begin(), notes.end()));
+    return Tool(ShellQuote(REFERENCE_PATH) + " " + options + " " + ShellQuote(Pages()) +
+                " --module " + ShellQuote(SAMPLE_SERVER_PATH) + " " + ShellQuote(notesFile));
+  }
+  std::string Pages() const { return Directory().File("pages"); }
+  std::string Page(const std::string& name) const {
+    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(Pages() + "/" + name);
+    return std::string(bytes.begin(), bytes.end());
+  }
+};
+
+TEST_F(ReferenceTest, PagesCarryTheLibraryAndTheNotes) {
+  ToolRun run = Generate(kSampleNotes);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string page = Page("SampleCounter.md");
+  for (const char* expected : {
+           "| Created with | `CreateObject(\"Vellum.SampleCounter\")` |",
+           "| Class | `SampleCounter` `{D8A1C4E2-5B37-4F0A-9C61-2E84B7F3A915}`, threading model "
+           "`Free` |",
+           "| [Value](#value) | property, read and write | long | 1 |",
+           "| [Increment([Step])](#increment) | method | long | 2 |",
+           "| `Step` | long | yes, default 1 |",
+           "| [Item(Index)](#item) | property, read and write | long | 0 |",
+           "Set with `Item.put(Index, newVal)`.",
+           "| [Key(Index)](#key) | property, write-only | long | 4 |",
+           "\nAdds `Step`.\n",
+       }) {
+    EXPECT_NE(page.find(expected), std::string::npos) << expected << "\n" << page;
+  }
+  EXPECT_NE(Page("README.md").find("- [SampleCounter](SampleCounter.md): Counts."),
+            std::string::npos);
+
+  EXPECT_EQ(Generate(kSampleNotes, "--check").status, 0);
+  testing_support::WriteFileBytes(Pages() + "/SampleCounter.md", {'x'});
+  testing_support::WriteFileBytes(Pages() + "/Stale.md", {'x'});
+  run = Generate(kSampleNotes, "--check");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("CO_E_CLASSSTRING"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("SampleCounter.md differs"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Stale.md is not generated any more"), std::string::npos) << run.err;
+  ASSERT_EQ(Generate(kSampleNotes).status, 0);
+  EXPECT_EQ(Generate(kSampleNotes, "--check").status, 0);
+}
+
+TEST_F(ReferenceTest, NotesMustDescribeExactlyWhatTheLibraryHas) {
+  const std::string notes = kSampleNotes;
+  const std::string withoutEcho =
+      notes.substr(0, notes.find("## Echo")) + notes.substr(notes.find("## Numbers"));
+  const struct {
+    std::string notes;
+    const char* problem;
+  } cases[] = {
+      {withoutEcho, "no '## Echo' under '# Object SampleCounter'"},
+      {notes + "\n## Reset\nStarts over.\n",
+       "'## Reset' under '# Object SampleCounter' describes no member"},
+      {notes + "\n# Object Timer\nTimes.\n", "'# Object Timer' describes no object"},
+      {notes + "\n# Enum Colours\n", "'# Enum Colours' describes no enumeration"},
+      {notes.substr(notes.find("# Object")), "no '# Library SAMPLELib' section"},
+      {notes + "\n# Widget Thing\n", "unknown section kind 'Widget'"},
+  };
+  for (const auto& [text, problem] : cases) {
+    const ToolRun run = Generate(text);
+    EXPECT_EQ(run.status, 1) << problem;
+    EXPECT_NE(run.err.find(problem), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(Pages() + "/SampleCounter.md")) << problem;
+  }
 }
 
 TEST_F(ToolsTest, TwoProcessesRegisteringAtOnceBothLand) {

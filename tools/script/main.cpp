@@ -1,28 +1,88 @@
-// vellum-script FILE [ARGS...]
+// vellum-script [--strict] FILE [ARGS...]
 //
 // Runs a JavaScript file with automation objects at hand:
 //   CreateObject(progid)   creates an object registered under the ProgID
 //   Enumerator(collection) walks a collection (see script/enumerator.h)
 //   print(...)             writes its arguments, separated by spaces, as one line
 //   args                   the ARGS, as an array of strings
+//   eziPNG, eziBrowser...  the enumeration constants of the registered type libraries
 // A failed automation call throws an Error whose `number` is the HRESULT and whose
-// `description` is the error information's description. An uncaught error is written
-// to standard error and the exit status is 1 (2 for bad usage).
+// `description` is the error information's description; with --strict, so does an
+// editing call that appends to the object's ErrorDescription. An uncaught error is
+// written to standard error and the exit status is 1 (2 for bad usage).
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "platform/com/activation.h"
+#include "script/program_version.h"
 #include "script/script_globals.h"
 
 namespace {
 
-void DefineArgs(duk_context* ctx, int argc, char** argv) {
+constexpr char kUsage[] = "usage: vellum-script [--strict] FILE [ARGS...]\n";
+
+constexpr char kHelp[] =
+    "Runs a JavaScript (ES5.1) file that creates registered automation objects by\n"
+    "ProgID. The script sees CreateObject(progid), Enumerator(collection), print(...),\n"
+    "args (the ARGS as strings) and the enumeration constants of every registered type\n"
+    "library (eziPNG, eziBrowser, ...) as read-only globals.\n"
+    "\n"
+    "  --strict    an editing call that appends to an object's ErrorDescription throws\n"
+    "              an Error carrying the appended text, instead of returning normally\n"
+    "  --help      print this help and exit\n"
+    "  --version   print the version and exit\n"
+    "  --          ends the options (for a FILE whose name starts with '-')\n"
+    "\n"
+    "The registry is $VELLUM_REGISTRY when set, else ~/.local/share/vellum/registry when\n"
+    "it exists, else /var/lib/vellum/registry. Register modules with vellum-regsvr.\n"
+    "Exit status: 0 when the script ran to its end, 1 when it threw, 2 for bad usage.\n";
+
+struct Options {
+  bool strict = false;
+  int fileIndex = 0;  // argv index of FILE
+};
+
+// The exit status when the arguments end the program (help, version, bad usage),
+// else -1 with the options filled in.
+int ParseArguments(int argc, char** argv, Options* options) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") {
+      ++i;
+      break;
+    }
+    if (argument.empty() || argument[0] != '-' || argument == "-") break;
+    if (argument == "--help") {
+      std::printf("%s\n%s", kUsage, kHelp);
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("%s\n", script::VersionLine("vellum-script").c_str());
+      return 0;
+    }
+    if (argument != "--strict") {
+      std::fprintf(stderr, "vellum-script: unknown option %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+    options->strict = true;
+  }
+  if (i >= argc) {
+    std::fprintf(stderr, "%s", kUsage);
+    return 2;
+  }
+  options->fileIndex = i;
+  return -1;
+}
+
+void DefineArgs(duk_context* ctx, int first, int argc, char** argv) {
   const duk_idx_t args = duk_push_array(ctx);
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     duk_push_string(ctx, argv[i]);
-    duk_put_prop_index(ctx, args, static_cast<duk_uarridx_t>(i - 2));
+    duk_put_prop_index(ctx, args, static_cast<duk_uarridx_t>(i - first));
   }
   duk_put_global_string(ctx, "args");
 }
@@ -39,22 +99,23 @@ bool ReadFile(const char* path, std::string* source) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: vellum-script FILE [ARGS...]\n");
-    return 2;
-  }
+  Options options;
+  const int ended = ParseArguments(argc, argv, &options);
+  if (ended >= 0) return ended;
+  const char* path = argv[options.fileIndex];
   std::string source;
-  if (!ReadFile(argv[1], &source)) {
-    std::fprintf(stderr, "vellum-script: cannot read %s\n", argv[1]);
+  if (!ReadFile(path, &source)) {
+    std::fprintf(stderr, "vellum-script: cannot read %s\n", path);
     return 1;
   }
   duk_context* ctx = script::CreateHeap();
   if (ctx == nullptr) return 1;
   script::DefineCommonGlobals(ctx, stdout);
-  DefineArgs(ctx, argc, argv);
+  script::SetStrictErrors(ctx, options.strict);
+  DefineArgs(ctx, options.fileIndex + 1, argc, argv);
   int status = 0;
-  if (!script::RunSource(ctx, source, argv[1])) {
-    std::fprintf(stderr, "vellum-script: %s: %s\n", argv[1], script::ErrorText(ctx).c_str());
+  if (!script::RunSource(ctx, source, path)) {
+    std::fprintf(stderr, "vellum-script: %s: %s\n", path, script::ErrorText(ctx).c_str());
     status = 1;
   }
   std::fflush(stdout);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "vellum/core/worker_pool.h"
+
 namespace vellum {
 
 namespace {
@@ -262,24 +264,26 @@ bool RgbToGray(OpContext& ctx, const uint8_t* rgb, uint32_t width, uint32_t heig
     green[i] = 0.587 * i;
     blue[i] = 0.114 * i;
   }
-  const uint64_t count = uint64_t{width} * height;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* p = rgb + 3 * i;
-    gray[i] = static_cast<uint8_t>(red[p[0]] + green[p[1]] + blue[p[2]]);
-  }
+  ParallelFor(size_t{width} * height, GrainFor(3), [&](size_t first, size_t end) {
+    for (size_t i = first; i < end; ++i) {
+      const uint8_t* p = rgb + 3 * i;
+      gray[i] = static_cast<uint8_t>(red[p[0]] + green[p[1]] + blue[p[2]]);
+    }
+  });
   return true;
 }
 
 bool IndexedToRgb(OpContext& ctx, const uint8_t* indices, uint32_t width, uint32_t height,
                   const Palette& palette, uint8_t* rgb) {
   if (indices == nullptr || rgb == nullptr) return ctx.Fail(kErrInvalidArgument);
-  const uint64_t count = uint64_t{width} * height;
-  for (uint64_t i = 0; i < count; ++i) {
-    const RGBQUAD& entry = palette[indices[i]];
-    rgb[3 * i] = entry.rgbRed;
-    rgb[3 * i + 1] = entry.rgbGreen;
-    rgb[3 * i + 2] = entry.rgbBlue;
-  }
+  ParallelFor(size_t{width} * height, GrainFor(3), [&](size_t first, size_t end) {
+    for (size_t i = first; i < end; ++i) {
+      const RGBQUAD& entry = palette[indices[i]];
+      rgb[3 * i] = entry.rgbRed;
+      rgb[3 * i + 1] = entry.rgbGreen;
+      rgb[3 * i + 2] = entry.rgbBlue;
+    }
+  });
   return true;
 }
 
@@ -299,24 +303,27 @@ bool MapToNearestColor(OpContext& ctx, const uint8_t* rgb, uint32_t width, uint3
     return ctx.Fail(kErrInvalidArgument);
   }
   const SquareTable square;
-  auto cache = std::make_unique<NearestColorCache>();
-  const uint64_t count = uint64_t{width} * height;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* pixel = rgb + 3 * i;
-    indices[i] = cache->Lookup(PixelColor(pixel),
-                               [&] { return NearestEntry(square, palette, paletteCount, pixel); });
-  }
+  // Each range keeps its own cache; an answer is the same from any cache.
+  ParallelFor(size_t{width} * height, GrainFor(3 * 8), [&](size_t first, size_t end) {
+    auto cache = std::make_unique<NearestColorCache>();
+    for (size_t i = first; i < end; ++i) {
+      const uint8_t* pixel = rgb + 3 * i;
+      indices[i] = cache->Lookup(
+          PixelColor(pixel), [&] { return NearestEntry(square, palette, paletteCount, pixel); });
+    }
+  });
   return true;
 }
 
 bool ReplaceColor(OpContext& ctx, uint8_t* rgb, uint32_t width, uint32_t height, COLORREF key,
                   COLORREF replacement, uint32_t tolerance) {
   if (rgb == nullptr) return ctx.Fail(kErrInvalidArgument);
-  const uint64_t count = uint64_t{width} * height;
-  for (uint64_t i = 0; i < count; ++i) {
-    uint8_t* pixel = rgb + 3 * i;
-    if (ColorsMatch(PixelColor(pixel), key, tolerance)) StoreColor(pixel, replacement);
-  }
+  ParallelFor(size_t{width} * height, GrainFor(3), [&](size_t first, size_t end) {
+    for (size_t i = first; i < end; ++i) {
+      uint8_t* pixel = rgb + 3 * i;
+      if (ColorsMatch(PixelColor(pixel), key, tolerance)) StoreColor(pixel, replacement);
+    }
+  });
   return true;
 }
 

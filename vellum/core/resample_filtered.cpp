@@ -8,7 +8,7 @@
 // column becomes such a line.
 //
 // Every output byte still comes from the same double-precision sum, in the same
-// order, as filtering one column at a time.
+// order, as filtering one column at a time. Bands are independent and run in parallel.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -20,6 +20,7 @@
 #include "vellum/core/resample_internal.h"
 #include "vellum/core/resample_kernels.h"
 #include "vellum/core/vector_clones.h"
+#include "vellum/core/worker_pool.h"
 
 namespace vellum {
 
@@ -282,12 +283,20 @@ bool Filtered(const uint8_t* source, uint32_t srcWidth, uint32_t srcHeight, uint
                 size_t{*high} - *low + 1};
   const size_t bandColumns = InBlocks(std::clamp<size_t>(
       kBandBudget / (job.rowCount * pixelBytes), 1, std::min<size_t>(kMaxBandColumns, dstWidth)));
-  std::unique_ptr<uint8_t[]> band(new uint8_t[job.rowCount * bandColumns * pixelBytes]);
-  BandFilter filter(job);
-  for (size_t x = 0; x < dstWidth; x += bandColumns) {
-    const size_t columns = std::min<size_t>(bandColumns, dstWidth - x);
-    filter.Run(static_cast<uint32_t>(x), static_cast<uint32_t>(columns), band.get());
-  }
+  // Bands write disjoint columns of the destination, so they run in parallel, each
+  // range of bands with its own scratch.
+  const size_t bands = (dstWidth + bandColumns - 1) / bandColumns;
+  const size_t bytesPerBand =
+      (size_t{srcWidth} * job.rowCount + size_t{dstWidth} * dstHeight) * pixelBytes / bands;
+  ParallelFor(bands, GrainFor(bytesPerBand), [&](size_t first, size_t end) {
+    std::unique_ptr<uint8_t[]> band(new uint8_t[job.rowCount * bandColumns * pixelBytes]);
+    BandFilter filter(job);
+    for (size_t x = first * bandColumns; x < std::min<size_t>(end * bandColumns, dstWidth);
+         x += bandColumns) {
+      const size_t columns = std::min<size_t>(bandColumns, dstWidth - x);
+      filter.Run(static_cast<uint32_t>(x), static_cast<uint32_t>(columns), band.get());
+    }
+  });
   return true;
 }
 

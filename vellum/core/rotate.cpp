@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "vellum/core/conversions.h"
 #include "vellum/core/entry_frame.h"
 #include "vellum/core/image_buffer.h"
+#include "vellum/core/worker_pool.h"
 
 namespace vellum {
 
@@ -34,8 +36,42 @@ RotatedFrame FrameOf(uint32_t width, uint32_t height, double c, double s) {
   return {*minX, *minY, *maxX - *minX, *maxY - *minY};
 }
 
+// The first k in [begin, end) for which `after(k)` holds, `after` being false then
+// true along the range.
+template <typename Predicate>
+size_t FirstWhere(size_t begin, size_t end, Predicate after) {
+  while (begin < end) {
+    const size_t middle = begin + (end - begin) / 2;
+    if (after(middle)) {
+      end = middle;
+    } else {
+      begin = middle + 1;
+    }
+  }
+  return begin;
+}
+
+// The columns [first, end) of a row where position(k) lies in [0, limit). Along a
+// row, position(k) is the truncation of a rounded sum of a fixed term and a product
+// growing steadily with k, so it never turns back: the columns form one range.
+template <typename Position>
+std::pair<size_t, size_t> InsideSpan(size_t width, bool rising, int64_t limit, Position position) {
+  if (rising) {
+    return {FirstWhere(0, width, [&](size_t k) { return position(k) >= 0; }),
+            FirstWhere(0, width, [&](size_t k) { return position(k) >= limit; })};
+  }
+  return {FirstWhere(0, width, [&](size_t k) { return position(k) < limit; }),
+          FirstWhere(0, width, [&](size_t k) { return position(k) < 0; })};
+}
+
+void FillColor(uint8_t* pixel, size_t count, COLORREF color) {
+  for (size_t i = 0; i < count; ++i, pixel += 3) StoreColor(pixel, color);
+}
+
 // Samples every output pixel from the source position its centre maps back to.
-// The products X*c and X*s are the same for every row, so they are taken once.
+// The products X*c and X*s are the same for every row, so they are taken once; in
+// each row only the span that maps inside the source is sampled, without a test per
+// pixel, and the rest takes the background. Rows are independent and run in parallel.
 void SampleRotation(const uint8_t* rgb, uint32_t width, uint32_t height, double c, double s,
                     const RotatedFrame& frame, COLORREF background, uint8_t* out) {
   const size_t outWidth = static_cast<size_t>(frame.width);
@@ -46,22 +82,27 @@ void SampleRotation(const uint8_t* rgb, uint32_t width, uint32_t height, double 
     xCos[k] = x * c;
     xSin[k] = x * s;
   }
-  for (int64_t r = 0; r < frame.height; ++r) {
-    const double y = static_cast<double>(r + frame.minY);
-    const double yCos = y * c;
-    const double ySin = y * s;
-    uint8_t* pixel = out + static_cast<size_t>(r) * outWidth * 3;
-    for (size_t k = 0; k < outWidth; ++k, pixel += 3) {
-      const int64_t sx = static_cast<int64_t>(xCos[k] + ySin);
-      const int64_t sy = static_cast<int64_t>(yCos - xSin[k]);
-      if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
-        std::memcpy(pixel, rgb + (static_cast<size_t>(sy) * width + static_cast<size_t>(sx)) * 3,
-                    3);
-      } else {
-        StoreColor(pixel, background);
+  const size_t rowBytes = outWidth * 3;
+  ParallelFor(static_cast<size_t>(frame.height), GrainFor(rowBytes), [&](size_t first, size_t end) {
+    for (size_t r = first; r < end; ++r) {
+      const double y = static_cast<double>(static_cast<int64_t>(r) + frame.minY);
+      const double yCos = y * c;
+      const double ySin = y * s;
+      auto sourceX = [&](size_t k) { return static_cast<int64_t>(xCos[k] + ySin); };
+      auto sourceY = [&](size_t k) { return static_cast<int64_t>(yCos - xSin[k]); };
+      const auto [xFirst, xEnd] = InsideSpan(outWidth, c >= 0, width, sourceX);
+      const auto [yFirst, yEnd] = InsideSpan(outWidth, s <= 0, height, sourceY);
+      const size_t spanFirst = std::max(xFirst, yFirst);
+      const size_t spanEnd = std::max(spanFirst, std::min(xEnd, yEnd));
+      uint8_t* row = out + r * rowBytes;
+      FillColor(row, spanFirst, background);
+      for (size_t k = spanFirst; k < spanEnd; ++k) {
+        const size_t at = static_cast<size_t>(sourceY(k)) * width + static_cast<size_t>(sourceX(k));
+        std::memcpy(row + k * 3, rgb + at * 3, 3);
       }
+      FillColor(row + spanEnd * 3, outWidth - spanEnd, background);
     }
-  }
+  });
 }
 
 // Quarter turns go through a scratch copy, in tiles so that both the reads and
@@ -106,7 +147,8 @@ HGLOBAL RotateByAngle(const uint8_t* rgb, uint32_t width, uint32_t height, doubl
     const double c = std::cos(radians);
     const double s = std::sin(radians);
     const RotatedFrame frame = FrameOf(width, height, c, s);
-    GlobalBlock block = AllocateImageBuffer(ctx, ImageBytes(frame.width, frame.height, 3));
+    // Every output byte is written, so the block is not cleared first.
+    GlobalBlock block = AllocateImageBuffer(ctx, ImageBytes(frame.width, frame.height, 3), false);
     if (!block) return nullptr;
     SampleRotation(rgb, width, height, c, s, frame, background, block.Data());
     *outWidth = static_cast<uint32_t>(frame.width);

@@ -40,7 +40,8 @@ constexpr std::string_view kScript = R"(HKCR
 }
 )";
 
-ServerModule& Module();
+// The module's lock count, held by its objects and its ServerModule.
+ModuleLockCount g_locks;
 
 automation::MemberDesc Member(DISPID id, automation::MemberKind kind, std::string name,
                               std::vector<automation::ParamDesc> params,
@@ -100,7 +101,7 @@ const automation::BoundInterface& CounterInterface() {
 class Counter final
     : public ComObject<DispatchImpl<ICounter, &CounterInterface>, SupportErrorInfoFor<ICounter>> {
  public:
-  explicit Counter(IUnknown* outer) : ComObject(outer), lock_(Module()) {}
+  explicit Counter(IUnknown* outer) : ComObject(outer), lock_(g_locks) {}
 
   HRESULT FinalConstruct() {
     return CoCreateFreeThreadedMarshaler(ControllingUnknown(), marshaler_.Receive());
@@ -180,7 +181,7 @@ SAMPLE_EXPORT BOOL VelrtModuleResource(LPCSTR type, UINT id, const void** data, 
 
 namespace {
 
-ServerModule g_module(kObjectMap, LIBID_SampleLib, &VelrtModuleResource);
+ServerModule g_module(kObjectMap, LIBID_SampleLib, &VelrtModuleResource, g_locks);
 
 ServerModule& Module() { return g_module; }
 
