@@ -3,6 +3,7 @@
 #include <avif/avif.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "vellum/codecs/codec_entry.h"
@@ -150,23 +151,24 @@ HGLOBAL ReadAVIF(HISSRC source, int32_t* width, int32_t* height) {
                       [&](OpContext& ctx, ImageSize& size) { return Decode(ctx, source, size); });
 }
 
-BOOL ReadAVIFMetadata(HISSRC source, AvifMetadata* metadata) {
+BOOL ReadAVIFInfo(HISSRC source, AvifInfo* info) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (!CheckSourceAndOutputs(ctx, source, metadata)) return FALSE;
-    *metadata = {};
+    if (!CheckSourceAndOutputs(ctx, source, info)) return FALSE;
+    *info = {};
     std::vector<uint8_t> bytes;
     if (!ReadWholeSource(source, &bytes)) return ctx.Fail(kErrReadFile);
     const Decoder decoder = ParseFile(bytes);
     if (!decoder) return ctx.Fail(kErrBadAvif);
     const avifImage* image = decoder->image;
-    if ((image->transformFlags & AVIF_TRANSFORM_IROT) != 0) {
-      metadata->quarterTurns = image->irot.angle & 3;
-    }
+    info->width = static_cast<int32_t>(std::min<uint32_t>(image->width, INT32_MAX));
+    info->height = static_cast<int32_t>(std::min<uint32_t>(image->height, INT32_MAX));
+    if ((image->transformFlags & AVIF_TRANSFORM_IROT) != 0)
+      info->quarterTurns = image->irot.angle & 3;
     if ((image->transformFlags & AVIF_TRANSFORM_IMIR) != 0) {
-      metadata->mirror = image->imir.mode == 0 ? AvifMetadata::Mirror::kTopBottom
-                                               : AvifMetadata::Mirror::kLeftRight;
+      info->mirror =
+          image->imir.mode == 0 ? AvifInfo::Mirror::kTopBottom : AvifInfo::Mirror::kLeftRight;
     }
-    metadata->exif.assign(image->exif.data, image->exif.data + image->exif.size);
+    info->exif.assign(image->exif.data, image->exif.data + image->exif.size);
     return TRUE;
   });
 }

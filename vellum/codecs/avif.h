@@ -12,13 +12,15 @@ namespace vellum {
 
 // Decodes the whole source (read from its start) into a new RGB buffer, 8 bits per
 // sample whatever the file's depth; alpha is composited as the PNG reader composites
-// it. The container's rotation and mirroring are reported by ReadAVIFMetadata, not
-// applied. Code 3 when the source cannot be read, 55 for data libavif refuses, 1 when
-// the image would pass the image buffer limit.
+// it. The container's rotation and mirroring are not applied (ReadAVIFInfo reports
+// them). Code 3 when the source cannot be read, 55 for data libavif refuses, 1 when the
+// image would pass the image buffer limit.
 HGLOBAL ReadAVIF(HISSRC source, int32_t* width, int32_t* height);
 
-// What the container records beside the pixels.
-struct AvifMetadata {
+// What the container says about the primary image without decoding it.
+struct AvifInfo {
+  int32_t width = 0;
+  int32_t height = 0;
   // Anti-clockwise quarter turns (irot), then the mirroring (imir), that show the
   // image upright, in that order.
   int32_t quarterTurns = 0;
@@ -27,7 +29,7 @@ struct AvifMetadata {
 };
 
 // FALSE (code 55) when the source is not an AVIF file.
-BOOL ReadAVIFMetadata(HISSRC source, AvifMetadata* metadata);
+BOOL ReadAVIFInfo(HISSRC source, AvifInfo* info);
 
 // Encodes width x height RGB pixels: 4:2:0 at `quality` (clamped to 0..100), lossless
 // (4:4:4, identity matrix) from quality 100 on. Returns the destination's size, or 0.

@@ -189,16 +189,22 @@ ResolutionRead TakeExifResolution(const std::vector<uint8_t>& exif, ObjectResolu
   return ResolutionRead::kTaken;
 }
 
-ResolutionRead ReadWebpResolution(HISSRC source, ObjectResolution* out) {
+// The EXIF of a WebP file (empty when it has none or cannot be read).
+std::vector<uint8_t> WebpExif(HISSRC source) {
+  int32_t width = 0, height = 0;
   std::vector<uint8_t> exif;
-  if (!ReadWEBPExif(source, &exif)) return ResolutionRead::kNone;
-  return TakeExifResolution(exif, out);
+  ReadWEBPInfo(source, &width, &height, &exif);
+  return exif;
+}
+
+ResolutionRead ReadWebpResolution(HISSRC source, ObjectResolution* out) {
+  return TakeExifResolution(WebpExif(source), out);
 }
 
 ResolutionRead ReadAvifResolution(HISSRC source, ObjectResolution* out) {
-  AvifMetadata metadata;
-  if (!ReadAVIFMetadata(source, &metadata)) return ResolutionRead::kNone;
-  return TakeExifResolution(metadata.exif, out);
+  AvifInfo info;
+  if (!ReadAVIFInfo(source, &info)) return ResolutionRead::kNone;
+  return TakeExifResolution(info.exif, out);
 }
 
 // ---- orientation queries ----
@@ -216,6 +222,10 @@ int32_t ReadExifOrientation(HISSRC source, const ReadRequest&) {
   return UprightFromExif(exif);
 }
 
+int32_t ReadWebpOrientation(HISSRC source, const ReadRequest&) {
+  return UprightFromExif(WebpExif(source));
+}
+
 int32_t ReadTiffOrientation(HISSRC source, const ReadRequest& request) {
   int32_t orientation = kOrientationUpright;
   if (!ReadTIFFOrientation(source, request.page, &orientation)) return kOrientationUpright;
@@ -225,14 +235,14 @@ int32_t ReadTiffOrientation(HISSRC source, const ReadRequest& request) {
 // An AVIF file's rotation and mirroring (irot, imir) are how it records orientation;
 // without them its EXIF may.
 int32_t ReadAvifOrientation(HISSRC source, const ReadRequest&) {
-  AvifMetadata metadata;
-  if (!ReadAVIFMetadata(source, &metadata)) return kOrientationUpright;
-  if (metadata.quarterTurns == 0 && metadata.mirror == AvifMetadata::Mirror::kNone) {
-    return UprightFromExif(metadata.exif);
+  AvifInfo info;
+  if (!ReadAVIFInfo(source, &info)) return kOrientationUpright;
+  if (info.quarterTurns == 0 && info.mirror == AvifInfo::Mirror::kNone) {
+    return UprightFromExif(info.exif);
   }
   // By anti-clockwise quarter turns, then by mirroring: none, left-right, top-bottom.
   static constexpr int32_t kByTurnAndMirror[4][3] = {{1, 2, 4}, {8, 7, 5}, {3, 4, 2}, {6, 5, 7}};
-  return kByTurnAndMirror[metadata.quarterTurns & 3][static_cast<int>(metadata.mirror)];
+  return kByTurnAndMirror[info.quarterTurns & 3][static_cast<int>(info.mirror)];
 }
 
 // ---- the object's resolution in each file's terms ----
@@ -474,7 +484,7 @@ constexpr FileFormat kFormats[] = {
      .signatures = {{At0("RIFF"), {8, "WEBP"}}},
      .read = ReadWebpImage,
      .readResolution = ReadWebpResolution,
-     .readOrientation = ReadExifOrientation<ReadWEBPExif>,
+     .readOrientation = ReadWebpOrientation,
      .write = WriteWebpImage,
      .expansion = RgbExpansion::kAlways,
      .mimeType = u"image/webp",

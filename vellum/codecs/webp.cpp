@@ -140,15 +140,18 @@ HGLOBAL ReadWEBP(HISSRC source, int32_t* width, int32_t* height) {
                       [&](OpContext& ctx, ImageSize& size) { return Decode(ctx, source, size); });
 }
 
-BOOL ReadWEBPExif(HISSRC source, std::vector<uint8_t>* exif) {
+BOOL ReadWEBPInfo(HISSRC source, int32_t* width, int32_t* height, std::vector<uint8_t>* exif) {
   return RunEntry([&](OpContext& ctx) -> BOOL {
-    if (!CheckSourceAndOutputs(ctx, source, exif)) return FALSE;
+    if (!CheckSourceAndOutputs(ctx, source, width, height, exif)) return FALSE;
+    *width = *height = 0;
     exif->clear();
     std::vector<uint8_t> bytes;
     if (!ReadWholeSource(source, &bytes)) return ctx.Fail(kErrReadFile);
     const WebPData file{bytes.data(), bytes.size()};
     const Demuxer demuxer(WebPDemux(&file));
     if (!demuxer) return ctx.Fail(kErrBadWebp);
+    *width = static_cast<int32_t>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH));
+    *height = static_cast<int32_t>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT));
     WebPChunkIterator chunk;
     if (WebPDemuxGetChunk(demuxer.get(), "EXIF", 1, &chunk)) {
       exif->assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);

@@ -16,9 +16,10 @@ namespace vellum {
 // 1 when the image would pass the image buffer limit.
 HGLOBAL ReadWEBP(HISSRC source, int32_t* width, int32_t* height);
 
-// The payload of the file's EXIF chunk (a TIFF header first), empty when it has none.
-// FALSE (code 54) when the source is not a WebP file.
-BOOL ReadWEBPExif(HISSRC source, std::vector<uint8_t>* exif);
+// The canvas size and the payload of the EXIF chunk (empty when there is none), read
+// from the whole source without decoding pixels. FALSE (code 54) when the source is
+// not a WebP file.
+BOOL ReadWEBPInfo(HISSRC source, int32_t* width, int32_t* height, std::vector<uint8_t>* exif);
 
 // Encodes width x height RGB pixels: lossy at `quality` (clamped to 0..100), lossless
 // from quality 100 on. Sides run from 1 to 16383. Returns the destination's size, or 0.
