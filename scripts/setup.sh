@@ -24,6 +24,8 @@ packages=(
   dpkg-dev file
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs webp libavif-bin
+  # a browser that shows the WebP and AVIF files we write
+  chromium
 )
 
 missing=()

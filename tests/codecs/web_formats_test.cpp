@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -256,6 +258,66 @@ TEST_P(WrittenFileTest, EmptyImagesAreRefused) {
   const std::vector<uint8_t> pixel(3);
   EXPECT_EQ(Write(pixel, 0, 1, 75).code, kErrInvalidArgument);
   EXPECT_EQ(Write(pixel, 1, 0, 75).code, kErrInvalidArgument);
+}
+
+// What headless Chromium draws of a file: the picture decoded by the browser, read back
+// from a canvas (the file goes in as a data: URL, so the canvas stays readable).
+std::optional<RawImage> DecodeWithChromium(const Encoded& file, const char* mimeType,
+                                           const TempDir& dir) {
+  static const char* kProgram = R"(
+import base64, subprocess, sys
+data = base64.b64encode(open(sys.argv[1], 'rb').read()).decode()
+page = """<html><body><img id="i" src="data:%s;base64,%s"><script>
+var img = document.getElementById('i');
+function report() {
+  var c = document.createElement('canvas'); c.width = img.naturalWidth; c.height = img.naturalHeight;
+  var g = c.getContext('2d'); g.drawImage(img, 0, 0);
+  var d = g.getImageData(0, 0, c.width, c.height).data, out = [c.width, c.height];
+  for (var k = 0; k < d.length; k += 4) out.push(d[k], d[k + 1], d[k + 2]);
+  document.body.setAttribute('data-pixels', out.join(','));
+}
+if (img.complete && img.naturalWidth) report(); else img.onload = report;
+</script></body></html>""" % (sys.argv[2], data)
+open(sys.argv[3], 'w').write(page)
+dom = subprocess.run(['timeout', '120', 'chromium', '--headless=new', '--no-sandbox', '--disable-gpu',
+                      '--force-color-profile=srgb', '--user-data-dir=' + sys.argv[4],
+                      '--virtual-time-budget=10000', '--dump-dom', 'file://' + sys.argv[3]],
+                     capture_output=True, text=True).stdout
+values = [int(v) for v in dom.split('data-pixels="')[1].split('"')[0].split(',')]
+open(sys.argv[5], 'wb').write(bytes(values[2:]))
+print(values[0], values[1])
+)";
+  const std::string input = dir.File("browser-input");
+  const std::string raw = dir.File("browser.rgb");
+  WriteFileBytes(input, file.bytes);
+  std::string size;
+  if (!RunPython(kProgram, {input, mimeType, dir.File("page.html"), dir.File("profile"), raw},
+                 &size)) {
+    return std::nullopt;
+  }
+  RawImage image;
+  if (std::sscanf(size.c_str(), "%d %d", &image.width, &image.height) != 2) return std::nullopt;
+  image.rgb = ReadFileBytes(raw);
+  return image;
+}
+
+TEST_P(WrittenFileTest, ChromiumShowsWhatWeWrite) {
+  const char* mimeType = GetParam() == &kWebp ? "image/webp" : "image/avif";
+  const std::vector<uint8_t> picture = TestPicture(kWidth, kHeight);
+  // Lossless files show exactly; lossy ones as our own reader decodes them, give or take
+  // the browser's rounding of the chroma.
+  const Encoded lossless = Write(picture, kWidth, kHeight, 100);
+  const std::optional<RawImage> exact = DecodeWithChromium(lossless, mimeType, dir_);
+  ASSERT_TRUE(exact);
+  ASSERT_EQ(exact->width, kWidth);
+  ASSERT_EQ(exact->height, kHeight);
+  EXPECT_EQ(exact->rgb, picture);
+  const Encoded lossy = Write(picture, kWidth, kHeight, 75);
+  const std::optional<RawImage> shown = DecodeWithChromium(lossy, mimeType, dir_);
+  ASSERT_TRUE(shown);
+  const Decoded ours = DecodeBytes(lossy.bytes, GetParam()->read);
+  ASSERT_TRUE(ours.hasImage);
+  EXPECT_LT(MeanDifference(shown->rgb, ours.rgb), 2.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, WrittenFileTest, ::testing::Values(&kWebp, &kAvif),
