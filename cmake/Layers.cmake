@@ -44,3 +44,14 @@ function(vellum_server_module target objects)
   target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   set_target_properties(${target} PROPERTIES LINK_DEPENDS ${map})
 endfunction()
+
+# Makes one FILE (a path relative to the source root) includable by TARGET, for a
+# header that is the whole of what a layer may see of another (the HTTP engine's
+# bridge to the pages).
+function(vellum_expose_file target visibility file)
+  set(root ${CMAKE_BINARY_DIR}/layers/${target})
+  get_filename_component(parent ${root}/${file} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${file} ${root}/${file} SYMBOLIC)
+  target_include_directories(${target} ${visibility} ${root})
+endfunction()

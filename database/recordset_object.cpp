@@ -135,7 +135,10 @@ class OpenRows {
     const HRESULT hr = RequireUpdatable();
     if (FAILED(hr)) return hr;
     ForgetField();
-    cursor_->CancelUpdate();  // an edit of the row (or the row being added) is dropped
+    // A row being added is only dropped; an edit of the current row goes with the row.
+    const bool adding = cursor_->EditMode() == RecordCursor::Mode::kAdding;
+    cursor_->CancelUpdate();
+    if (adding) return S_OK;
     if (!cursor_->HasCurrent()) return Report(kNoCurrent);
     return OnSession(CLSID_Recordset, link_, [this](Session& session, std::string* error) {
       return cursor_->Delete(session, error);
@@ -162,7 +165,10 @@ class OpenRows {
       if (SUCCEEDED(VariantChangeType(&converted, &index, 0, VT_BSTR))) {
         const std::optional<std::string> name = BstrToUtf8(converted.bstrVal);
         for (size_t i = 0; name && i < columns.size(); ++i) {
-          if (NamesMatch(columns[i].name, *name)) return *column = i, S_OK;
+          if (NamesMatch(columns[i].name, *name)) {
+            *column = i;
+            return S_OK;
+          }
         }
       }
     } else if (SUCCEEDED(VariantChangeType(&converted, &index, 0, VT_I4)) && converted.lVal >= 0 &&
@@ -209,12 +215,14 @@ class OpenRows {
     return S_OK;
   }
 
-  // Bytes of binary values; characters (UTF-16 units) of texts; 8 for numbers.
+  // Bytes of binary values; characters (UTF-16 units) of texts; 8 for numbers. Asking
+  // for the size starts a read of the value: the next GetChunk reads from its start.
   HRESULT ActualSize(size_t column, LONG* size) {
     std::lock_guard hold(mutex_);
     const HRESULT hr = RequireCurrent();
     if (FAILED(hr)) return hr;
     Touch(column);
+    chunkOffset_ = 0;
     const ValueView cell = cursor_->Cell(column);
     size_t count = 0;
     switch (cell.kind) {

@@ -10,10 +10,13 @@
 //
 // The rows are held in memory (RecordCount is known). A field is a view of one column
 // of the current row: Value reads and writes it, GetChunk reads it in pieces from
-// where the last piece ended (from its start again once it reported the end, or
-// after another field was used), AppendChunk appends to what the edit has appended
-// since another field was last used (the first append of such a run replaces the
-// value). Values set are written by Update, or before a move; CancelUpdate drops them.
+// where the last piece ended, AppendChunk appends to what the edit has appended since
+// another field was last used (the first append of such a run replaces the value).
+// A read starts over from the value's start after GetChunk reported the end (Null),
+// after ActualSize, after a move and after another field was used; so the image
+// generator (which reads to the end) and the collection server (which asks for the
+// size, then reads that much) can each read a field, one after the other. Values set
+// are written by Update, or before a move; CancelUpdate drops them.
 #pragma once
 
 #include <memory>

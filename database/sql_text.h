@@ -1,7 +1,7 @@
-// Reading SQL text the way PostgreSQL does, only as far as placeholders and statement
-// boundaries go: quoted texts and names, escape strings, dollar-quoted bodies and
-// comments are passed over, so a '?' or ':name' inside them is never taken for a
-// placeholder.
+// Reading SQL text the way PostgreSQL does (SQLite's quotes and comments are the same),
+// only as far as placeholders and statement boundaries go: quoted texts and names, escape strings,
+// dollar-quoted bodies and comments are passed over, so a '?' or ':name' inside them is never taken
+// for a placeholder.
 #pragma once
 
 #include <string>

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "database/sql_text.h"
 #include "database/sqlite_open.h"
 
 namespace database {
@@ -133,7 +134,7 @@ class SqliteSession final : public Session {
         break;  // only blanks or comments were left
       }
       sql.remove_prefix(static_cast<size_t>(tail - sql.data()));
-      if (bound && HoldsStatement(sql)) {
+      if (bound && TranslatePlaceholders(sql, Placeholders::kAsWritten).statements > 0) {
         *error = "values are bound to one statement, and the text holds more than one";
         return false;
       }
@@ -155,11 +156,6 @@ class SqliteSession final : public Session {
   bool Fail(std::string* error) const {
     *error = sqlite3_errmsg(db_);
     return false;
-  }
-
-  bool HoldsStatement(std::string_view sql) const {
-    const SqliteStatement next(db_, sql);
-    return static_cast<bool>(next);
   }
 
   static int BindOne(sqlite3_stmt* statement, int index, const ValueView& value) {

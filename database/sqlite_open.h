@@ -11,10 +11,12 @@
 namespace database {
 
 // Opens (creating when missing) the database file read-write, with double-quoted names
-// read only as names. A statement that finds the file locked by another connection's
-// write tries again every millisecond for up to `waitMs` milliseconds (SQLite's own
-// wait sleeps ever longer, up to 100 ms, so that under steady contention a waiter
-// can miss every moment the lock is free). Null with SQLite's message.
+// read only as names. The file, and any a statement attaches (ATTACH, VACUUM INTO), must
+// lie inside the folders the process allows and be a regular file when it exists
+// (refused with a message; an attach with "not authorized"). A statement that finds the file locked
+// by another connection's write tries again every millisecond for up to `waitMs` milliseconds
+// (SQLite's own wait sleeps ever longer, up to 100 ms, so that under steady contention a waiter can
+// miss every moment the lock is free). Null with SQLite's message.
 sqlite3* OpenSqliteFile(const std::string& path, int waitMs, std::string* error);
 
 // A prepared statement, finalized when it goes. `tail`, when given, receives where the

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_limits.h"
 #include "platform/kernel/global_memory.h"
 #include "vellum/codecs/gif.h"
 #include "vellum/core/conversions.h"
@@ -15,12 +16,14 @@ using namespace vellum;
 namespace {
 
 void ReadAsGif(const uint8_t* data, size_t size) {
+  fuzz_support::UseFuzzPixelLimit();
   HISSRC source = OpenMemorySource(data, static_cast<uint32_t>(size));
   if (source == nullptr) return;
   int32_t width = 0, height = 0, transparent = 0;
   HGLOBAL image = ReadGIF(source, &width, &height, &transparent);
   if (image != nullptr) {
     if (GlobalSize(image) != size_t(width) * size_t(height) * 3) __builtin_trap();
+    fuzz_support::CheckWithinLimit(width, height);
     GlobalFree(image);
   }
   CloseSource(source);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz/fuzz_limits.h"
 #include "platform/com/object.h"
 #include "platform/com/safe_array.h"
 #include "vellum/easel.h"
@@ -17,13 +18,12 @@ constexpr vellum::EZImageFormat kFormats[] = {vellum::eziBMP,  vellum::eziGIF, v
                                               vellum::eziWMF,  vellum::eziEMF, vellum::eziPSD,
                                               vellum::eziWEBP, vellum::eziAVIF};
 constexpr int kFormatCount = sizeof kFormats / sizeof kFormats[0];
-// Larger images only make the run slower, not the paths different.
-constexpr uint64_t kMaxSavedPixels = 1 << 20;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
+  fuzz_support::UseFuzzPixelLimit();
   const uint8_t choice = data[0];
   ComPtr<vellum::IEasel> easel;
   if (FAILED(CreateComObject<vellum::Easel>(nullptr, vellum::IID_IEasel, easel.ReceiveVoid()))) {
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LONG height = 0;
   easel->get_Width(&width);
   easel->get_Height(&height);
-  if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxSavedPixels) return 0;
+  fuzz_support::CheckWithinLimit(width, height);
   easel->put_ColorResolution(
       static_cast<vellum::EZImageColorResolution>(kResolutions[choice / kFormatCount % 4]));
   easel->put_ColorAdjustmentAlgorithm(

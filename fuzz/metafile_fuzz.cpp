@@ -1,7 +1,8 @@
 // Reads the input as an enhanced metafile, or as a Windows metafile with or
-// without a placeable header, then renders it, plays it onto a small bitmap and
-// converts it back to a Windows metafile: every path must end cleanly, within
-// bounded memory and time, and release everything it made.
+// without a placeable header, then renders it at its natural size (or, when the
+// pixel limit refuses that size, plays it onto a small bitmap) and converts it back
+// to a Windows metafile: every path must end cleanly, within bounded memory and
+// time, and release everything it made.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,15 +10,16 @@
 
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/global_memory.h"
+#include "platform/policy/pixel_limit.h"
 #include "vellum/core/metafile.h"
 
 using namespace vellum;
 
 namespace {
 
-// Natural sizes above this are played onto a small bitmap instead (the renderer
-// itself is bounded, but large pictures only slow the search down).
-constexpr double kMaxRenderPixels = 256 * 256;
+// The renderer refuses natural sizes above this; such pictures are played onto a
+// small bitmap instead (playback is bounded, but large pictures slow the search down).
+constexpr uint64_t kMaxRenderPixels = 256 * 256;
 
 HENHMETAFILE Open(const uint8_t* data, size_t size) {
   if (HENHMETAFILE emf = SetEnhMetaFileBits(static_cast<UINT>(size), data)) return emf;
@@ -48,23 +50,18 @@ void PlaySmall(HENHMETAFILE emf) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 22)) return 0;
+  static const bool limited = (policy::SetMaxImagePixels(kMaxRenderPixels), true);
+  (void)limited;
   HENHMETAFILE emf = Open(data, size);
   if (emf == nullptr) return 0;
-  ENHMETAHEADER header{};
-  GetEnhMetaFileHeader(emf, sizeof header, &header);
-  // The natural size, as the renderer computes it, in floating point.
-  const auto pixels = [](LONG from, LONG to, LONG device, LONG millimeters) {
-    return millimeters > 0 ? (double(to) - from) * device / (millimeters * 100.0) : 0.0;
-  };
-  const double frameWidth = pixels(header.rclFrame.left, header.rclFrame.right, header.szlDevice.cx,
-                                   header.szlMillimeters.cx);
-  const double frameHeight = pixels(header.rclFrame.top, header.rclFrame.bottom,
-                                    header.szlDevice.cy, header.szlMillimeters.cy);
-  if (frameWidth > 0 && frameHeight > 0 && frameWidth * frameHeight <= kMaxRenderPixels) {
-    OpContext ctx;
-    int32_t width = 0, height = 0;
-    if (HGLOBAL rgb = RenderEnhMetaFile(ctx, emf, &width, &height, 0xFFFFFF)) GlobalFree(rgb);
-  } else {
+  OpContext ctx;
+  int32_t width = 0, height = 0;
+  if (HGLOBAL rgb = RenderEnhMetaFile(ctx, emf, &width, &height, 0xFFFFFF)) {
+    if (uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) > kMaxRenderPixels) {
+      __builtin_trap();
+    }
+    GlobalFree(rgb);
+  } else if (ctx.code == kErrPixelLimit) {
     PlaySmall(emf);
   }
   const UINT wmfSize = GetWinMetaFileBits(emf, 0, nullptr, MM_ANISOTROPIC, nullptr);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_limits.h"
 #include "platform/kernel/global_memory.h"
 #include "vellum/core/data_handle.h"
 
@@ -30,11 +31,13 @@ inline HGLOBAL ReadFrom(Reader read, const uint8_t* data, size_t size, int32_t& 
 // `writable` says whether the writer accepts an image of that width.
 inline void ReadWriteRead(const uint8_t* data, size_t size, Reader read, Writer write,
                           bool (*writable)(int32_t width)) {
+  UseFuzzPixelLimit();
   int32_t width = 0, height = 0;
   HGLOBAL image = ReadFrom(read, data, size, width, height);
   if (image == nullptr) return;
   const size_t bytes = size_t(width) * size_t(height) * 3;
   if (GlobalSize(image) != bytes) __builtin_trap();
+  CheckWithinLimit(width, height);
 
   // Room for run-length data that doubles every byte of lines padded to even widths.
   std::vector<uint8_t> file(bytes * 4 + 4096);

@@ -30,12 +30,27 @@ void Fatal(void*, const char* message) {
   std::abort();
 }
 
+// Pushes a new thread that shares the heap's globals.
+duk_ret_t PushScriptThread(duk_context* ctx, void*) {
+  duk_push_thread(ctx);
+  return 1;
+}
+
 }  // namespace
 
 std::unique_ptr<ScriptHeap> ScriptHeap::Create(size_t maxBytes) {
   std::unique_ptr<ScriptHeap> heap(new ScriptHeap(maxBytes));
-  heap->ctx_ = duk_create_heap(AllocateBlock, ReallocateBlock, FreeBlock, heap.get(), Fatal);
-  if (heap->ctx_ == nullptr) return nullptr;
+  heap->heapCtx_ = duk_create_heap(AllocateBlock, ReallocateBlock, FreeBlock, heap.get(), Fatal);
+  if (heap->heapCtx_ == nullptr) return nullptr;
+  // Scripts run on a thread of their own, kept on the first thread's stack. The engine
+  // runs finalizers on the first thread, which it cannot do while that thread is in a
+  // call and another thread runs (a script started from a call of the script, as a
+  // page runs another page): kept idle, it finalizes (and so releases) whatever
+  // becomes garbage on any thread.
+  if (duk_safe_call(heap->heapCtx_, PushScriptThread, nullptr, 0, 1) != DUK_EXEC_SUCCESS) {
+    return nullptr;
+  }
+  heap->ctx_ = duk_get_context(heap->heapCtx_, -1);
   return heap;
 }
 
@@ -43,7 +58,7 @@ ScriptHeap::~ScriptHeap() {
   // Finalizers run as the heap goes (releasing the objects its scripts held); they get
   // the memory they need whatever the cap.
   capLifted_ = true;
-  duk_destroy_heap(ctx_);
+  duk_destroy_heap(heapCtx_);
 }
 
 void ScriptHeap::Stop(StopReason reason) {

@@ -34,6 +34,7 @@ class ScriptHeap {
   ScriptHeap(const ScriptHeap&) = delete;
   ScriptHeap& operator=(const ScriptHeap&) = delete;
 
+  // The engine thread scripts run on.
   duk_context* Context() const { return ctx_; }
 
   // Scripts stop once `deadline` has passed (checked every few thousand instructions).
@@ -58,6 +59,7 @@ class ScriptHeap {
   explicit ScriptHeap(size_t maxBytes) : maxBytes_(maxBytes) {}
   bool Admit(size_t grow);
 
+  duk_context* heapCtx_ = nullptr;  // the heap's first thread
   duk_context* ctx_ = nullptr;
   size_t maxBytes_;
   size_t used_ = 0;

@@ -60,6 +60,35 @@ bool BytesToVariant(duk_context* ctx, duk_idx_t index, VARIANT* value, std::stri
   return true;
 }
 
+// The time of the script Date at the top of the stack, in milliseconds since 1970:
+// replaces it with the number, or with undefined for anything else. Run as a
+// protected call, as instanceof and getTime are script operations.
+duk_ret_t DateMilliseconds(duk_context* ctx, void*) {
+  duk_get_global_string(ctx, "Date");
+  if (duk_is_function(ctx, -1) && duk_instanceof(ctx, -2, -1)) {
+    duk_get_prop_string(ctx, -2, "getTime");
+    duk_dup(ctx, -3);
+    duk_call_method(ctx, 0);
+    return 1;
+  }
+  duk_push_undefined(ctx);
+  return 1;
+}
+
+// A script Date as an automation date (days since 30 December 1899); false for any
+// other value.
+bool DateToVariant(duk_context* ctx, duk_idx_t index, VARIANT* value) {
+  duk_dup(ctx, index);
+  const bool called = duk_safe_call(ctx, DateMilliseconds, nullptr, 1, 1) == DUK_EXEC_SUCCESS;
+  const bool isDate = called && duk_is_number(ctx, -1) && std::isfinite(duk_get_number(ctx, -1));
+  if (isDate) {
+    value->vt = VT_DATE;
+    value->date = duk_get_number(ctx, -1) / 86400000.0 + 25569.0;
+  }
+  duk_pop(ctx);
+  return isDate;
+}
+
 bool ToVariantAt(duk_context* ctx, duk_idx_t index, VARIANT* value, std::string* problem,
                  int depth) {
   index = duk_normalize_index(ctx, index);
@@ -98,6 +127,8 @@ bool ToVariantAt(duk_context* ctx, duk_idx_t index, VARIANT* value, std::string*
     value->pdispVal = object;
   } else if (duk_is_array(ctx, index)) {
     return ArrayToVariant(ctx, index, value, problem, depth);
+  } else if (duk_is_object(ctx, index) && DateToVariant(ctx, index, value)) {
+    return true;
   } else {
     *problem = "a value of this kind cannot be passed to an automation call";
     return false;

@@ -9,6 +9,7 @@
 //   Uint8Array (or buffer)     <-> VT_ARRAY | VT_UI1
 //   array                       -> VT_ARRAY | VT_VARIANT; one-dimensional arrays of
 //                                  any element type come back as arrays
+//   Date                        -> VT_DATE (comes back as a number of days)
 //   automation object          <-> VT_DISPATCH
 #pragma once
 

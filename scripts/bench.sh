@@ -4,8 +4,10 @@
 #   scripts/bench.sh [NAME...]     NAME is bench/NAME_bench.cpp (default: all)
 #
 # bench/NAME_bench.cpp   Google Benchmark program built into build/bin/NAME_bench
-# bench/NAME_pillow.py   optional reference: prints JSON lines
-#                        {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
+# bench/NAME_pillow.py,  optional references: print JSON lines
+# bench/NAME_reference.py  {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
+# The database benchmark and its reference share a PostgreSQL server started here
+# (scripts/pg_scratch.sh) and stopped at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,12 +29,21 @@ if [ ${#names[@]} -eq 0 ]; then
   for f in bench/*_bench.cpp; do names+=("$(basename "$f" _bench.cpp)"); done
 fi
 
+if [[ " ${names[*]} " == *" database "* ]]; then
+  pgdir=$(mktemp -d /tmp/vellum-pg-XXXXXX)
+  trap 'bash scripts/pg_scratch.sh stop "$pgdir"; rm -rf "$pgdir"' EXIT
+  VELLUM_BENCH_POSTGRES=$(bash scripts/pg_scratch.sh start "$pgdir")
+  export VELLUM_BENCH_POSTGRES
+fi
+
 for name in "${names[@]}"; do
   echo "== $name"
   build/bin/"${name}_bench" --benchmark_format=json --benchmark_out=bench/results/"$name".json \
     --benchmark_out_format=json >/dev/null
   reference=bench/results/"$name".reference.jsonl
   : >"$reference"
-  [ -f bench/"${name}_pillow.py" ] && /usr/bin/python3 bench/"${name}_pillow.py" >"$reference"
+  for script in bench/"${name}_pillow.py" bench/"${name}_reference.py"; do
+    if [ -f "$script" ]; then /usr/bin/python3 "$script" >>"$reference"; fi
+  done
   /usr/bin/python3 bench/compare.py bench/results/"$name".json "$reference"
 done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the tree.
 #   scripts/build.sh release|asan|tsan|fuzz
-# The tsan flavour builds only what the concurrency tests need.
+# The tsan flavour builds only what the concurrency and stress tests need: the collection
+# server, the Easel with its codecs and drawing layer, and the host with its tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +12,8 @@ targets=()
 case "$flavour" in
   release) dir=build; args=(-DCMAKE_BUILD_TYPE=Release) ;;
   asan) dir=build-asan; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_SANITIZE=ON -DVELLUM_BENCH=OFF) ;;
-  tsan) dir=build-tsan; targets=(--target test_vellumset)
+  tsan) dir=build-tsan
+        targets=(--target test_vellumset test_stress test_host vellum vellum-host vellum-regsvr)
         args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_TSAN=ON -DVELLUM_BENCH=OFF) ;;
   fuzz) dir=build-fuzz; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_FUZZ=ON
                               -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;

@@ -18,8 +18,8 @@ packages=(
   # the database tests and benchmarks start a PostgreSQL server of their own; the
   # benchmarks' references are Python's sqlite3 and psycopg2
   postgresql python3-psycopg2
-  # the main job fetches the web page host's pages
-  curl
+  # the main job fetches the web page host's pages; the browser test drives the demo site
+  curl chromium
   # the Debian package: CPack's dependency lookup and its test
   dpkg-dev file
   # independent oracles for test inputs and comparisons
@@ -32,7 +32,21 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Node.js runs the browser test's driver; any installed node and npm will do.
+command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+
+# The browser test's driver (puppeteer-core), from npm into a git-ignored folder, when
+# its lock file is newer than what is installed.
+install_driver() {
+  local dir=tests/browser
+  [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ] && return 0
+  echo "setup: installing the browser test's driver (npm ci in $dir)"
+  (cd "$dir" && npm ci --no-audit --no-fund --omit=dev --loglevel=error)
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  install_driver
+  exit 0
+fi
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -43,3 +57,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install_driver

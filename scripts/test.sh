@@ -20,8 +20,11 @@ ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrac
   ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 1200
 
 bash scripts/build.sh tsan
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  build-tsan/bin/test_vellumset --gtest_filter='Concurrency*'
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+build-tsan/bin/test_vellumset --gtest_filter='Concurrency*'
+build-tsan/bin/test_stress
+build-tsan/bin/test_host --gtest_filter='HostTest.ImagePagesUnderConcurrentLoad:HostTest.Concurrent*'
+unset TSAN_OPTIONS
 
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
 echo "All tests passed."

@@ -163,7 +163,8 @@ HRESULT Easel::get_ColorAdjustmentAlgorithm(EZIImageColorSelectMethod* value) {
 
 // Negative values are stored; the save step treats them as it treats any other.
 HRESULT Easel::put_ColorAdjustmentAlgorithm(EZIImageColorSelectMethod value) {
-  if (value > kMaxColorAdjustment) return E_INVALIDARG;
+  // A negative method would make every colour-reduced save fail.
+  if (value < 0 || value > kMaxColorAdjustment) return E_INVALIDARG;
   colorAdjustmentAlgorithm_ = value;
   return S_OK;
 }
@@ -250,7 +251,10 @@ HRESULT Easel::get_DPIUnits(EZIDPIUnits* value) {
   return StoreOut(value, static_cast<EZIDPIUnits>(dpiUnits_));
 }
 
+// Only the four known units: any other would be written into JPEG, PNG and TIFF files
+// that this object (and other readers) could not read back.
 HRESULT Easel::put_DPIUnits(EZIDPIUnits value) {
+  if (value < eziNoUnits || value > eziDotsPerM) return E_INVALIDARG;
   dpiUnits_ = value;
   return S_OK;
 }

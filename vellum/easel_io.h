@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/com/variant.h"
 
@@ -11,6 +12,10 @@ namespace vellum {
 
 // The locale the Easel passes to a database field's GetIDsOfNames and Invoke.
 constexpr LCID kFieldLocale = 0x800;
+
+// Said before the usual message when a path lies outside the folders the process allows.
+constexpr std::u16string_view kOutsideAllowedFolders =
+    u"The file is outside the folders this server may open files in";
 
 // The string of a path argument: VT_BSTR, or VT_BYREF | VT_VARIANT holding one; null
 // for any other value.

@@ -1,13 +1,15 @@
 // LoadImage: a new working image from a file path, a byte array or a database field.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "common/field_contract.h"
 #include "platform/kernel/last_error.h"
+#include "platform/policy/file_access.h"
+#include "platform/policy/pixel_limit.h"
 #include "vellum/codecs/formats.h"
 #include "vellum/codecs/identify.h"
 #include "vellum/core/image_buffer.h"
@@ -54,13 +56,20 @@ class ArrayAccess {
 // Probes a file for reading as the loader does before it opens a source: false, with
 // the system's error, when the file cannot be opened.
 bool CanOpenForReading(const char* path) {
-  const int file = open(path, O_RDONLY | O_CLOEXEC);
-  if (file < 0) {
-    SetLastErrorFromErrno();
+  int descriptor = -1;
+  const DWORD error = policy::OpenFileForReading(path, &descriptor);
+  if (error != NO_ERROR) {
+    SetLastError(error);
     return false;
   }
-  close(file);
+  close(descriptor);
   return true;
+}
+
+// Says which limit refused an image, as the operator set it.
+std::u16string PixelLimitText() {
+  const std::string limit = std::to_string(policy::MaxImagePixels());
+  return u"The limit is " + std::u16string(limit.begin(), limit.end()) + u" pixels per image";
 }
 
 }  // namespace
@@ -84,7 +93,9 @@ void Easel::LoadFromPath(BSTR path) {
   const std::optional<std::string> name = PathToAnsi(path);
   if (!name) ReportFailure(u"Can not convert unicode file name to ANSI format", GetLastError());
   if (!CanOpenForReading(name->c_str())) {
-    ReportFailure(u"Can not access to the image file", GetLastError());
+    const DWORD error = GetLastError();
+    if (!policy::IsAllowedPath(*name)) AppendErrorText(0, kOutsideAllowedFolders, 0, 0);
+    ReportFailure(u"Can not access to the image file", error);
   }
   HISSRC source = OpenFileSource(name->c_str());
   if (source == nullptr) {
@@ -174,7 +185,7 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
   SeekHandle(source, 0, kSeekStart);
   const FileFormat* format = FindFormatByCode(code);
   GlobalBlock image;
-  std::u16string_view refusal;  // the reason for a format read no further
+  std::u16string refusal;  // the reason for a format read no further
   if (format == nullptr || format->read == nullptr) {
     refusal = u"Format of the image is not supported";
   } else {
@@ -194,8 +205,12 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
     }
   }
   if (!image) {
-    if (!refusal.empty()) AppendErrorText(0, refusal, CoreLastError(), 0);
-    AppendErrorText(0, u"Can not read image data from the storage", CoreLastError(), 0);
+    const int32_t coreError = CoreLastError();
+    const bool overLimit = coreError == kErrPixelLimit;
+    if (overLimit) refusal = PixelLimitText();
+    if (!refusal.empty()) AppendErrorText(0, refusal, coreError, 0);
+    // The limit's text and the limit are said once.
+    AppendErrorText(0, u"Can not read image data from the storage", overLimit ? 0 : coreError, 0);
     return nullptr;
   }
   return image.Release();

@@ -6,6 +6,7 @@
 
 #include "common/field_contract.h"
 #include "platform/kernel/last_error.h"
+#include "platform/policy/file_access.h"
 #include "vellum/codecs/formats.h"
 #include "vellum/core/image_buffer.h"
 #include "vellum/easel.h"
@@ -180,7 +181,14 @@ HRESULT Easel::SaveToFile(const VARIANT& path, int32_t format, int32_t resolutio
     AppendErrorText(0, u"Can not save an empty image", 0, 0);
     ReportFailure(u"Image file could not be saved to the file");
   }
-  HISDEST destination = OpenFileDestination(name->c_str());
+  // The image goes to a new file beside the target, which replaces the target only once
+  // it is whole: a failed save leaves an existing file as it was.
+  policy::FileReplacement replacement;
+  if (const DWORD error = replacement.Begin(*name)) {
+    if (!policy::IsAllowedPath(*name)) AppendErrorText(0, kOutsideAllowedFolders, 0, 0);
+    ReportFailure(u"Can not open image file", error, kErrOpenFile);
+  }
+  HISDEST destination = OpenFileDestination(replacement.TemporaryPath().c_str());
   if (destination == nullptr) {
     ReportFailure(u"Can not open image file", GetLastError(), CoreLastError());
   }
@@ -190,6 +198,9 @@ HRESULT Easel::SaveToFile(const VARIANT& path, int32_t format, int32_t resolutio
     written = EncodeImage(destination, format, resolution);
   }
   if (written == 0) ReportFailure(u"Image file could not be saved to the file");
+  if (const DWORD error = replacement.Commit()) {
+    ReportFailure(u"Image file could not be saved to the file", error);
+  }
   return S_OK;
 }
 

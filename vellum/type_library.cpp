@@ -64,9 +64,9 @@ class Members {
 };
 
 // Enumeration values carry no help strings; enumerations carry none either.
-EnumDesc Enumeration(std::string name, std::vector<std::pair<std::string, int32_t>> values) {
+EnumDesc Enumeration(std::string name, const std::vector<std::pair<std::string, int32_t>>& values) {
   EnumDesc e{std::move(name), {}, {}};
-  for (auto& [valueName, value] : values) e.values.push_back({std::move(valueName), value, {}});
+  for (const auto& [valueName, value] : values) e.values.push_back({valueName, value, {}});
   return e;
 }
 

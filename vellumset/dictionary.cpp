@@ -6,6 +6,7 @@
 
 #include "platform/com/safe_array.h"
 #include "platform/kernel/code_page.h"
+#include "platform/policy/file_access.h"
 #include "vellumset/errors.h"
 #include "vellumset/file_io.h"
 #include "vellumset/item_lines.h"
@@ -37,9 +38,9 @@ bool TextVariant(std::string_view text, Variant* value) {
   return true;
 }
 
-// Reads and splits a LoadItems file, outside the lock. Returns a system error code;
-// throws std::bad_alloc.
-DWORD ReadItemPairs(BSTR fileName, const VARIANT& delimiterArgument,
+// Reads and splits a LoadItems file (named by `path` once converted), outside the lock.
+// Returns a system error code; throws std::bad_alloc.
+DWORD ReadItemPairs(BSTR fileName, const VARIANT& delimiterArgument, std::string* path,
                     std::vector<DictionaryPair>* pairs) {
   std::string delimiter = "=";
   if (delimiterArgument.vt == VT_BSTR) {
@@ -47,10 +48,9 @@ DWORD ReadItemPairs(BSTR fileName, const VARIANT& delimiterArgument,
     if (!converted) return ERROR_NO_UNICODE_TRANSLATION;
     delimiter = std::move(*converted);
   }
-  std::string path;
   std::string text;
-  DWORD error = PathFromBstr(fileName, &path);
-  if (error == NO_ERROR) error = ReadWholeFile(path, kMaxSafeArrayBytes, &text);
+  DWORD error = PathFromBstr(fileName, path);
+  if (error == NO_ERROR) error = policy::ReadWholeFile(*path, kMaxSafeArrayBytes, &text);
   if (error != NO_ERROR) return error;
   for (const ItemLine& line : SplitItemLines(text, delimiter)) {
     DictionaryPair pair;
@@ -248,8 +248,9 @@ HRESULT Dictionary::LoadItems(VARIANT fileName, VARIANT delimiter) {
   }
   try {
     std::vector<DictionaryPair> pairs;
-    const DWORD error = ReadItemPairs(fileName.bstrVal, delimiter, &pairs);
-    if (error != NO_ERROR) return ReportSystemError(CLSID_Dictionary, IID_IDictionary, error);
+    std::string path;
+    const DWORD error = ReadItemPairs(fileName.bstrVal, delimiter, &path, &pairs);
+    if (error != NO_ERROR) return ReportFileError(CLSID_Dictionary, IID_IDictionary, path, error);
     DictionaryEntries removed;  // released after the lock
     DictionaryPair replaced;
     ExclusiveHold hold(lock_);

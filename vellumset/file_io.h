@@ -1,11 +1,13 @@
-// Whole files, as the collection server reads and writes them, named by BSTR paths.
-// Every failure is a system error code (an errno value).
+// Files as the collection server reads and writes them, named by BSTR paths, through the
+// platform's file access (regular files inside the allowed folders, never blocking,
+// written whole or not at all). Every failure is a system error code (an errno value).
 #pragma once
 
-#include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/com/bstr.h"
+#include "platform/com/interfaces.h"
 #include "platform/kernel/last_error.h"
 
 namespace vellumset {
@@ -15,13 +17,12 @@ namespace vellumset {
 // would read a shorter name).
 DWORD PathFromBstr(BSTR name, std::string* path);
 
-// Reads a whole regular file (a directory is ERROR_DIRECTORY_NOT_A_FILE, any other kind
-// of file ERROR_INVALID_PARAMETER) of at most `limit` bytes (else ERROR_FILE_TOO_LARGE).
-constexpr DWORD ERROR_DIRECTORY_NOT_A_FILE = EISDIR;
-constexpr DWORD ERROR_FILE_TOO_LARGE = EFBIG;
-DWORD ReadWholeFile(const std::string& path, size_t limit, std::string* content);
+// What a failure says when the path lies outside the folders the process allows.
+constexpr std::u16string_view kOutsideAllowedFolders =
+    u"Access is denied: the file is outside the folders this server may open files in";
 
-// Creates the file, or empties an existing one, and writes the bytes.
-DWORD WriteWholeFile(const std::string& path, std::span<const BYTE> bytes);
+// Reports a failed file operation on `path`: a path outside the allowed folders says
+// so, any other failure is the system error (ReportSystemError).
+HRESULT ReportFileError(REFCLSID source, REFIID iid, const std::string& path, DWORD code);
 
 }  // namespace vellumset

@@ -6,6 +6,7 @@
 
 #include "common/field_contract.h"
 #include "platform/com/safe_array.h"
+#include "platform/policy/file_access.h"
 #include "vellumset/errors.h"
 #include "vellumset/file_io.h"
 
@@ -31,11 +32,14 @@ bool CopyArraySource(SAFEARRAY* array, Variant* data) {
   return bytes && SUCCEEDED(MakeByteArray(*bytes, data));
 }
 
-bool ReadFileSource(BSTR name, Variant* data) {
+// False when the file cannot be read; `outside` tells a path outside the allowed folders.
+bool ReadFileSource(BSTR name, Variant* data, bool* outside) {
   std::string path;
   std::string content;
-  if (PathFromBstr(name, &path) != NO_ERROR ||
-      ReadWholeFile(path, kMaxSafeArrayBytes, &content) != NO_ERROR) {
+  if (PathFromBstr(name, &path) != NO_ERROR) return false;
+  const DWORD error = policy::ReadWholeFile(path, kMaxSafeArrayBytes, &content);
+  if (error != NO_ERROR) {
+    *outside = error == policy::kOutsideAllowedFolders && !policy::IsAllowedPath(path);
     return false;
   }
   return SUCCEEDED(MakeByteArray(
@@ -79,13 +83,15 @@ bool ReadFieldSource(IDispatch* field, Variant* data) {
   return true;
 }
 
-enum class SourceOutcome { kRead, kUnreadable, kUnsupportedType };
+enum class SourceOutcome { kRead, kUnreadable, kOutsideAllowedFolders, kUnsupportedType };
 
 SourceOutcome ReadImageSource(const VARIANT& source, Variant* data) {
   bool read = false;
+  bool outside = false;
   switch (source.vt) {
     case VT_BSTR:
-      read = ReadFileSource(source.bstrVal, data);
+      read = ReadFileSource(source.bstrVal, data, &outside);
+      if (outside) return SourceOutcome::kOutsideAllowedFolders;
       break;
     case VT_DISPATCH:
       read = ReadFieldSource(source.pdispVal, data);
@@ -236,6 +242,8 @@ HRESULT Images::LoadImage(VARIANT name, VARIANT source, EZImageFormat format) {
       return Fail(u"Invalid data type");
     case SourceOutcome::kUnreadable:
       return Fail(u"Unable to access data");
+    case SourceOutcome::kOutsideAllowedFolders:
+      return Fail(kOutsideAllowedFolders, HRESULT_FROM_WIN32(policy::kOutsideAllowedFolders));
     case SourceOutcome::kRead:
       break;
   }
@@ -275,8 +283,10 @@ HRESULT Images::SaveImage(VARIANT key, VARIANT destination, VARIANT* result) {
     case VT_BSTR: {
       std::string path;
       DWORD error = PathFromBstr(destination.bstrVal, &path);
-      if (error == NO_ERROR) error = WriteWholeFile(path, image->Bytes());
-      return error == NO_ERROR ? S_OK : ReportSystemError(CLSID_Images, IID_IImages, error);
+      if (error != NO_ERROR) return ReportSystemError(CLSID_Images, IID_IImages, error);
+      // Written whole or not at all: a failed save leaves an existing file as it was.
+      error = policy::WriteWholeFile(path, image->Bytes());
+      return error == NO_ERROR ? S_OK : ReportFileError(CLSID_Images, IID_IImages, path, error);
     }
     case VT_DISPATCH:
       return SaveToField(*image.Get(), destination.pdispVal, result);

@@ -28,8 +28,9 @@ HRESULT CopyReferenced(VARIANT* target, const VARIANT* source) {
   VARIANT value;
   VariantInit(&value);
   value.vt = type;
-  std::memcpy(&value.llVal, source->byref,
-              (type & VT_ARRAY) ? sizeof(SAFEARRAY*) : ScalarSize(type));
+  const size_t size = (type & VT_ARRAY) ? sizeof(SAFEARRAY*)  // NOLINT(bugprone-sizeof-expression)
+                                        : ScalarSize(type);
+  std::memcpy(&value.llVal, source->byref, size);
   return VariantCopy(target, &value);
 }
 

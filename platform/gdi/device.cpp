@@ -279,8 +279,7 @@ int GetDeviceCaps(HDC handle, int index) {
       return m.logPixelsX;
     case LOGPIXELSY:
       return m.logPixelsY;
-    case SIZEPALETTE:
-      return 0;
+    case SIZEPALETTE:  // never palette-based
     default:
       return 0;
   }

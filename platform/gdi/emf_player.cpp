@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/gdi/dib.h"
+#include "platform/gdi/fonts.h"
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/code_page.h"
 
@@ -413,6 +414,7 @@ BOOL PlayEnhMetaFile(HDC handle, HENHMETAFILE metafile, const RECT* rect) {
     return FALSE;
   }
   dc->SetAllowance(PlaybackAllowance(*dc));
+  const MetafileTextBounds textBounds;
   EmfPlayer player(*dc, emf->bytes.data(), emf->bytes.size());
   const bool complete = player.Play(*rect);
   dc->SetAllowance(-1);

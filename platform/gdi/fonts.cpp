@@ -12,13 +12,23 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/gdi/gdi.h"
+
 namespace gdi {
 
 namespace {
 
-// Sizes beyond these are not drawn: they only come from hostile metafiles.
-constexpr double kMaxEmPixels = 1024;
-constexpr double kMaxMaskPixels = 16.0 * 1024 * 1024;
+// Sizes beyond these are not drawn while a metafile plays: there they only come from
+// hostile files. Elsewhere a bitmap's bounds apply.
+constexpr double kMaxMetafileEmPixels = 1024;
+constexpr double kMaxMetafileMaskPixels = 16.0 * 1024 * 1024;
+
+thread_local int metafileDepth = 0;
+
+double MaxEmPixels() { return metafileDepth > 0 ? kMaxMetafileEmPixels : kMaxBitmapSide; }
+double MaxMaskPixels() {
+  return metafileDepth > 0 ? kMaxMetafileMaskPixels : static_cast<double>(kMaxBitmapPixels);
+}
 constexpr size_t kMaxResolvedNames = 256;
 // Height 0 asks for the default size.
 constexpr double kDefaultEmPixels = 16;
@@ -160,8 +170,8 @@ bool SizeFace(const LOGFONTA& font, FontScale scale, SizedFace* sized) {
     const double natural = os2->xAvgCharWidth * emY / upem;
     emX = emY * std::fabs(double(font.lfWidth) * scale.x) / natural;
   }
-  if (!std::isfinite(emX) || !std::isfinite(emY) || emY < 1 || emY > kMaxEmPixels || emX < 1 ||
-      emX > kMaxEmPixels) {
+  if (!std::isfinite(emX) || !std::isfinite(emY) || emY < 1 || emY > MaxEmPixels() || emX < 1 ||
+      emX > MaxEmPixels()) {
     return false;
   }
   if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(emX * 64), static_cast<FT_F26Dot6>(emY * 64),
@@ -238,6 +248,9 @@ void Line(TextMask* mask, double x0, double y0, double dx, double dy, double len
 
 }  // namespace
 
+MetafileTextBounds::MetafileTextBounds() { ++metafileDepth; }
+MetafileTextBounds::~MetafileTextBounds() { --metafileDepth; }
+
 bool MeasureText(const LOGFONTA& font, FontScale scale, std::u32string_view text,
                  FontMetrics* metrics, std::vector<double>* advances) {
   std::lock_guard<std::mutex> lock(FontStore::Instance().Mutex());
@@ -285,7 +298,7 @@ bool RenderTextMask(const LOGFONTA& font, FontScale scale, std::u32string_view t
       maxX = std::max(maxX, g.left + g.width), maxY = std::max(maxY, g.top + g.rows);
     }
     pen += i < advances.size() && std::isfinite(advances[i]) ? advances[i] : 0;
-    if (std::fabs(pen) > kMaxEmPixels * 4096) break;
+    if (std::fabs(pen) > MaxEmPixels() * 4096) break;
   }
   FT_Set_Transform(sized.face, nullptr, nullptr);
   // Room for underline and strike-out bars along the whole run.
@@ -295,7 +308,7 @@ bool RenderTextMask(const LOGFONTA& font, FontScale scale, std::u32string_view t
   maxX = std::max(maxX, static_cast<int>(std::ceil(std::max(0.0, endX))) + reach);
   minY = std::min(minY, static_cast<int>(std::floor(std::min(0.0, endY))) - reach);
   maxY = std::max(maxY, static_cast<int>(std::ceil(std::max(0.0, endY))) + reach);
-  if (double(maxX - minX) * double(maxY - minY) > kMaxMaskPixels) return false;
+  if (double(maxX - minX) * double(maxY - minY) > MaxMaskPixels()) return false;
 
   mask->width = maxX - minX;
   mask->height = maxY - minY;

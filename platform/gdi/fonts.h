@@ -47,6 +47,18 @@ struct TextMask {
 bool RenderTextMask(const LOGFONTA& font, FontScale scale, std::u32string_view text,
                     const std::vector<double>& advances, double angle, TextMask* mask);
 
+// While one lives on a thread, text is drawn within the bounds meant for hostile
+// metafiles: sizes above 1024 pixels per em and masks above 16 M pixels are not drawn.
+// Elsewhere the bounds are those of a bitmap (32767 pixels per em, 64 M pixels a mask),
+// so that the image generator's own text, enlarged for anti-aliasing, is drawn.
+class MetafileTextBounds {
+ public:
+  MetafileTextBounds();
+  ~MetafileTextBounds();
+  MetafileTextBounds(const MetafileTextBounds&) = delete;
+  MetafileTextBounds& operator=(const MetafileTextBounds&) = delete;
+};
+
 // Text in the "ANSI code page" (UTF-8 here) as code points; invalid bytes are
 // taken one by one as Latin-1.
 std::u32string DecodeAnsiText(std::string_view text);

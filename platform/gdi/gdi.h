@@ -67,9 +67,10 @@ int GetObjectA(HGDIOBJ object, int size, void* buffer);
 HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL background);
 UINT RealizePalette(HDC dc);
 
-// The largest bitmap the layer makes: sides up to 32767 pixels and at most
-// 64 million pixels in all. Larger requests fail.
-constexpr int kMaxBitmapSide = 32767;
+// The largest bitmap the layer makes: sides up to 32766 pixels and at most
+// 64 million pixels in all. Larger requests fail. (cairo composites nothing onto a
+// surface 32767 pixels wide, so such a bitmap would silently stay blank.)
+constexpr int kMaxBitmapSide = 32766;
 constexpr long long kMaxBitmapPixels = 64LL * 1024 * 1024;
 
 // ---- drawing ----

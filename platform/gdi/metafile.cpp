@@ -1,40 +1,36 @@
 // Metafile handles: opening enhanced and Windows metafiles from files and
 // memory, checking their headers, and handing their bytes and headers out.
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/metafile_records.h"
 #include "platform/gdi/objects.h"
 #include "platform/kernel/last_error.h"
+#include "platform/policy/file_access.h"
 
 namespace gdi {
 
 namespace {
 
 // Files larger than this are not read as metafiles.
-constexpr long kMaxMetafileFileSize = 1L << 30;
+constexpr size_t kMaxMetafileFileSize = size_t{1} << 30;
 
+// The file's bytes, read through the platform's file access (regular files inside the
+// allowed folders, never blocking); nothing for an empty or unreadable file.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const char* fileName) {
   if (fileName == nullptr) return std::nullopt;
-  FILE* file = std::fopen(fileName, "rb");
-  if (file == nullptr) {
-    SetLastErrorFromErrno();
+  std::string content;
+  const DWORD error = policy::ReadWholeFile(fileName, kMaxMetafileFileSize, &content);
+  if (error != NO_ERROR) {
+    SetLastError(error);
     return std::nullopt;
   }
-  std::optional<std::vector<uint8_t>> bytes;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    const long size = std::ftell(file);
-    if (size > 0 && size <= kMaxMetafileFileSize && std::fseek(file, 0, SEEK_SET) == 0) {
-      std::vector<uint8_t> data(static_cast<size_t>(size));
-      if (std::fread(data.data(), 1, data.size(), file) == data.size()) bytes = std::move(data);
-    }
-  }
-  std::fclose(file);
-  return bytes;
+  if (content.empty()) return std::nullopt;
+  return std::vector<uint8_t>(content.begin(), content.end());
 }
 
 // The length of the enhanced metafile at the start of `bytes` (its header's

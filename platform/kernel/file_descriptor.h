@@ -15,6 +15,8 @@ class FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 
   int Get() const { return fd_; }
+  // Hands the descriptor over; the owner no longer closes it.
+  int Release() { return std::exchange(fd_, -1); }
   // Closes now, for callers that must see the result.
   int Close() { return close(std::exchange(fd_, -1)); }
 

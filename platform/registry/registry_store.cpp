@@ -478,11 +478,12 @@ HRESULT UpdateRegistry(const std::function<HRESULT(RegistryKey& root)>& change) 
   }
 }
 
-HRESULT QueryClassesRoot(std::string_view keyPath, std::string_view valueName, std::string* value) {
+HRESULT QueryValue(std::string_view hiveName, std::string_view keyPath, std::string_view valueName,
+                   std::string* value) {
   std::shared_ptr<const RegistryKey> root;
   const HRESULT hr = ReadRegistry(&root);
   if (FAILED(hr)) return hr;
-  const RegistryKey* hive = root->Find(kClassesRoot);
+  const RegistryKey* hive = root->Find(hiveName);
   const RegistryKey* key = hive != nullptr ? hive->Find(keyPath) : nullptr;
   const std::string* found = key != nullptr ? key->Value(valueName) : nullptr;
   if (found == nullptr) return S_FALSE;

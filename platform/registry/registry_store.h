@@ -19,6 +19,7 @@
 namespace registry {
 
 constexpr std::string_view kClassesRoot = "HKEY_CLASSES_ROOT";
+constexpr std::string_view kLocalMachine = "HKEY_LOCAL_MACHINE";
 
 // Orders names as the registry compares them: ASCII letters without regard to case.
 struct NameLess {
@@ -82,8 +83,15 @@ HRESULT ReadRegistry(std::shared_ptr<const RegistryKey>* root);
 // the new version cannot be written.
 HRESULT UpdateRegistry(const std::function<HRESULT(RegistryKey& root)>& change);
 
-// A value of a key under HKEY_CLASSES_ROOT: S_OK with the value, S_FALSE when the key
-// or the value is missing, REGDB_E_READREGDB when the registry cannot be read.
-HRESULT QueryClassesRoot(std::string_view keyPath, std::string_view valueName, std::string* value);
+// A value of a key under a hive: S_OK with the value, S_FALSE when the key or the value
+// is missing, REGDB_E_READREGDB when the registry cannot be read.
+HRESULT QueryValue(std::string_view hive, std::string_view keyPath, std::string_view valueName,
+                   std::string* value);
+
+// QueryValue under HKEY_CLASSES_ROOT.
+inline HRESULT QueryClassesRoot(std::string_view keyPath, std::string_view valueName,
+                                std::string* value) {
+  return QueryValue(kClassesRoot, keyPath, valueName, value);
+}
 
 }  // namespace registry

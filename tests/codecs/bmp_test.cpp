@@ -481,9 +481,15 @@ TEST(ReadBMP, MalformedFilesFailWithTheirCode) {
   }
 }
 
+// Huge dimensions whose data cannot fill one row fail with code 3 before any buffer is
+// allocated; data that fills a row of a picture too large for any buffer, with code 1.
 TEST(ReadBMP, HugeDimensionsAreRefusedBeforeAnyPixelIsRead) {
   BmpLayout layout{.width = 0x7FFFFFFF, .height = -0x7FFFFFFF - 1, .pixels = {0, 0, 0, 0}};
-  const Decoded decoded = Decode(BuildBmp(layout));
+  Decoded decoded = Decode(BuildBmp(layout));
+  EXPECT_FALSE(decoded.hasImage);
+  EXPECT_EQ(decoded.code, kErrReadFile);
+  layout = {.width = 16, .height = 0x7FFFFFFF, .pixels = std::vector<uint8_t>(48)};
+  decoded = Decode(BuildBmp(layout));
   EXPECT_FALSE(decoded.hasImage);
   EXPECT_EQ(decoded.code, kErrNoMemory);
 }

@@ -368,21 +368,37 @@ TEST(ReadGif, DecodesLzwCornerCasesLikeGiflib) {
   }
 }
 
-TEST(ReadGif, DamagedDataEndsDecodingWithoutAnError) {
+// Data that ends early, once it has given a whole row, is no error: the pixels not
+// reached keep index 0. Data that ends before the first row is whole holds no picture.
+TEST(ReadGif, DamagedDataEndsDecodingWithoutAnErrorOnceARowIsWhole) {
   auto decodes = [](const std::vector<uint8_t>& file, const std::vector<uint8_t>& indices) {
     const ReadResult read = ReadGif(file);
     EXPECT_EQ(read.image.code, kOk);
     return read.image.rgb == IndicesToRgb(indices, DistinctPalette());
   };
-  EXPECT_TRUE(
-      decodes(GifFile(4, 1, CodeStream({1, 2, 300, 3})), {1, 2, 0, 0}));  // beyond the table
-  EXPECT_TRUE(
-      decodes(GifFile(4, 1, CodeStream({1, 2, 256, 258, 3})), {1, 2, 0, 0}));     // no string yet
-  EXPECT_TRUE(decodes(GifFile(4, 1, CodeStream({1, 257, 3, 4})), {1, 0, 0, 0}));  // end code
-  std::vector<uint8_t> cut = GifFile(4, 1, CodeStream({1, 2, 3, 4}));
+  const std::vector<uint8_t> row = {1, 2, 3, 4};
+  auto twoRows = [&](std::vector<uint32_t> rest) {
+    rest.insert(rest.begin(), row.begin(), row.end());
+    return GifFile(4, 2, CodeStream(rest));
+  };
+  EXPECT_TRUE(decodes(twoRows({1, 2, 300, 3}), {1, 2, 3, 4, 1, 2, 0, 0}));       // beyond the table
+  EXPECT_TRUE(decodes(twoRows({1, 2, 256, 258, 3}), {1, 2, 3, 4, 1, 2, 0, 0}));  // no string yet
+  EXPECT_TRUE(decodes(twoRows({1, 257, 3, 4}), {1, 2, 3, 4, 1, 0, 0, 0}));       // end code
+  std::vector<uint8_t> cut = twoRows({5, 6, 7, 8});
   cut.resize(cut.size() - 4);  // the sub-block, its terminator and the trailer end early
-  EXPECT_TRUE(decodes(cut, {1, 2, 0, 0}));
-  EXPECT_TRUE(decodes(GifFile(4, 1, {}), {0, 0, 0, 0}));
+  const ReadResult partial = ReadGif(cut);
+  EXPECT_EQ(partial.image.code, kOk);
+  ASSERT_EQ(partial.image.rgb.size(), 24u);
+  EXPECT_EQ(std::vector<uint8_t>(partial.image.rgb.begin(), partial.image.rgb.begin() + 12),
+            IndicesToRgb(row, DistinctPalette()));
+
+  for (const std::vector<uint8_t>& noRow :
+       {GifFile(4, 1, CodeStream({1, 2, 300, 3})), GifFile(4, 1, CodeStream({1, 257, 3, 4})),
+        GifFile(4, 1, {})}) {
+    const ReadResult read = ReadGif(noRow);
+    EXPECT_FALSE(read.image.hasImage);
+    EXPECT_EQ(read.image.code, kErrReadFile);
+  }
 }
 
 TEST(ReadGif, HostileFilesFailWithTheirCodes) {
@@ -390,10 +406,12 @@ TEST(ReadGif, HostileFilesFailWithTheirCodes) {
   for (size_t size = 1; size < good.size(); ++size) {
     const ReadResult read = ReadGif(std::vector<uint8_t>(good.begin(), good.begin() + size));
     // Cut in the header or tables, before the image data, or inside the data (which
-    // then cannot hold 21 pixels until a code fits in it, and ends early after that).
+    // then cannot hold 21 pixels until a code fits in it, and holds no whole row of 7
+    // until a few more do; after that it ends early).
     const int32_t expected = size < 781   ? kErrBadGif
                              : size < 792 ? kErrReadFile
                              : size < 794 ? kErrBadGif
+                             : size < 802 ? kErrReadFile
                                           : kOk;
     EXPECT_EQ(read.image.code, expected) << size;
   }

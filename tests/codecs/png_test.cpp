@@ -1,13 +1,17 @@
 #include "vellum/codecs/png.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/global_memory.h"
@@ -547,6 +551,138 @@ TEST(WritePng, BadArgumentsAndFullDestinationsFail) {
   EXPECT_EQ(WritePNG(nullptr, rgb.data(), 20, 20, 60, 8, 0, nullptr, 2, 0, 1, {}), 0u);
   EXPECT_EQ(CoreLastError(), kErrInvalidArgument);
 }
+
+// ---- the compression chosen for the image ----
+
+// A smooth field with sensor-like noise: what a photograph looks like to a compressor.
+std::vector<uint8_t> NoisyPhoto(int width, int height, int channels) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> noise(-7, 7);
+  std::vector<uint8_t> pixels(size_t(width) * height * channels);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        const double field = 128 + 70 * std::sin(x / (23.0 + c)) * std::cos(y / 31.0);
+        pixels[(size_t(y) * width + x) * channels + c] =
+            static_cast<uint8_t>(std::clamp(static_cast<int>(field) + noise(rng), 0, 255));
+      }
+    }
+  }
+  return pixels;
+}
+
+void AppendToVector(png_structp png, png_bytep data, size_t length) {
+  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+// The same image through libpng with all its defaults.
+std::vector<uint8_t> DefaultPng(const std::vector<uint8_t>& pixels, int width, int height,
+                                int colorType, int interlace) {
+  std::vector<uint8_t> out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(png, &out, AppendToVector, nullptr);
+  png_set_IHDR(png, info, width, height, 8, colorType, interlace, 0, 0);
+  png_write_info(png, info);
+  const size_t stride = pixels.size() / height;
+  std::vector<png_bytep> rows(height);
+  for (int y = 0; y < height; ++y) rows[y] = const_cast<png_bytep>(&pixels[y * stride]);
+  png_set_interlace_handling(png);
+  png_write_image(png, rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+std::vector<uint8_t> ImageData(const std::vector<uint8_t>& png) {
+  std::vector<uint8_t> data;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const size_t length =
+        size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+    if (std::string(png.begin() + at + 4, png.begin() + at + 8) == "IDAT") {
+      data.insert(data.end(), png.begin() + at + 8, png.begin() + at + 8 + length);
+    }
+    at += 12 + length;
+  }
+  return data;
+}
+
+std::vector<uint8_t> Inflated(const std::vector<uint8_t>& deflated, size_t size) {
+  std::vector<uint8_t> out(size);
+  uLongf length = size;
+  EXPECT_EQ(uncompress(out.data(), &length, deflated.data(), deflated.size()), Z_OK);
+  out.resize(length);
+  return out;
+}
+
+class PngCompression : public testing::TestWithParam<int> {};  // colour type
+
+TEST_P(PngCompression, PhotographsGetTheAverageFilterAtTheDefaultSize) {
+  const int colorType = GetParam();
+  const int channels = colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+  // Large enough to be tried: at least 512 KiB of samples.
+  const int kW = channels == 3 ? 700 : 1400, kH = 400;
+  const std::vector<uint8_t> photo = NoisyPhoto(kW, kH, channels);
+  for (int interlace : {0, 1}) {
+    const Encoded ours = EncodeBytes(
+        [&](HISDEST destination) {
+          return WritePNG(destination, photo.data(), kW, kH, kW * channels, 8, 0, nullptr,
+                          colorType, 0.0, interlace, {});
+        },
+        photo.size() * 2);
+    ASSERT_EQ(ours.code, kOk);
+    std::vector<uint8_t> rgb;
+    for (uint8_t sample : photo) rgb.insert(rgb.end(), 4 - channels, sample);
+    EXPECT_EQ(ReadPngBytes(ours.bytes).rgb, channels == 3 ? photo : rgb);
+    const size_t defaultSize = DefaultPng(photo, kW, kH, colorType, interlace).size();
+    EXPECT_LE(ours.bytes.size(), defaultSize * 1.02) << "interlace " << interlace;
+    if (interlace == 0) {
+      const size_t rowBytes = 1 + static_cast<size_t>(kW * channels);
+      const std::vector<uint8_t> rows = Inflated(ImageData(ours.bytes), rowBytes * kH);
+      ASSERT_EQ(rows.size(), rowBytes * kH);
+      for (int y = 0; y < kH; ++y) ASSERT_EQ(rows[y * rowBytes], PNG_FILTER_VALUE_AVG) << y;
+    }
+  }
+}
+
+// The first `channels` samples of every pixel of the test picture: gradients and checks.
+std::vector<uint8_t> Drawing(int width, int height, int channels) {
+  const std::vector<uint8_t> rgb = TestPicture(width, height);
+  std::vector<uint8_t> drawing;
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    drawing.insert(drawing.end(), rgb.begin() + i, rgb.begin() + i + channels);
+  }
+  return drawing;
+}
+
+TEST_P(PngCompression, DrawingsAndSmallImagesKeepLibpngDefaults) {
+  const int colorType = GetParam();
+  const int channels = colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+  struct Case {
+    std::vector<uint8_t> pixels;
+    int width;
+    int height;
+  };
+  const Case cases[] = {{Drawing(700, 400, channels), 700, 400},
+                        {Drawing(200, 150, channels), 200, 150},
+                        {NoisyPhoto(200, 150, channels), 200, 150}};
+  for (const Case& image : cases) {
+    const Encoded ours = EncodeBytes(
+        [&](HISDEST destination) {
+          return WritePNG(destination, image.pixels.data(), image.width, image.height,
+                          image.width * channels, 8, 0, nullptr, colorType, 0.0, 1, {});
+        },
+        image.pixels.size() * 2);
+    ASSERT_EQ(ours.code, kOk);
+    EXPECT_EQ(ImageData(ours.bytes),
+              ImageData(DefaultPng(image.pixels, image.width, image.height, colorType, 1)))
+        << image.width << "x" << image.height;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RgbAndGray, PngCompression,
+                         testing::Values(PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_GRAY));
 
 }  // namespace
 }  // namespace vellum

@@ -1,9 +1,11 @@
 #include "vellum/codecs/tiff.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/global_memory.h"
@@ -241,6 +243,109 @@ TEST(ReadTiffInfo, DescribesTheFirstDirectory) {
   EXPECT_FALSE(info.result);
   EXPECT_EQ(info.code, kErrBadTiff);
   EXPECT_EQ(info.width, 0);
+}
+
+// ---- pages read strip by strip, against libtiff's RGBA reader ----
+
+struct StripCase {
+  std::string name;
+  uint16_t photometric;
+  uint16_t samples;
+  uint16_t compression;
+  uint16_t predictor;
+  uint32_t rowsPerStrip;
+  uint16_t colorMapScale;  // 257 for a 16-bit map, 1 for one whose entries fit in 8 bits
+};
+
+// A page written by libtiff itself, with sample values that run through all 256.
+std::string WriteStripPage(const TempDir& dir, const StripCase& page, uint32_t width,
+                           uint32_t height) {
+  const std::string path = dir.File(page.name + ".tif");
+  TIFF* tiff = TIFFOpen(path.c_str(), "w");
+  EXPECT_NE(tiff, nullptr);
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, page.samples);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, page.photometric);
+  TIFFSetField(tiff, TIFFTAG_COMPRESSION, page.compression);
+  if (page.predictor != 0) TIFFSetField(tiff, TIFFTAG_PREDICTOR, page.predictor);
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, page.rowsPerStrip);
+  if (page.photometric == PHOTOMETRIC_PALETTE) {
+    std::vector<uint16_t> red(256), green(256), blue(256);
+    for (int i = 0; i < 256; ++i) {
+      red[i] = static_cast<uint16_t>(i * page.colorMapScale);
+      green[i] = static_cast<uint16_t>((255 - i) * page.colorMapScale);
+      blue[i] = static_cast<uint16_t>((i * 7 % 256) * page.colorMapScale);
+    }
+    TIFFSetField(tiff, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+  }
+  std::vector<uint8_t> row(size_t{width} * page.samples);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 31 + y * 17 + i / 5);
+    EXPECT_EQ(TIFFWriteScanline(tiff, row.data(), y, 0), 1);
+  }
+  TIFFClose(tiff);
+  return path;
+}
+
+// libtiff's RGBA reader on the whole page, top row first, alpha dropped.
+std::vector<uint8_t> RgbaReaderPixels(const std::string& path) {
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  std::vector<uint32_t> rgba(size_t{width} * height);
+  EXPECT_EQ(TIFFReadRGBAImageOriented(tiff, width, height, rgba.data(), ORIENTATION_TOPLEFT, 1), 1);
+  TIFFClose(tiff);
+  std::vector<uint8_t> rgb;
+  for (uint32_t pixel : rgba) {
+    rgb.insert(rgb.end(),
+               {static_cast<uint8_t>(TIFFGetR(pixel)), static_cast<uint8_t>(TIFFGetG(pixel)),
+                static_cast<uint8_t>(TIFFGetB(pixel))});
+  }
+  return rgb;
+}
+
+class StripPages : public testing::TestWithParam<StripCase> {};
+
+TEST_P(StripPages, GiveTheRgbaReadersPixels) {
+  TempDir dir;
+  for (const auto& [width, height] : {std::pair{1u, 1u}, std::pair{1u, 9u}, std::pair{13u, 1u},
+                                      std::pair{37u, 23u}, std::pair{250u, 61u}}) {
+    SCOPED_TRACE(testing::Message() << width << "x" << height);
+    const std::string path = WriteStripPage(dir, GetParam(), width, height);
+    const Decoded ours = ReadTiffBytes(ReadFileBytes(path));
+    ASSERT_EQ(ours.code, kOk);
+    EXPECT_EQ(ours.rgb, RgbaReaderPixels(path));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, StripPages,
+    testing::Values(
+        StripCase{"rgb", PHOTOMETRIC_RGB, 3, COMPRESSION_NONE, 0, 7, 0},
+        StripCase{"rgb_one_row_strips", PHOTOMETRIC_RGB, 3, COMPRESSION_NONE, 0, 1, 0},
+        StripCase{"rgb_packbits", PHOTOMETRIC_RGB, 3, COMPRESSION_PACKBITS, 0, 16, 0},
+        StripCase{"rgb_deflate_predictor", PHOTOMETRIC_RGB, 3, COMPRESSION_ADOBE_DEFLATE, 2, 5, 0},
+        StripCase{"gray", PHOTOMETRIC_MINISBLACK, 1, COMPRESSION_NONE, 0, 3, 0},
+        StripCase{"inverted_gray", PHOTOMETRIC_MINISWHITE, 1, COMPRESSION_PACKBITS, 0, 64, 0},
+        StripCase{"palette_16_bit_map", PHOTOMETRIC_PALETTE, 1, COMPRESSION_NONE, 0, 4, 257},
+        StripCase{"palette_8_bit_map", PHOTOMETRIC_PALETTE, 1, COMPRESSION_ADOBE_DEFLATE, 0, 11,
+                  1}),
+    [](const testing::TestParamInfo<StripCase>& page) { return page.param.name; });
+
+TEST(ReadTiff, ABrokenStripFailsThePage) {
+  TempDir dir;
+  const std::string path = WriteStripPage(
+      dir, {"broken", PHOTOMETRIC_RGB, 3, COMPRESSION_ADOBE_DEFLATE, 0, 8, 0}, 40, 30);
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  // The strips follow the 8-byte header; garble the first one's deflate stream.
+  for (size_t i = 8; i < 40; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
+  const Decoded ours = ReadTiffBytes(bytes);
+  EXPECT_EQ(ours.code, kErrBadTiff);
+  EXPECT_TRUE(ours.rgb.empty());
 }
 
 // ---- writing ----

@@ -89,11 +89,30 @@ TEST(Rotate, RandomAnglesMatchTheDirectMapping) {
     const int64_t xs[] = {0, int64_t(-h * s), int64_t(w * c - h * s), int64_t(w * c)};
     const int64_t ys[] = {0, int64_t(h * c), int64_t(w * s + h * c), int64_t(w * s)};
     const int64_t minX = *std::min_element(xs, xs + 4), minY = *std::min_element(ys, ys + 4);
-    ASSERT_EQ(out.width, *std::max_element(xs, xs + 4) - minX);
-    ASSERT_EQ(out.height, *std::max_element(ys, ys + 4) - minY);
+    ASSERT_EQ(out.width, std::max<int64_t>(1, *std::max_element(xs, xs + 4) - minX));
+    ASSERT_EQ(out.height, std::max<int64_t>(1, *std::max_element(ys, ys + 4) - minY));
     ASSERT_EQ(out.rgb, ReferenceRotation(image, angle, 0xFF00FF, minX, minY, out.width, out.height))
         << image.width << "x" << image.height << " at " << angle;
   }
+}
+
+// The truncated corners of a tiny image can span no pixel in one direction; the
+// result still has one, so that the image stays usable.
+TEST(Rotate, TinyImagesKeepAtLeastOnePixelEachWay) {
+  std::mt19937 rng(5);
+  for (const auto& [w, h] : {std::pair{1, 1}, {1, 2}, {2, 1}, {1, 5}}) {
+    const TestImage image = RandomImage(rng, w, h);
+    for (const double degrees : {1.0, 10.0, 45.0, 100.0, 200.0, -10.0, -170.0}) {
+      const Rotated out = Rotate(image, degrees * M_PI / 180, 0x0000FF);
+      EXPECT_GE(out.width, 1u) << w << "x" << h << " at " << degrees;
+      EXPECT_GE(out.height, 1u) << w << "x" << h << " at " << degrees;
+    }
+  }
+  // A single pixel turned a little stays that pixel.
+  const TestImage one = RandomImage(rng, 1, 1);
+  const Rotated turned = Rotate(one, 10 * M_PI / 180, 0x0000FF);
+  ASSERT_EQ(std::pair(turned.width, turned.height), std::pair(1u, 1u));
+  EXPECT_EQ(turned.rgb, one.bytes);
 }
 
 TEST(Rotate, FailuresLeaveTheOutSizesAlone) {

@@ -234,11 +234,29 @@ TEST(MetafileWriters, ReturnTheDestinationSizeOnEveryPath) {
   EXPECT_EQ(WriteWMF(&fake, rgb.data(), 10, 10, TRUE), 0u);
   EXPECT_EQ(CoreLastError(), kErrInvalidHandle);
 
-  // Wider than the placeable header's 16-bit box can describe: refused, not wrapped.
-  const std::vector<uint8_t> wide = TestImage(4000, 1);
-  const Written refused = WriteToMemory(false, wide, 4000, 1);
+  // Wider than a Windows metafile's 16-bit coordinates reach: refused, not wrapped.
+  const std::vector<uint8_t> wide = TestImage(40000, 1);
+  const Written refused = WriteToMemory(false, wide, 40000, 1);
   EXPECT_EQ(refused.code, kErrGetMetaFileBits);
   EXPECT_EQ(refused.result, 0u);
+}
+
+// Beyond about 3300 pixels the placeable header's box takes coarser units than
+// thousandths of an inch, up to the format's 32767 pixels; the pictures read back (our
+// bitmaps end at 32766 pixels).
+TEST(WriteWMF, LargePicturesTakeCoarserUnitsAndReadBack) {
+  TempDir dir;
+  for (const auto& [w, h] : {std::pair{3400, 2}, std::pair{2, 13001}, std::pair{32766, 1}}) {
+    const std::vector<uint8_t> rgb = TestImage(w, h);
+    const Written written = WriteToMemory(false, rgb, w, h, rgb.size() * 2 + 4096);
+    ASSERT_EQ(written.code, kOk) << w << "x" << h;
+    EXPECT_LT(Word(written.bytes, 14), 1000) << w << "x" << h;  // units per inch
+    WriteFileBytes(dir.File("large.wmf"), written.bytes);
+    const Picture picture = Read(dir.File("large.wmf"));
+    EXPECT_EQ(picture.width, w);
+    EXPECT_EQ(picture.height, h);
+    EXPECT_TRUE(picture.rgb == rgb) << w << "x" << h;
+  }
 }
 
 TEST(BitmapToRgb, ReadsColourAndMonochromeBitmaps) {

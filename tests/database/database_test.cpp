@@ -1,10 +1,14 @@
 // "Vellum.Database" and its fields through IDispatch, on real SQLite files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/field_contract.h"
 #include "database/database_objects.h"
 #include "platform/com/safe_array.h"
+#include "tests/support/allowed_folders.h"
 #include "tests/support/automation.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/variant_values.h"
 
@@ -120,6 +124,48 @@ TEST_F(DatabaseTest, FailuresCarrySqlitesMessage) {
   EXPECT_EQ(field.Call(u"Update").description, u"no row with rowid 1 in table images");
   EXPECT_EQ(Execute(u"SELECT 1"), 0);  // no transaction was left open
   EXPECT_EQ(Db().Call(u"Execute", u"BEGIN; COMMIT").hr, S_OK);
+}
+
+// Pipes and devices are not opened as databases: SQLite would wait on a pipe forever.
+TEST_F(DatabaseTest, OnlyRegularFilesAreOpenedOrAttached) {
+  const std::string pipe = dir_.File("pipe");
+  ASSERT_TRUE(testing_support::MakeFifo(pipe));
+  const std::u16string pipeName(pipe.begin(), pipe.end());
+  const CallResult opened = Db().Call(u"Open", pipeName.c_str());
+  EXPECT_EQ(opened.Error(), E_FAIL);
+  EXPECT_EQ(opened.description, pipeName + u" is not a regular file");
+  EXPECT_EQ(Db().Call(u"Open", Path()).hr, S_OK);
+  EXPECT_EQ(Db().Call(u"Execute", u"ATTACH '" + pipeName + u"' AS p").description,
+            u"not authorized");
+  EXPECT_EQ(Db().Call(u"Execute", u"ATTACH '/dev/zero' AS z").description, u"not authorized");
+  EXPECT_EQ(Execute(u"ATTACH ':memory:' AS m; DETACH m"), 0);
+}
+
+// With the files restricted to some folders, the database file, attached files and the
+// target of VACUUM INTO must lie inside them.
+TEST_F(DatabaseTest, FilesOutsideTheAllowedFoldersAreRefused) {
+  const testing_support::TempDir outside;
+  const testing_support::AllowedFoldersScope scope({dir_.Path().string()});
+  const std::string elsewhere = outside.File("x.db");
+  const std::u16string name(elsewhere.begin(), elsewhere.end());
+  const CallResult opened = Db().Call(u"Open", name.c_str());
+  EXPECT_EQ(opened.Error(), E_FAIL);
+  EXPECT_EQ(opened.description, name + u" is outside the folders this server may open files in");
+  EXPECT_EQ(Db().Call(u"Open", Path()).hr, S_OK);
+  for (const std::u16string& sql :
+       {u"ATTACH '" + name + u"' AS x", u"VACUUM INTO '" + name + u"'",
+        u"ATTACH 'file:" + name + u"' AS x", std::u16string(u"ATTACH '/tmp/' || 'y.db' AS y")}) {
+    const std::u16string refusal = Db().Call(u"Execute", sql.c_str()).description;
+    EXPECT_TRUE(refusal == u"not authorized" || refusal == u"authorization denied")
+        << std::string(sql.begin(), sql.end());
+  }
+  EXPECT_FALSE(std::filesystem::exists(elsewhere));
+  const std::string copy = dir_.File("copy.db");
+  EXPECT_EQ(Db().Call(u"Execute",
+                      (u"VACUUM INTO '" + std::u16string(copy.begin(), copy.end()) + u"'").c_str())
+                .hr,
+            S_OK);
+  EXPECT_TRUE(std::filesystem::exists(copy));
 }
 
 TEST_F(DatabaseTest, ClosingEndsTheFieldsToo) {

@@ -311,6 +311,11 @@ TEST_P(EnginesTest, EditsAreWrittenBackToTheTableByItsKey) {
     all += ValueOf(names.Get(), u"name").Text();
   }
   EXPECT_EQ(all, u"acd");
+  // Deleting a row being added only drops it: the row before it stays.
+  ASSERT_EQ(rs.Call(u"AddNew").hr, S_OK);
+  ASSERT_EQ(rs.Call(u"Delete").hr, S_OK);
+  EXPECT_EQ(Count(), 3);
+  EXPECT_EQ(ValueOf(rows.Get(), u"name").Text(), u"d");
 
   // A row changed underneath is not found by its old key.
   Run(u"UPDATE photos SET id = 40 WHERE id = 4");
@@ -474,10 +479,82 @@ TEST_P(EnginesTest, ConcurrentPagesLoseNoRow) {
   EXPECT_EQ(ValueOf(distinct.Get(), u"n").Long(), kThreads * kPages);
 }
 
+TEST(DatabaseLibraryTest, EveryMemberReachesItsMethod) {
+  EXPECT_TRUE(automation::CheckLibrary(*database::DatabaseLibrary()).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, EnginesTest,
                          ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          [](const ::testing::TestParamInfo<Engine>& engine) {
                            return engine.param == Engine::kSqlite ? "SQLite" : "PostgreSQL";
                          });
+
+}  // namespace
+
+namespace {
+
+// The process's pool of PostgreSQL connections, seen through the pages that use it.
+class PostgresPoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    const std::string target = testing_support::PostgresConnectionString(&error);
+    ASSERT_FALSE(target.empty()) << "no PostgreSQL server: " << error;
+    target_ = std::u16string(target.begin(), target.end());
+  }
+  ComPtr<IDispatch> Page() {
+    ComPtr<IDispatch> connection = NewObject(false);
+    EXPECT_EQ(Automation(connection.Get()).Call(u"Open", target_).hr, S_OK);
+    return connection;
+  }
+  static CallResult Query(IDispatch* connection, const char16_t* sql) {
+    const ComPtr<IDispatch> rows = AsObject(Automation(connection).Call(u"Execute", sql));
+    if (!rows) return CallResult{E_FAIL, 0, {}, {}, 0, {}};
+    std::vector<Variant> first;
+    first.push_back(Variant::Long(0));
+    const ComPtr<IDispatch> field = AsObject(
+        Automation(rows.Get()).Invoke(DISPID_VALUE, DISPATCH_PROPERTYGET, std::move(first)));
+    return Automation(field.Get()).Get(u"Value");
+  }
+  std::u16string target_;
+};
+
+TEST_F(PostgresPoolTest, APageGetsAPooledConnectionInAFreshSession) {
+  ComPtr<IDispatch> first = Page();
+  const LONG backend = Query(first.Get(), u"SELECT pg_backend_pid()").Long();
+  Automation(first.Get()).Call(u"Execute", u"DROP TABLE IF EXISTS kept");
+  Automation(first.Get()).Call(u"Execute", u"CREATE TABLE kept (x INTEGER)");
+  Automation(first.Get()).Call(u"Execute", u"CREATE TEMP TABLE scratch (x INTEGER)");
+  Automation(first.Get()).Call(u"Execute", u"SET application_name = 'first page'");
+  Automation(first.Get()).Call(u"BeginTrans");
+  Automation(first.Get()).Call(u"Execute", u"INSERT INTO kept VALUES (1)");
+  first.Reset();  // the page ends without closing or committing
+
+  const ComPtr<IDispatch> second = Page();
+  EXPECT_EQ(Query(second.Get(), u"SELECT pg_backend_pid()").Long(), backend);
+  EXPECT_EQ(Query(second.Get(), u"SELECT count(*) FROM kept").Long(), 0);
+  EXPECT_EQ(Query(second.Get(), u"SELECT count(*) FROM pg_class WHERE relname = 'scratch'").Long(),
+            0);
+  EXPECT_EQ(Query(second.Get(), u"SHOW application_name").Text(), u"vellum");
+}
+
+TEST_F(PostgresPoolTest, AConnectionTheServerEndedIsNotLentAgain) {
+  ComPtr<IDispatch> doomed = Page();
+  const LONG backend = Query(doomed.Get(), u"SELECT pg_backend_pid()").Long();
+  const ComPtr<IDispatch> other = Page();
+  doomed.Reset();  // back in the pool
+  const std::string pid = std::to_string(backend);
+  const std::string end = "SELECT pg_terminate_backend(" + pid + ")";
+  EXPECT_EQ(Query(other.Get(), std::u16string(end.begin(), end.end()).c_str()).value.boolVal,
+            VARIANT_TRUE);
+  const std::string gone = "SELECT count(*) FROM pg_stat_activity WHERE pid = " + pid;
+  const std::u16string goneQuery(gone.begin(), gone.end());
+  for (int wait = 0; wait < 100 && Query(other.Get(), goneQuery.c_str()).Long() != 0; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const ComPtr<IDispatch> next = Page();
+  EXPECT_NE(Query(next.Get(), u"SELECT pg_backend_pid()").Long(), backend);
+  EXPECT_EQ(Query(next.Get(), u"SELECT 41 + 1").Long(), 42);
+}
 
 }  // namespace

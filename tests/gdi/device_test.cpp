@@ -132,6 +132,9 @@ TEST(Bitmaps, CompatibleBitmapsFollowTheSelectedBitmap) {
   SelectObject(memory, initial);
   EXPECT_EQ(GetDeviceCaps(memory, BITSPIXEL), 1);
   EXPECT_EQ(CreateCompatibleBitmap(memory, kMaxBitmapSide + 1, 1), nullptr);
+  // The widest bitmap is drawn on up to its last pixel.
+  const Canvas widest(kMaxBitmapSide, 1, RGB(10, 20, 30));
+  EXPECT_EQ(widest.Count(RGB(10, 20, 30)), kMaxBitmapSide);
   EXPECT_EQ(CreateCompatibleBitmap(memory, 0, 5), nullptr);
   for (HGDIOBJ object : {mono, color, second}) DeleteObject(object);
   DeleteDC(memory);

@@ -191,7 +191,7 @@ TEST(DrawTextRefusals, BadArgumentsAndUnsupportedFormatsFail) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   // A font beyond the sizes that are drawn cannot be laid out.
   LOGFONTA huge{};
-  huge.lfHeight = -5000;
+  huge.lfHeight = -40000;
   HFONT hugeFont = CreateFontIndirectA(&huge);
   HGDIOBJ previous = SelectObject(dc, hugeFont);
   box = {0, 0, 100, 100};

@@ -105,11 +105,12 @@ TEST(EnhancedMetafile, PathsAreFilledStrokedOrClippedTo) {
   DeleteEnhMetaFile(handle);
 }
 
-TEST(EnhancedMetafile, TextRecordsDrawWithTheirFontAndColour) {
+// Red text "Abc" at (5, 4) in a font of the given height, spread out by advances of 20.
+HENHMETAFILE TextPicture(int32_t fontHeight) {
   EmfBuilder emf({80, 30});
   emf->Begin(gdi::EMR_EXTCREATEFONTINDIRECTW);
   emf->U32(1);
-  for (int32_t v : {-20, 0, 0, 0, 400}) emf->I32(v);
+  for (int32_t v : {fontHeight, 0, 0, 0, 400}) emf->I32(v);
   emf->U32(0), emf->U32(0);
   const char16_t face[32] = u"Arial";
   emf->Bytes(face, sizeof face);
@@ -129,13 +130,35 @@ TEST(EnhancedMetafile, TextRecordsDrawWithTheirFontAndColour) {
   emf->Bytes("\0\0", 2);
   for (int32_t dx : {20, 20, 20}) emf->I32(dx);  // spread out by the advances
   emf->End();
-  HENHMETAFILE handle = emf.Finish();
+  return emf.Finish();
+}
+
+TEST(EnhancedMetafile, TextRecordsDrawWithTheirFontAndColour) {
+  HENHMETAFILE handle = TextPicture(-20);
   auto canvas = Play(handle, 80, 30);
   const RECT text_box = canvas->BoundsOf(kRed);
   EXPECT_GE(text_box.left, 5);
   EXPECT_GE(text_box.top, 4);
   EXPECT_GT(text_box.right, 45);  // the third character starts 40 pixels in
   DeleteEnhMetaFile(handle);
+}
+
+// Fonts above 1024 pixels per em are not drawn from a metafile, though the same size
+// is drawn outside playback.
+TEST(EnhancedMetafile, TextOfHugeFontsIsNotDrawnFromAMetafile) {
+  HENHMETAFILE handle = TextPicture(-1500);
+  EXPECT_EQ(Play(handle, 80, 30)->Count(kRed), 0);
+  DeleteEnhMetaFile(handle);
+  Canvas direct(80, 30);
+  LOGFONTA huge{};
+  huge.lfHeight = -1500;
+  HFONT font = CreateFontIndirectA(&huge);
+  HGDIOBJ previous = SelectObject(direct.Dc(), font);
+  RECT box{0, 0, 80, 30};
+  EXPECT_GT(DrawTextExA(direct.Dc(), "A", -1, &box, DT_CALCRECT, nullptr), 0);
+  EXPECT_GT(box.bottom, 1500);
+  SelectObject(direct.Dc(), previous);
+  DeleteObject(font);
 }
 
 TEST(EnhancedMetafile, RecordingAndPlayingABitmapKeepsEveryPixel) {

@@ -468,4 +468,45 @@ TEST_F(HostTest, SlowClientsAreCutOffAndTheHostStillStops) {
   close(idle);
 }
 
+// Image pages served to eight clients at once, each page drawing text and saving a
+// different format: every reply is whole (the suite also runs under ThreadSanitizer,
+// which would stop the host at the first race).
+TEST_F(HostTest, ImagePagesUnderConcurrentLoad) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  AddFile("badge.js", R"(
+    var e = CreateObject("Quillmark.Easel");
+    e.CreateGradientImage(120, 40, 0x204080, 0xFFFFFF, 0);
+    e.Font.Height = -16;
+    e.AntiAliasFactor = 4;
+    e.DrawTextOnImage(4, 4, 0, 0, "n" + Request.QueryString("n"));
+    e.RotateImage(15, 0);
+    e.SaveImage(2, Number(Request.QueryString("format")), "");
+  )");
+  const int port = Start();
+  const char* types[] = {"image/bmp",  "image/gif", "image/jpeg", "image/png", "image/pcx",
+                         "image/tiff", "image/wmf", "image/emf",  "image/psd"};
+  constexpr int kClients = 8;
+  constexpr int kRequests = 4;
+  std::vector<std::string> failures(kClients);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int r = 0; r < kRequests; ++r) {
+        const int format = 1 + (c + r * kClients) % 9;
+        const Reply reply =
+            Get(port, "/badge.js?n=" + std::to_string(r) + "&format=" + std::to_string(format));
+        if (reply.status != 200 || reply.body.size() < 100 ||
+            reply.headers.count("content-type") == 0 ||
+            reply.headers.at("content-type") != types[format - 1]) {
+          failures[c] +=
+              "format " + std::to_string(format) + ": " + std::to_string(reply.status) + "; ";
+        }
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  for (const std::string& failure : failures) EXPECT_EQ(failure, "");
+  EXPECT_EQ(host_->Stop(), 0) << LogText();
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "script/script_globals.h"
+#include "script/script_values.h"
 
 namespace {
 
@@ -125,6 +126,56 @@ TEST(ScriptHeap, WithinItsLimitsAScriptRunsToTheEnd) {
   EXPECT_EQ(heap->Stopped(), StopReason::kNone);
   EXPECT_EQ(Trace(heap->Context()), "99999,99997,99998");
   EXPECT_GT(heap->BytesInUse(), 0u);
+}
+
+// An object whose references the test can count; scripts only hold and drop it.
+class CountedObject final : public IDispatch {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return ++references; }
+  ULONG Release() override { return --references; }
+  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+  ULONG references = 0;
+};
+
+CountedObject g_counted;
+
+duk_ret_t MakeCounted(duk_context* ctx) {
+  script::PushAutomationObject(ctx, &g_counted);
+  return 1;
+}
+
+// nested(source): runs the source on a new engine thread with globals of its own, from
+// inside a call of the script (as a page runs another page).
+duk_ret_t Nested(duk_context* ctx) {
+  duk_push_thread_new_globalenv(ctx);
+  duk_context* child = duk_get_context(ctx, -1);
+  duk_push_c_function(child, MakeCounted, 0);
+  duk_put_global_string(child, "make");
+  duk_dup(ctx, 0);
+  duk_xmove_top(child, ctx, 1);
+  duk_push_string(child, "nested.js");
+  duk_compile(child, 0);
+  duk_call(child, 0);
+  return 0;
+}
+
+TEST(ScriptHeap, ObjectsDroppedOnANestedThreadAreReleased) {
+  std::unique_ptr<ScriptHeap> heap = MakeHeap(kCap);
+  ASSERT_TRUE(heap);
+  duk_push_c_function(heap->Context(), Nested, 1);
+  duk_put_global_string(heap->Context(), "nested");
+  ASSERT_TRUE(script::RunSource(
+      heap->Context(), "nested('for (var i = 0; i < 3; i++) make(); Duktape.gc();');", "outer.js"))
+      << script::ErrorText(heap->Context());
+  EXPECT_EQ(g_counted.references, 0u) << "finalized while the heap is alive";
+  heap.reset();
+  EXPECT_EQ(g_counted.references, 0u);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST_F(ToolsTest, FailedCallsThrowWithTheirNumberAndDescription) {
     attempt(function () { e.ImageQuality = 101; });
     print(e.ImageQuality);
     attempt(function () { e.ColorResolution = 2; });
-    e.ColorAdjustmentAlgorithm = -1;
+    attempt(function () { e.ColorAdjustmentAlgorithm = -1; });
     print(e.ColorAdjustmentAlgorithm);
     e.JPEGProgressive = -1;
     print(e.JPEGProgressive);
@@ -68,7 +68,8 @@ TEST_F(ToolsTest, FailedCallsThrowWithTheirNumberAndDescription) {
             "-2147024809 \"\"\n"
             "70\n"
             "-2147024809 \"\"\n"
-            "-1\n"
+            "-2147024809 \"\"\n"
+            "2\n"
             "1\n"
             "-2147352562 \"\"\n"  // DISP_E_BADPARAMCOUNT
             "-2147352570 \"\"\n"  // DISP_E_UNKNOWNNAME

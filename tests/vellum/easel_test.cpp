@@ -110,10 +110,25 @@ TEST_F(EaselTest, ColorSettingsAcceptTheirValues) {
   EXPECT_EQ(Script().Put(u"ColorResolution", 2).Error(), E_INVALIDARG);
   for (int accepted : {1, 4, 8, 24}) EXPECT_EQ(Script().Put(u"ColorResolution", accepted).hr, S_OK);
   EXPECT_EQ(Script().Get(u"ColorResolution").hr, DISP_E_MEMBERNOTFOUND);  // write-only
-  EXPECT_EQ(Script().Put(u"ColorAdjustmentAlgorithm", 3).Error(), E_INVALIDARG);
+  // A method outside 0 to 2 would make every colour-reduced save fail.
+  for (int refused : {3, -1, INT32_MIN}) {
+    EXPECT_EQ(Script().Put(u"ColorAdjustmentAlgorithm", refused).Error(), E_INVALIDARG) << refused;
+  }
   EXPECT_EQ(Script().Get(u"ColorAdjustmentAlgorithm").Long(), 2);
-  EXPECT_EQ(Script().Put(u"ColorAdjustmentAlgorithm", -1).hr, S_OK);
-  EXPECT_EQ(Script().Get(u"ColorAdjustmentAlgorithm").Long(), -1);
+  EXPECT_EQ(Script().Put(u"ColorAdjustmentAlgorithm", 0).hr, S_OK);
+  EXPECT_EQ(Script().Get(u"ColorAdjustmentAlgorithm").Long(), 0);
+}
+
+// Units outside the four known ones would go into files no reader takes back.
+TEST_F(EaselTest, DpiUnitsAcceptTheFourKnownUnits) {
+  for (int refused : {-1, 4, 17}) {
+    EXPECT_EQ(Script().Put(u"DPIUnits", refused).Error(), E_INVALIDARG) << refused;
+  }
+  EXPECT_EQ(Script().Get(u"DPIUnits").Long(), 1);
+  for (int accepted : {0, 1, 2, 3}) {
+    EXPECT_EQ(Script().Put(u"DPIUnits", accepted).hr, S_OK);
+    EXPECT_EQ(Script().Get(u"DPIUnits").Long(), accepted);
+  }
 }
 
 TEST_F(EaselTest, JpegProgressiveIsAFlagAndOtherSettingsAreStoredAsGiven) {
@@ -126,7 +141,7 @@ TEST_F(EaselTest, JpegProgressiveIsAFlagAndOtherSettingsAreStoredAsGiven) {
                                                     {u"ResizeFilter", 99},
                                                     {u"DPIx", -3},
                                                     {u"DPIy", 300},
-                                                    {u"DPIUnits", 17},
+                                                    {u"DPIUnits", 0},
                                                     {u"AntiAliasFactor", 5}};
   for (const auto& [name, value] : stored) {
     EXPECT_EQ(Script().Put(name, value).hr, S_OK);
@@ -177,7 +192,7 @@ TEST_F(EaselTest, ErrorTextComposesItsPiecesInOrder) {
             u"An error occured while opening the file\r\n"
             u"No such file or directory\r\n"
             u"Can not access to the image file\r\n");
-  EXPECT_EQ(vellum::ComposeErrorText(0, u"", 56, E_FAIL), u"");  // codes without texts add nothing
+  EXPECT_EQ(vellum::ComposeErrorText(0, u"", 57, E_FAIL), u"");  // codes without texts add nothing
 }
 
 TEST_F(EaselTest, FailuresAccumulateInOrder) {

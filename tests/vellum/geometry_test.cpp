@@ -37,6 +37,16 @@ TEST_F(GeometryTest, RotateChecksItsArgumentsBeforeTheImage) {
   EXPECT_EQ(ErrorDescription(), kNoImage);
 }
 
+// A 1 x 1 image turned by a small angle stays 1 x 1, and later calls still work.
+TEST_F(GeometryTest, OnePixelRotatedStaysAnImage) {
+  CreateImage(1, 1, 0x112233);
+  ASSERT_EQ(Script().Call(u"RotateImage", 10, 0).hr, S_OK);
+  EXPECT_EQ(SizeAfter(Script().Call(u"RotateImage", 350, 0)), (std::pair<LONG, LONG>(1, 1)));
+  EXPECT_EQ(Pixel(0, 0), (Rgb{0x33, 0x22, 0x11}));
+  EXPECT_EQ(SizeAfter(Script().Call(u"ResizeImage", 4, 4)), (std::pair<LONG, LONG>(4, 4)));
+  EXPECT_EQ(ErrorDescription(), u"");
+}
+
 TEST_F(GeometryTest, RightAngleRotationsMovePixelsAndSwapTheSize) {
   InstallPattern(3, 2);
   ASSERT_EQ(Script().Call(u"RotateImage", 90, 0).hr, S_OK);

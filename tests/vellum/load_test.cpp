@@ -4,6 +4,7 @@
 #include <random>
 
 #include "platform/kernel/last_error.h"
+#include "platform/policy/pixel_limit.h"
 #include "tests/support/oracle.h"
 #include "tests/support/picture_compare.h"
 #include "tests/support/temp_dir.h"
@@ -185,6 +186,24 @@ TEST_F(LoadTest, AMissingFileGivesTheSystemTextAndKeepsTheImage) {
   EXPECT_EQ(easel_.ErrorDescription(), expected);
   EXPECT_EQ(missing.description, expected);
   EXPECT_EQ(easel_.Pixels(), Picture().bytes);
+}
+
+TEST_F(LoadTest, AnImageOverThePixelLimitIsRefusedWithTheLimitNamed) {
+  ASSERT_EQ(easel_.Load(ByteArray(PictureAs("BMP"))).hr, S_OK);
+  WriteFileBytes(Path("picture.png"), PictureAs("PNG"));
+  policy::SetMaxImagePixels(34);  // the picture has 7 x 5 pixels
+  const CallResult refused = easel_.Load(PathArgument(Path("picture.png")));
+  EXPECT_EQ(refused.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(easel_.ErrorDescription(),
+            u"The image has more pixels than the limit on decoded images allows\r\n"
+            u"The limit is 34 pixels per image\r\n"
+            u"Can not read image data from the storage\r\n"
+            u"An error occured while loading the image file\n\r\n");
+  EXPECT_EQ(easel_.Get(u"ImageFormat"), 4);
+  EXPECT_EQ(easel_.Pixels(), Picture().bytes);  // the previous image stays
+  policy::SetMaxImagePixels(35);
+  EXPECT_EQ(easel_.Load(PathArgument(Path("picture.png"))).hr, S_OK);
+  policy::SetMaxImagePixels(std::nullopt);
 }
 
 TEST_F(LoadTest, AnUnknownHeaderIsRefusedButItsCodeIsKept) {

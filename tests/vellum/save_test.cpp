@@ -2,10 +2,13 @@
 // method, the destinations, the writers' arguments and the messages.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
 
+#include "tests/support/allowed_folders.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 #include "tests/vellum/image_io_support.h"
@@ -467,6 +470,88 @@ TEST_F(SaveTest, FieldsThatRefuseTheBytesFailTheSave) {
             DISP_E_EXCEPTION);
   EXPECT_TRUE(easel_.ErrorDescription().ends_with(
       u"Invalid pointer, please, convert it to the ADO field\r\n"));
+}
+
+// A save that fails once its file is open (no writer for the format, or a write that
+// fails as on a full disk) leaves an existing file's bytes as they were, and no other
+// file behind.
+TEST_F(SaveTest, AFailedSaveLeavesAnExistingFileAsItWas) {
+  easel_.Install(Photo(200, 100));
+  const std::string path = dir_.File("kept.gif");
+  ASSERT_EQ(easel_.Save(kFile, kGif, FilePath("kept.gif")).hr, S_OK);
+  const std::vector<uint8_t> before = ReadFileBytes(path);
+  ASSERT_GT(before.size(), 1000u);
+  EXPECT_EQ(easel_.Save(kFile, 0, FilePath("kept.gif")).hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(ReadFileBytes(path), before);
+  {
+    const testing_support::FileSizeLimit limit(1000);
+    EXPECT_EQ(easel_.Save(kFile, kBmp, FilePath("kept.gif")).hr, DISP_E_EXCEPTION);
+  }
+  EXPECT_EQ(ReadFileBytes(path), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
+  // A save that succeeds replaces the file and keeps its permissions.
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_read);
+  ASSERT_EQ(easel_.Save(kFile, kBmp, FilePath("kept.gif")).hr, S_OK);
+  EXPECT_EQ(ReadFileBytes(path).size(), 54u + 600 * 100);
+  EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms::owner_read |
+                                                             std::filesystem::perms::owner_write |
+                                                             std::filesystem::perms::group_read);
+}
+
+// Pipes, directories and devices are refused at once, as files that cannot be
+// opened, whether loaded or saved to; a pipe stays a pipe.
+TEST_F(SaveTest, PipesDirectoriesAndDevicesFailAtOnce) {
+  easel_.Install(Photo());
+  const std::string pipe = dir_.File("pipe");
+  ASSERT_TRUE(testing_support::MakeFifo(pipe));
+  for (const std::string& path : {pipe, dir_.Path().string(), std::string("/dev/zero")}) {
+    const std::u16string name(path.begin(), path.end());
+    EXPECT_EQ(easel_.Load(Variant::String(name)).hr, DISP_E_EXCEPTION) << path;
+    EXPECT_TRUE(easel_.ErrorDescription().ends_with(u"Can not access to the image file\r\n"))
+        << path;
+    EXPECT_EQ(easel_.Save(kFile, kBmp, Variant::String(name)).hr, DISP_E_EXCEPTION) << path;
+    EXPECT_TRUE(easel_.ErrorDescription().ends_with(u"Can not open image file\r\n")) << path;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  EXPECT_EQ(easel_.Pixels(), Photo().bytes);
+}
+
+// With the files restricted to some folders, loading and saving outside them fail
+// with a message that says so; inside them both work.
+TEST_F(SaveTest, PathsOutsideTheAllowedFoldersAreRefused) {
+  easel_.Install(Photo());
+  const testing_support::TempDir outside;
+  testing_support::WriteFileBytes(outside.File("picture.bmp"), easel_.SaveToMemory(kBmp));
+  const testing_support::AllowedFoldersScope scope({dir_.Path().string()});
+  EXPECT_EQ(easel_.Load(Variant::String(outside.Path().u16string() + u"/picture.bmp")).hr,
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(easel_.ErrorDescription(),
+            u"The file is outside the folders this server may open files in\r\n"
+            u"Permission denied\r\nCan not access to the image file\r\n");
+  const std::u16string before = easel_.ErrorDescription();
+  EXPECT_EQ(easel_.Save(kFile, kPng, Variant::String(outside.Path().u16string() + u"/new.png")).hr,
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(easel_.ErrorDescription().substr(before.size()),
+            u"The file is outside the folders this server may open files in\r\n"
+            u"An error occured while opening the file\r\nPermission denied\r\n"
+            u"Can not open image file\r\n");
+  EXPECT_FALSE(std::filesystem::exists(outside.File("new.png")));
+  ASSERT_EQ(easel_.Save(kFile, kBmp, FilePath("inside.bmp")).hr, S_OK);
+  EXPECT_EQ(easel_.Load(FilePath("inside.bmp")).hr, S_OK);
+}
+
+// A Windows metafile as large as 4000 x 3000 pixels is written and reads back.
+TEST_F(SaveTest, LargeWindowsMetafilesSaveAndReadBack) {
+  const TestImage picture = Photo(4000, 3000);
+  easel_.Install(picture);
+  ASSERT_EQ(easel_.Save(kFile, kWmf, FilePath("large.wmf")).hr, S_OK);
+  EaselSession reader;
+  ASSERT_EQ(reader.Load(FilePath("large.wmf")).hr, S_OK);
+  EXPECT_EQ(reader.Get(u"Width"), 4000);
+  EXPECT_EQ(reader.Get(u"Height"), 3000);
+  EXPECT_TRUE(reader.Pixels() == picture.bytes);
 }
 
 // Sizes are computed in 64 bits: an image too large for any block is refused, not

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -107,7 +108,7 @@ TEST_F(TextTest, MeasurementsAreCachedUntilTheTextChanges) {
 }
 
 TEST_F(TextTest, AFontThatCannotBeDrawnCannotBeMeasured) {
-  ASSERT_EQ(Font().Put(u"Height", -5000).hr, S_OK);
+  ASSERT_EQ(Font().Put(u"Height", -40000).hr, S_OK);
   ExpectArgumentError(Script().Get(u"TextWidth", u"a"),
                       u"Could not get text dimensions.  Win32 Error: 22");
 }
@@ -180,13 +181,25 @@ TEST_F(TextTest, AntiAliasedTextBlendsTheColour) {
   EXPECT_EQ(ErrorDescription(), u"");
 }
 
+// Enlarged eight times for anti-aliasing, a 150-pixel font is drawn at 1200 pixels.
+TEST_F(TextTest, AntiAliasedTextOfALargeFontIsDrawn) {
+  InstallImage(600, 200);
+  ASSERT_EQ(Font().Put(u"Height", 150).hr, S_OK);
+  ASSERT_EQ(Script().Put(u"AntiAliasFactor", 8).hr, S_OK);
+  ASSERT_EQ(Script().Call(u"DrawTextOnImage", 0, 0, 0, 0, u"Big").hr, S_OK);
+  EXPECT_EQ(ErrorDescription(), u"");
+  EXPECT_GT(InkRight(600), 150);
+  const std::vector<COLORREF> pixels = Pixels();
+  EXPECT_GT(std::count(pixels.begin(), pixels.end(), COLORREF{0}), 2000);
+}
+
 TEST_F(TextTest, CoreFailuresAreReportedAsEditingFailures) {
   InstallImage(50, 20);
   ASSERT_EQ(Script().Put(u"AntiAliasFactor", 9).hr, S_OK);
   EXPECT_EQ(Script().Call(u"DrawTextOnImage", 0, 0, 10, 10, u"x").hr, S_OK);
   EXPECT_EQ(ErrorDescription(), u"Invalid argument\r\nCan not draw the text\r\n");
   ASSERT_EQ(Script().Put(u"AntiAliasFactor", 0).hr, S_OK);
-  ASSERT_EQ(Font().Put(u"Height", -5000).hr, S_OK);
+  ASSERT_EQ(Font().Put(u"Height", -40000).hr, S_OK);
   EXPECT_EQ(Script().Call(u"DrawTextOnImage", 0, 0, 10, 10, u"x").hr, S_OK);
   EXPECT_EQ(ErrorDescription(),
             u"Invalid argument\r\nCan not draw the text\r\n"

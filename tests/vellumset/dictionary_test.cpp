@@ -6,7 +6,9 @@
 #include <cmath>
 
 #include "platform/com/error_info.h"
+#include "tests/support/allowed_folders.h"
 #include "tests/support/automation.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/oracle.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/vellumset/vellumset_objects.h"
@@ -228,7 +230,10 @@ TEST_F(DictionaryTest, LoadItemsFailuresReportTheSystemErrorAndKeepTheContent) {
       {directory, HRESULT(0x80070015), u"Is a directory\r\n"},
       {bad, HRESULT(0x80070054), u"Invalid or incomplete multibyte or wide character\r\n"},
       {std::u16string(u"/tmp\0/x", 7), HRESULT(0x80070016), u"Invalid argument\r\n"},
+      {directory + u"/pipe", HRESULT(0x80070016), u"Invalid argument\r\n"},  // not waited on
+      {u"/dev/zero", HRESULT(0x80070016), u"Invalid argument\r\n"},
   };
+  ASSERT_TRUE(testing_support::MakeFifo(sandbox_.Directory().File("pipe")));
   for (const auto& c : cases) {
     const CallResult loaded = Script().Call(u"LoadItems", Variant::String(c.file));
     EXPECT_EQ(loaded.hr, DISP_E_EXCEPTION);
@@ -243,6 +248,21 @@ TEST_F(DictionaryTest, LoadItemsFailuresReportTheSystemErrorAndKeepTheContent) {
   Variant name = Variant::String(bad);
   EXPECT_EQ(Script().Call(u"LoadItems", Reference(&name)).Error(), E_INVALIDARG);
   EXPECT_EQ(Keys(), (Texts{u"kept"}));
+}
+
+TEST_F(DictionaryTest, LoadItemsOutsideTheAllowedFoldersIsRefused) {
+  vellumset_testing::RegisterProgIds();
+  const testing_support::TempDir allowed;
+  testing_support::WriteFileBytes(allowed.File("in.txt"), {'a', '=', '1', '\n'});
+  const testing_support::AllowedFoldersScope scope({allowed.Path().string()});
+  const CallResult refused = Script().Call(u"LoadItems", u"/etc/passwd");
+  EXPECT_EQ(refused.scode, HRESULT(0x8007000D));
+  EXPECT_EQ(refused.description,
+            u"Access is denied: the file is outside the folders this server may open files in");
+  EXPECT_EQ(Keys(), Texts{});
+  const std::u16string inside = allowed.Path().u16string() + u"/in.txt";
+  EXPECT_EQ(Script().Call(u"LoadItems", inside.c_str()).hr, S_OK);
+  EXPECT_EQ(Keys(), (Texts{u"a"}));
 }
 
 class LoadItemsTest : public DictionaryTest {

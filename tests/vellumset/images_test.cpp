@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "platform/com/error_info.h"
+#include "tests/support/allowed_folders.h"
 #include "tests/support/automation.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/oracle.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/vellumset/test_field.h"
@@ -168,6 +171,49 @@ TEST_F(ImagesTest, LoadsFilesAndSavesToFiles) {
                 u"No such file or directory\r\n", HRESULT(0x80070002));
   EXPECT_EQ(Script().Call(u"SaveImage", u"file", 5).Error(), E_INVALIDARG);
   EXPECT_EQ(Count(), 1);
+}
+
+// A save that fails while writing (as on a full disk) leaves the file it would have
+// replaced as it was; pipes and devices are refused at once.
+TEST_F(ImagesTest, AFailedSaveLeavesTheFileAndPipesAreRefused) {
+  ASSERT_EQ(Load(u"image", Pattern(5000, 1)), S_OK);
+  const std::string target = sandbox_.Directory().File("target.bin");
+  testing_support::WriteFileBytes(target, Pattern(3000, 2));
+  {
+    const testing_support::FileSizeLimit limit(1000);
+    ExpectMessage(Script().Call(u"SaveImage", u"image", PathOf("target.bin").c_str()),
+                  u"File too large\r\n", HRESULT(0x8007001B));
+  }
+  EXPECT_EQ(testing_support::ReadFileBytes(target), Pattern(3000, 2));
+
+  const std::string pipe = sandbox_.Directory().File("pipe");
+  ASSERT_TRUE(testing_support::MakeFifo(pipe));
+  ExpectMessage(Script().Call(u"LoadImage", u"x", PathOf("pipe").c_str()),
+                u"Unable to access data");
+  ExpectMessage(Script().Call(u"LoadImage", u"x", u"/dev/zero"), u"Unable to access data");
+  ExpectMessage(Script().Call(u"SaveImage", u"image", PathOf("pipe").c_str()),
+                u"Invalid argument\r\n", HRESULT(0x80070016));
+  EXPECT_EQ(Count(), 1);
+}
+
+// With the files restricted to some folders, paths outside them are refused with a
+// message that says so, for loading and for saving.
+TEST_F(ImagesTest, PathsOutsideTheAllowedFoldersAreRefused) {
+  const testing_support::TempDir allowed;
+  testing_support::WriteFileBytes(sandbox_.Directory().File("outside.bin"), Pattern(10, 1));
+  testing_support::WriteFileBytes(allowed.File("inside.bin"), Pattern(10, 2));
+  const testing_support::AllowedFoldersScope scope({allowed.Path().string()});
+  const std::u16string inside = allowed.Path().u16string() + u"/inside.bin";
+  ASSERT_EQ(Script().Call(u"LoadImage", u"in", inside.c_str()).hr, S_OK);
+  const std::u16string refusal =
+      u"Access is denied: the file is outside the folders this server may open files in";
+  ExpectMessage(Script().Call(u"LoadImage", u"out", PathOf("outside.bin").c_str()), refusal,
+                HRESULT(0x8007000D));
+  ExpectMessage(Script().Call(u"SaveImage", u"in", PathOf("copy.bin").c_str()), refusal,
+                HRESULT(0x8007000D));
+  EXPECT_FALSE(std::filesystem::exists(sandbox_.Directory().File("copy.bin")));
+  const std::u16string copy = allowed.Path().u16string() + u"/copy.bin";
+  EXPECT_EQ(Script().Call(u"SaveImage", u"in", copy.c_str()).hr, S_OK);
 }
 
 TEST_F(ImagesTest, LoadsDatabaseFieldsByName) {

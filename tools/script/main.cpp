@@ -1,4 +1,4 @@
-// vellum-script [--strict] FILE [ARGS...]
+// vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]
 //
 // Runs a JavaScript file with automation objects at hand:
 //   CreateObject(progid)   creates an object registered under the ProgID
@@ -10,19 +10,28 @@
 // `description` is the error information's description; with --strict, so does an
 // editing call that appends to the object's ErrorDescription. An uncaught error is
 // written to standard error and the exit status is 1 (2 for bad usage).
+//
+// The components may open any file the process can, unless --allow-folder names the
+// folders they are kept to; --max-pixels sets the limit on decoded pixels per image
+// (by default VELLUM_MAX_PIXELS or the registry's MaxPixels, else none).
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/com/activation.h"
+#include "platform/kernel/last_error.h"
+#include "platform/policy/file_access.h"
+#include "platform/policy/pixel_limit.h"
 #include "script/program_version.h"
 #include "script/script_globals.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: vellum-script [--strict] FILE [ARGS...]\n";
+constexpr char kUsage[] =
+    "usage: vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]\n";
 
 constexpr char kHelp[] =
     "Runs a JavaScript (ES5.1) file that creates registered automation objects by\n"
@@ -32,6 +41,12 @@ constexpr char kHelp[] =
     "\n"
     "  --strict    an editing call that appends to an object's ErrorDescription throws\n"
     "              an Error carrying the appended text, instead of returning normally\n"
+    "  --allow-folder DIR\n"
+    "              keeps the files the objects open inside DIR (repeatable); without it\n"
+    "              they may open any file this process can\n"
+    "  --max-pixels N\n"
+    "              refuses images of more than N decoded pixels (default: VELLUM_MAX_PIXELS,\n"
+    "              else the registry value MaxPixels, else no limit)\n"
     "  --help      print this help and exit\n"
     "  --version   print the version and exit\n"
     "  --          ends the options (for a FILE whose name starts with '-')\n"
@@ -42,8 +57,24 @@ constexpr char kHelp[] =
 
 struct Options {
   bool strict = false;
+  std::vector<std::string> allowedFolders;
   int fileIndex = 0;  // argv index of FILE
 };
+
+// Takes an option with a value (--allow-folder, --max-pixels); false for bad usage.
+bool TakeValueOption(std::string_view option, const char* value, Options* options) {
+  if (option == "--allow-folder") {
+    options->allowedFolders.push_back(value);
+    return true;
+  }
+  const std::optional<uint64_t> pixels = policy::ParsePixelCount(value);
+  if (!pixels) {
+    std::fprintf(stderr, "vellum-script: --max-pixels takes a count: %s\n", value);
+    return false;
+  }
+  policy::SetMaxImagePixels(*pixels);
+  return true;
+}
 
 // The exit status when the arguments end the program (help, version, bad usage),
 // else -1 with the options filled in.
@@ -64,6 +95,10 @@ int ParseArguments(int argc, char** argv, Options* options) {
       std::printf("%s\n", script::VersionLine("vellum-script").c_str());
       return 0;
     }
+    if ((argument == "--allow-folder" || argument == "--max-pixels") && i + 1 < argc) {
+      if (!TakeValueOption(argument, argv[++i], options)) return 2;
+      continue;
+    }
     if (argument != "--strict") {
       std::fprintf(stderr, "vellum-script: unknown option %s\n%s", argv[i], kUsage);
       return 2;
@@ -72,6 +107,11 @@ int ParseArguments(int argc, char** argv, Options* options) {
   }
   if (i >= argc) {
     std::fprintf(stderr, "%s", kUsage);
+    return 2;
+  }
+  if (const DWORD error = policy::SetAllowedFolders(options->allowedFolders)) {
+    std::fprintf(stderr, "vellum-script: cannot allow the folders: %s",
+                 SystemMessageText(error).c_str());
     return 2;
   }
   options->fileIndex = i;

@@ -13,8 +13,8 @@ namespace vellum {
 // Decodes the whole source (read from its start) into a new RGB buffer, 8 bits per
 // sample whatever the file's depth; alpha is composited as the PNG reader composites
 // it. The container's rotation and mirroring are not applied (ReadAVIFInfo reports
-// them). Code 3 when the source cannot be read, 55 for data libavif refuses, 1 when the
-// image would pass the image buffer limit.
+// them). Code 3 when the source cannot be read, 56 for data libavif refuses, 54 above the
+// limit on decoded pixels, 1 when the image would pass the image buffer limit.
 HGLOBAL ReadAVIF(HISSRC source, int32_t* width, int32_t* height);
 
 // What the container says about the primary image without decoding it.
@@ -28,7 +28,7 @@ struct AvifInfo {
   std::vector<uint8_t> exif;  // the Exif item as the file stores it, empty when absent
 };
 
-// FALSE (code 55) when the source is not an AVIF file.
+// FALSE (code 56) when the source is not an AVIF file.
 BOOL ReadAVIFInfo(HISSRC source, AvifInfo* info);
 
 // Encodes width x height RGB pixels: 4:2:0 at `quality` (clamped to 0..100), lossless

@@ -188,7 +188,8 @@ bool ReachPixelOffset(OpContext& ctx, FileReader& reader, uint32_t pixelOffset, 
   return true;
 }
 
-// Uncompressed and bit-field rows. Stops at the first short row with code 3.
+// Uncompressed and bit-field rows. Stops at the first short row with code 3; the
+// caller has made sure that the data holds the first row.
 bool DecodeRows(OpContext& ctx, FileReader& reader, const BmpHeader& header, const Palette& palette,
                 uint8_t* rgb) {
   const uint64_t width = static_cast<uint64_t>(header.width);
@@ -198,8 +199,6 @@ bool DecodeRows(OpContext& ctx, FileReader& reader, const BmpHeader& header, con
   const RowFormat format{.bitsPerPixel = static_cast<int>(header.bitsPerPixel),
                          .palette = &palette,
                          .masks16 = useMasks ? header.masks : nullptr};
-  // The row buffer is only ever as large as data that is really there.
-  if (stride > reader.Remaining()) return ctx.Fail(kErrReadFile);
   std::vector<uint8_t> row(stride);
   for (uint64_t n = 0; n < rows; ++n) {
     if (!reader.Read(row.data(), row.size())) return ctx.Fail(kErrReadFile);
@@ -248,6 +247,15 @@ class RunLengthDecoder {
 
   // True at the end-of-bitmap marker; false with code 3 when the data ends first.
   bool Decode(OpContext& ctx) {
+    if (!DecodeStream()) return ctx.Fail(kErrReadFile);
+    return true;
+  }
+
+  // Whether a line was finished before the data ended.
+  bool FinishedALine() const { return row_ > 0; }
+
+ private:
+  bool DecodeStream() {
     uint8_t pair[2];
     while (input_.Read(pair, 2)) {
       if (pair[0] > 0) {
@@ -263,20 +271,19 @@ class RunLengthDecoder {
           return true;
         case 2: {  // delta: right dx, up dy
           uint8_t delta[2];
-          if (!input_.Read(delta, 2)) return ctx.Fail(kErrReadFile);
+          if (!input_.Read(delta, 2)) return false;
           x_ += delta[0];
           row_ += delta[1];
           break;
         }
         default:
-          if (!PutLiteral(pair[1])) return ctx.Fail(kErrReadFile);
+          if (!PutLiteral(pair[1])) return false;
           break;
       }
     }
-    return ctx.Fail(kErrReadFile);
+    return false;
   }
 
- private:
   // n pixels of one value; RLE4 alternates the high and the low nibble.
   void PutRun(size_t count, uint8_t value) {
     std::array<uint8_t, 255> indices;
@@ -333,20 +340,30 @@ HGLOBAL ReadBmpWorker(OpContext& ctx, HISSRC source, int32_t* width, int32_t* he
   BmpHeader header;
   uint64_t tableEntries = 0;
   Palette palette{};
-  if (!ReadHeaders(ctx, reader, header) || !ColorTableEntries(ctx, header, tableEntries) ||
+  if (!ReadHeaders(ctx, reader, header) ||
+      !CheckPixelLimit(ctx, static_cast<uint64_t>(header.width), header.Rows()) ||
+      !ColorTableEntries(ctx, header, tableEntries) ||
       !ReadColorTable(ctx, reader, header, tableEntries, palette) ||
       !ReachPixelOffset(ctx, reader, header.pixelOffset, !header.RunLength())) {
     return nullptr;
   }
   const uint64_t rows = header.Rows();
   const uint64_t pixelCount = uint64_t(header.width) * rows;
+  // Data that cannot fill a single row holds no picture.
+  if (!header.RunLength() &&
+      RowStride(static_cast<uint64_t>(header.width), header.bitsPerPixel) > reader.Remaining()) {
+    ctx.Fail(kErrReadFile);
+    return nullptr;
+  }
   GlobalBlock image =
       AllocateImageBuffer(ctx, ImageBytes(header.width, rows, 3), !header.RunLength());
   if (!image) return nullptr;
-  // A failure inside the pixel data still hands out what was decoded.
+  // A failure inside the pixel data still hands out what was decoded, once that
+  // is at least a row.
   if (header.RunLength()) {
     FillWithColor(image.Data(), pixelCount, palette[0]);
-    RunLengthDecoder(source, header, palette, image.Data()).Decode(ctx);
+    RunLengthDecoder decoder(source, header, palette, image.Data());
+    if (!decoder.Decode(ctx) && !decoder.FinishedALine()) return nullptr;
   } else {
     DecodeRows(ctx, reader, header, palette, image.Data());
   }

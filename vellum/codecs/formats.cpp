@@ -76,7 +76,8 @@ HGLOBAL ReadPsdImage(HISSRC source, const ReadRequest&, int32_t* width, int32_t*
 
 // A metafile held by a source: the whole source as an enhanced metafile, or a Windows
 // metafile (behind a placeable header or not) converted to one. The renderer's
-// failures stay in its own context: this path leaves the thread's code alone.
+// failures stay in its own context: this path leaves the thread's code alone, but for
+// a picture refused for its size (code 54), which the caller must be able to tell.
 HGLOBAL RenderMetafileSource(HISSRC source, bool enhanced, int32_t* width, int32_t* height) {
   std::vector<uint8_t> bytes;
   if (!ReadWholeSource(source, &bytes)) return nullptr;
@@ -97,6 +98,7 @@ HGLOBAL RenderMetafileSource(HISSRC source, bool enhanced, int32_t* width, int32
   OpContext ctx;
   HGLOBAL image = RenderEnhMetaFile(ctx, metafile, width, height, kMetafileBackground);
   DeleteEnhMetaFile(metafile);
+  if (ctx.code == kErrPixelLimit) CurrentThreadRecord().lastError = kErrPixelLimit;
   return image;
 }
 

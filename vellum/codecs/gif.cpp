@@ -113,10 +113,15 @@ bool ReadImage(OpContext& ctx, DataHandle* source, const Palette& global, int tr
       !DataCanHold(source, codeSize, width, height)) {
     return ctx.Fail(kErrBadGif);
   }
+  if (!CheckPixelLimit(ctx, width, height)) return false;
   GlobalBlock rgb = AllocateImageBuffer(ctx, ImageBytes(width, height, 3), false);
   if (!rgb) return false;
   std::vector<uint8_t> indices(size_t{width} * height);
-  DecodeGifImageData(source, codeSize, {indices.data(), width, height, (flags & kInterlaced) != 0});
+  // Data that ends before a whole row is decoded holds no picture.
+  if (DecodeGifImageData(source, codeSize,
+                         {indices.data(), width, height, (flags & kInterlaced) != 0}) == 0) {
+    return ctx.Fail(kErrReadFile);
+  }
   if (!IndexedToRgb(ctx, indices.data(), width, height, table, rgb.Data())) return false;
 
   image.rgb = std::move(rgb);

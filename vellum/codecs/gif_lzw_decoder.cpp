@@ -63,6 +63,7 @@ class IndexRowWriter {
   }
 
   bool Full() const { return order_.Done(); }
+  uint32_t RowsDone() const { return rowsDone_; }
 
   // The place of the next `count` indices when they fit in the current row
   // (they count as written), else null.
@@ -92,6 +93,7 @@ class IndexRowWriter {
   void Advance(size_t count) {
     x_ += count;
     if (x_ == image_.width) {
+      ++rowsDone_;
       order_.Advance();
       StartRow();
     }
@@ -101,6 +103,7 @@ class IndexRowWriter {
   GifRowOrder order_;
   uint8_t* row_ = nullptr;
   size_t x_ = 0;
+  uint32_t rowsDone_ = 0;
 };
 
 // The string table holds for every entry its prefix code, last index, first
@@ -206,11 +209,12 @@ size_t ReadGifSubBlock(DataHandle* source, GifSubBlock& block) {
   return ReadBytes(source, block.data(), length);
 }
 
-void DecodeGifImageData(DataHandle* source, int minCodeSize, const GifIndexImage& image) {
+uint32_t DecodeGifImageData(DataHandle* source, int minCodeSize, const GifIndexImage& image) {
   SubBlockBits bits(source);
   IndexRowWriter rows(image);
   LzwDecoder decoder(minCodeSize);
   decoder.Run(bits, rows);
+  return rows.RowsDone();
 }
 
 }  // namespace vellum

@@ -27,9 +27,9 @@ struct GifIndexImage {
 constexpr int kMinGifCodeSize = 1;
 constexpr int kMaxGifCodeSize = 8;
 
-// Decodes the LZW sub-blocks that follow the minimum code size byte (1 to 8).
-// Decoding that ends early (damaged codes, missing sub-blocks) is not an error:
-// the pixels not reached keep their values.
-void DecodeGifImageData(DataHandle* source, int minCodeSize, const GifIndexImage& image);
+// Decodes the LZW sub-blocks that follow the minimum code size byte (1 to 8) and
+// returns the number of rows it completed. Decoding that ends early (damaged codes,
+// missing sub-blocks) is not an error: the pixels not reached keep their values.
+uint32_t DecodeGifImageData(DataHandle* source, int minCodeSize, const GifIndexImage& image);
 
 }  // namespace vellum

@@ -30,6 +30,10 @@ constexpr int kMaxScans = 500;
 struct ErrorManager {
   jpeg_error_mgr standard;  // first, so libjpeg's pointer to it is ours too
   std::jmp_buf jump;
+  void (*standardEmit)(j_common_ptr, int) = nullptr;
+  // Set when the compressed data ran out (or into a marker) before a single row of
+  // the image could be decoded from it.
+  bool endedBeforeARow = false;
 };
 
 void SendMessageToDebugger(j_common_ptr info) {
@@ -44,10 +48,30 @@ void SendMessageToDebugger(j_common_ptr info) {
   std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
 }
 
+// The first scan has not delivered a single row of blocks yet: neither a later scan
+// has begun nor a row of the first one been completed.
+bool NoRowDecoded(j_decompress_ptr info) {
+  return info->input_scan_number <= 1 && info->input_iMCU_row == 0;
+}
+
+// Notes where the data ended (warnings of data running out or into a marker),
+// then passes the message on to libjpeg's own handling.
+void EmitMessage(j_common_ptr info, int level) {
+  auto* error = reinterpret_cast<ErrorManager*>(info->err);
+  const int code = info->err->msg_code;
+  if (level < 0 && info->is_decompressor && (code == JWRN_HIT_MARKER || code == JWRN_JPEG_EOF) &&
+      NoRowDecoded(reinterpret_cast<j_decompress_ptr>(info))) {
+    error->endedBeforeARow = true;
+  }
+  error->standardEmit(info, level);
+}
+
 jpeg_error_mgr* InstallErrorManager(ErrorManager& error) {
   jpeg_std_error(&error.standard);
   error.standard.error_exit = JumpBack;
   error.standard.output_message = SendMessageToDebugger;
+  error.standardEmit = error.standard.emit_message;
+  error.standard.emit_message = EmitMessage;
   return &error.standard;
 }
 
@@ -278,6 +302,7 @@ HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t request
       return nullptr;
     }
     // Checked before libjpeg starts, which allocates for the whole image.
+    if (!CheckPixelLimit(ctx, info.output_width, info.output_height)) return nullptr;
     GlobalBlock buffer =
         AllocateImageBuffer(ctx, ImageBytes(info.output_width, info.output_height, 3));
     if (!buffer) return nullptr;
@@ -287,11 +312,13 @@ HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t request
     }
     *width = static_cast<int32_t>(info.output_width);
     *height = static_cast<int32_t>(info.output_height);
-    // A failed row keeps what was decoded; so does a failure while finishing.
+    // A failed row keeps what was decoded; so does a failure while finishing. Data
+    // that ends before the first row holds no picture at all.
     if (!DecodeRows(decoder, buffer.Data()) ||
-        !decoder.Run([&] { jpeg_finish_decompress(&info); })) {
+        !decoder.Run([&] { jpeg_finish_decompress(&info); }) || decoder.error.endedBeforeARow) {
       ctx.Fail(kErrReadFile);
     }
+    if (decoder.error.endedBeforeARow || info.output_scanline == 0) return nullptr;
     return buffer.Release();
   });
 }

@@ -123,8 +123,9 @@ class RunLengthLines {
   explicit RunLengthLines(DataHandle* source) : source_(source), buffer_(64 * 1024) {}
 
   // Fills a line of `count` bytes. A run longer than the space left is cut and
-  // its surplus dropped; once the data ends, the rest of the line is zeros.
-  void Decode(uint8_t* line, size_t count) {
+  // its surplus dropped; once the data ends, the rest of the line is zeros. False
+  // when the data ended before the line was full.
+  bool Decode(uint8_t* line, size_t count) {
     size_t filled = 0;
     uint8_t byte = 0;
     while (filled < count && Next(byte)) {
@@ -138,6 +139,7 @@ class RunLengthLines {
       filled += run;
     }
     std::memset(line + filled, 0, count - filled);
+    return filled == count;
   }
 
  private:
@@ -202,6 +204,7 @@ bool DataCanHold(DataHandle* source, const PcxHeader& header) {
 }
 
 GlobalBlock DecodeImage(OpContext& ctx, DataHandle* source, const PcxHeader& header) {
+  if (!CheckPixelLimit(ctx, header.width, header.height)) return {};
   if (!DataCanHold(source, header)) {
     ctx.Fail(kErrBadPcx);
     return {};
@@ -218,7 +221,11 @@ GlobalBlock DecodeImage(OpContext& ctx, DataHandle* source, const PcxHeader& hea
   RunLengthLines lines(source);
   const size_t rowBytes = size_t{header.width} * 3;
   for (uint32_t y = 0; y < header.height; ++y) {
-    lines.Decode(line.data(), line.size());
+    // Data that ends within the first line holds no picture.
+    if (!lines.Decode(line.data(), line.size()) && y == 0) {
+      ctx.Fail(kErrReadFile);
+      return {};
+    }
     ConvertLine(ctx, header, palette, line.data(), indices.data(), rgb.Data() + y * rowBytes);
   }
   return rgb;

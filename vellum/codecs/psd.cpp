@@ -79,7 +79,7 @@ bool ReadHeader(OpContext& ctx, DataHandle* source, PsdImage& image) {
     return ctx.Fail(kErrBadPsd);
   }
   image.rowBytes = image.mode == kBitmapMode ? (size_t{image.width} + 7) / 8 : image.width;
-  return true;
+  return CheckPixelLimit(ctx, image.width, image.height);
 }
 
 bool ReadLength(DataHandle* source, uint32_t& length) {
@@ -160,7 +160,8 @@ bool UnpackBitsRow(const uint8_t* data, size_t count, uint8_t* row, size_t rowBy
   size_t in = 0;
   size_t filled = 0;
   while (in < count) {
-    const int n = static_cast<int8_t>(data[in++]);
+    // The run header is a signed byte by the format's definition.
+    const int n = static_cast<int8_t>(data[in++]);  // NOLINT(bugprone-signed-char-misuse)
     if (n == -128) continue;
     const size_t length = n >= 0 ? size_t(n) + 1 : size_t(1 - n);
     const size_t consumed = n >= 0 ? length : 1;

@@ -222,6 +222,104 @@ class RgbaReader {
   bool begun_ = false;
 };
 
+// ---- the direct strip reader ----
+
+// Pages whose strips already hold 8-bit RGB pixels, gray levels or palette indices, top
+// row first, are decoded strip by strip straight into the RGB block, as the RGBA reader
+// would turn them; every other page goes through the RGBA reader.
+enum class StripLayout { kOther, kRgb, kGray, kInvertedGray, kPalette };
+
+uint16_t FieldOr(TIFF* tiff, ttag_t tag, uint16_t fallback) {
+  uint16_t value = fallback;
+  TIFFGetFieldDefaulted(tiff, tag, &value);
+  return value;
+}
+
+StripLayout StripLayoutOf(TIFF* tiff) {
+  const uint16_t compression = CompressionOf(tiff);
+  uint16_t extraCount = 0;
+  uint16_t* extraTypes = nullptr;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+  if (TIFFIsTiled(tiff) || compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG ||
+      FieldOr(tiff, TIFFTAG_BITSPERSAMPLE, 1) != 8 ||
+      FieldOr(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) != SAMPLEFORMAT_UINT ||
+      FieldOr(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) != ORIENTATION_TOPLEFT ||
+      extraCount != 0) {
+    return StripLayout::kOther;
+  }
+  const uint16_t samples = FieldOr(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+  uint16_t photometric = 0;
+  if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 0) return StripLayout::kOther;
+  if (samples == 3 && photometric == PHOTOMETRIC_RGB &&
+      FieldOr(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_CONTIG) {
+    return StripLayout::kRgb;
+  }
+  if (samples != 1) return StripLayout::kOther;
+  switch (photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+      return StripLayout::kGray;
+    case PHOTOMETRIC_MINISWHITE:
+      return StripLayout::kInvertedGray;
+    case PHOTOMETRIC_PALETTE:
+      return StripLayout::kPalette;
+    default:
+      return StripLayout::kOther;
+  }
+}
+
+// What each sample value of a one-sample page becomes. A colour map whose entries all
+// fit in 8 bits is taken as 8-bit, any other gives the high byte of each entry, as the
+// RGBA reader does.
+using SampleColors = std::array<std::array<uint8_t, 3>, 256>;
+
+bool MakeSampleColors(TIFF* tiff, StripLayout layout, SampleColors& colors) {
+  if (layout != StripLayout::kPalette) {
+    for (int v = 0; v < 256; ++v) {
+      const auto level = static_cast<uint8_t>(layout == StripLayout::kInvertedGray ? 255 - v : v);
+      colors[v] = {level, level, level};
+    }
+    return true;
+  }
+  uint16_t* red = nullptr;
+  uint16_t* green = nullptr;
+  uint16_t* blue = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue) == 0) return false;
+  bool sixteenBits = false;
+  for (int v = 0; v < 256; ++v) sixteenBits |= red[v] >= 256 || green[v] >= 256 || blue[v] >= 256;
+  const int shift = sixteenBits ? 8 : 0;
+  for (int v = 0; v < 256; ++v) {
+    colors[v] = {static_cast<uint8_t>(red[v] >> shift), static_cast<uint8_t>(green[v] >> shift),
+                 static_cast<uint8_t>(blue[v] >> shift)};
+  }
+  return true;
+}
+
+// Decodes every strip into `rgb`: RGB strips in place, one-sample strips through a
+// scratch strip. A strip that fails or comes out short fails the page.
+bool ReadStrips(TIFF* tiff, StripLayout layout, uint32_t width, uint32_t height, uint8_t* rgb) {
+  SampleColors colors{};
+  if (layout != StripLayout::kRgb && !MakeSampleColors(tiff, layout, colors)) return false;
+  uint32_t rowsPerStrip = height;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+  rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
+  const size_t samplesPerRow = size_t{width} * (layout == StripLayout::kRgb ? 3 : 1);
+  std::unique_ptr<uint8_t[]> scratch;
+  if (layout != StripLayout::kRgb) scratch.reset(new uint8_t[samplesPerRow * rowsPerStrip]);
+  for (uint32_t top = 0, strip = 0; top < height; top += rowsPerStrip, ++strip) {
+    const uint32_t rows = std::min(rowsPerStrip, height - top);
+    const size_t bytes = samplesPerRow * rows;
+    uint8_t* out = rgb + size_t{top} * width * 3;
+    uint8_t* into = scratch ? scratch.get() : out;
+    if (TIFFReadEncodedStrip(tiff, strip, into, static_cast<tmsize_t>(bytes)) !=
+        static_cast<tmsize_t>(bytes)) {
+      return false;
+    }
+    if (!scratch) continue;
+    for (size_t i = 0; i < bytes; ++i) std::memcpy(out + i * 3, colors[scratch[i]].data(), 3);
+  }
+  return true;
+}
+
 // Reads the selected page top row first and leaves its RGB pixels in a block of
 // exactly width x height x 3 bytes. The page goes through libtiff's RGBA reader a band
 // of rows at a time, so the RGBA pixels of the whole page are never held at once; the
@@ -230,6 +328,15 @@ GlobalBlock ReadRgb(OpContext& ctx, TIFF* tiff, uint32_t width, uint32_t height)
   if (ImageBytes(width, height, 4) > kMaxImageBufferBytes) {
     ctx.Fail(kErrNoMemory);
     return {};
+  }
+  const StripLayout layout = StripLayoutOf(tiff);
+  if (layout != StripLayout::kOther) {
+    GlobalBlock rgb = AllocateImageBuffer(ctx, ImageBytes(width, height, 3), false);
+    if (rgb && !ReadStrips(tiff, layout, width, height, rgb.Data())) {
+      ctx.Fail(kErrBadTiff);
+      return {};
+    }
+    return rgb;
   }
   bool ready = false;
   RgbaReader reader(tiff, &ready);
@@ -292,6 +399,7 @@ HGLOBAL ReadTIFF(HISSRC source, int32_t* width, int32_t* height, int32_t request
       ctx.Fail(kErrBadTiff);
       return nullptr;
     }
+    if (!CheckPixelLimit(ctx, imageWidth, imageHeight)) return nullptr;
     GlobalBlock rgb = ReadRgb(ctx, tiff.get(), imageWidth, imageHeight);
     if (!rgb) return nullptr;
     *width = static_cast<int32_t>(imageWidth);

@@ -12,12 +12,12 @@ namespace vellum {
 
 // Decodes the whole source (read from its start) into a new RGB buffer. Alpha is
 // composited as the PNG reader composites it; an animation gives its first frame on
-// its canvas. Code 3 when the source cannot be read, 54 for data libwebp refuses,
-// 1 when the image would pass the image buffer limit.
+// its canvas. Code 3 when the source cannot be read, 55 for data libwebp refuses,
+// 54 above the limit on decoded pixels, 1 when the image would pass the image buffer limit.
 HGLOBAL ReadWEBP(HISSRC source, int32_t* width, int32_t* height);
 
 // The canvas size and the payload of the EXIF chunk (empty when there is none), read
-// from the whole source without decoding pixels. FALSE (code 54) when the source is
+// from the whole source without decoding pixels. FALSE (code 55) when the source is
 // not a WebP file.
 BOOL ReadWEBPInfo(HISSRC source, int32_t* width, int32_t* height, std::vector<uint8_t>* exif);
 

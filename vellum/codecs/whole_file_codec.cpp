@@ -10,6 +10,7 @@ bool ReadWholeSource(DataHandle* source, std::vector<uint8_t>* bytes) {
 
 bool CheckDecodedSize(OpContext& ctx, uint32_t width, uint32_t height) {
   if (width == 0 || height == 0) return ctx.Fail(kErrInvalidArgument);
+  if (!CheckPixelLimit(ctx, width, height)) return false;
   if (ImageBytes(width, height, 3) > kMaxImageBufferBytes) return ctx.Fail(kErrNoMemory);
   return true;
 }

@@ -22,8 +22,9 @@ constexpr int32_t kLosslessQuality = 100;
 bool ReadWholeSource(DataHandle* source, std::vector<uint8_t>* bytes);
 
 // Whether a width x height image declared by a file's header may be decoded: code 5
-// for an empty side, code 1 when its RGB buffer would pass the image buffer limit.
-// Readers ask before they, or their library, allocate anything of the image's size.
+// for an empty side, 54 above the operator's limit on decoded pixels, 1 when its RGB
+// buffer would pass the image buffer limit. Readers ask before they, or their library,
+// allocate anything of the image's size.
 bool CheckDecodedSize(OpContext& ctx, uint32_t width, uint32_t height);
 
 // Straight-alpha RGBA pixels (4 bytes each, rows without padding) into RGB, composited

@@ -1,12 +1,14 @@
 #include "vellum/core/data_handle.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
+#include "platform/policy/file_access.h"
 #include "vellum/core/entry_frame.h"
 
 namespace vellum {
@@ -55,10 +57,22 @@ bool NameFits(const char* fileName) {
   return false;
 }
 
-// fopen accepts a directory for reading; a directory is not a file to decode.
-bool IsDirectory(FILE* file) {
-  struct stat info {};
-  return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+// Files are opened through the platform's file access: regular files inside the
+// allowed folders only, never blocking.
+FILE* OpenStream(const char* fileName, bool destination) {
+  int descriptor = -1;
+  const DWORD error = destination ? policy::OpenFileForWriting(fileName, &descriptor)
+                                  : policy::OpenFileForReading(fileName, &descriptor);
+  if (error != NO_ERROR) {
+    SetLastError(error);
+    return nullptr;
+  }
+  FILE* file = fdopen(descriptor, destination ? "wb+" : "rb");
+  if (file == nullptr) {
+    SetLastErrorFromErrno();
+    close(descriptor);
+  }
+  return file;
 }
 
 DataHandle* OpenFile(OpContext& ctx, const char* fileName, bool destination) {
@@ -71,14 +85,8 @@ DataHandle* OpenFile(OpContext& ctx, const char* fileName, bool destination) {
     ctx.Fail(kErrNoMemory);
     return nullptr;
   }
-  FILE* file = std::fopen(fileName, destination ? "wb+" : "rb");
-  if (file != nullptr && IsDirectory(file)) {
-    std::fclose(file);
-    file = nullptr;
-    errno = EISDIR;
-  }
+  FILE* file = OpenStream(fileName, destination);
   if (file == nullptr) {
-    SetLastErrorFromErrno();
     FreeHandle(handle);
     ctx.Fail(kErrOpenFile);
     return nullptr;

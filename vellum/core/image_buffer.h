@@ -59,6 +59,11 @@ class BlockLock {
   void* data_;
 };
 
+// Code 54 for an image of width x height pixels beyond the operator's limit on
+// decoded pixels (policy::MaxImagePixels). Every reader calls it with the size its
+// file's header declares, before it allocates anything for the pixels.
+bool CheckPixelLimit(OpContext& ctx, uint64_t width, uint64_t height);
+
 // A fixed, optionally zero-initialised block of `bytes` for an image; an empty
 // GlobalBlock with code 1 when the size passes the limit or memory runs out.
 GlobalBlock AllocateImageBuffer(OpContext& ctx, uint64_t bytes, bool zeroInit = true);

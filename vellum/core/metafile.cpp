@@ -201,26 +201,59 @@ bool WriteEnhancedBits(OpContext& ctx, HISDEST destination, HENHMETAFILE emf) {
   return WriteAll(ctx, destination, bytes.data(), bytes.size());
 }
 
-// The placeable header for a recording's frame; false when an extent does not
-// fit the header's signed 16-bit fields (images wider or taller than about
-// 3300 pixels), which would otherwise be written wrapped around.
-bool MakePlaceableHeader(HENHMETAFILE emf, uint8_t header[kPlaceableHeaderSize]) {
+// The finest units a placeable header uses (thousandths of an inch); larger pictures
+// take coarser ones.
+constexpr int64_t kFinestPlaceableUnits = 1000;
+
+// Fills the header's box for a frame (in 0.01 mm) at `unitsPerInch`, each edge cut
+// toward zero or rounded to the nearest unit; false when an edge does not fit the
+// box's signed 16-bit fields.
+bool FillPlaceableBox(const RECTL& frame, int64_t unitsPerInch, bool rounded, uint8_t* header) {
+  const LONG edges[4] = {frame.left, frame.top, frame.right, frame.bottom};
+  for (int i = 0; i < 4; ++i) {
+    const int64_t units = rounded ? std::llround(double(edges[i]) * double(unitsPerInch) / 2540.0)
+                                  : int64_t{edges[i]} * unitsPerInch / 2540;
+    if (units < INT16_MIN || units > INT16_MAX) return false;
+    Put16(header + 6 + 2 * i, static_cast<uint16_t>(static_cast<int16_t>(units)));
+  }
+  Put16(header + 14, static_cast<uint16_t>(unitsPerInch));
+  return true;
+}
+
+// The placeable header for a recording's frame, in the finest units (at most 1000 per
+// inch) whose box fits the header's signed 16-bit fields and reads back, as a reader
+// sizes the picture in `screen`'s pixels, as the frame's own pixels; the box's edges
+// are cut toward zero where that reads back, else rounded. Up to about 3300 pixels
+// that is 1000 per inch; larger pictures, up to the format's 32767 pixels, take
+// coarser units. False when no units do.
+bool MakePlaceableHeader(HENHMETAFILE emf, HDC screen, uint8_t header[kPlaceableHeaderSize]) {
   ENHMETAHEADER info{};
   if (GetEnhMetaFileHeader(emf, sizeof info, &info) == 0) return false;
-  const auto inches = [](LONG hundredthsMm) { return int64_t{hundredthsMm} * 1000 / 2540; };
-  const int64_t box[4] = {inches(info.rclFrame.left), inches(info.rclFrame.top),
-                          inches(info.rclFrame.right), inches(info.rclFrame.bottom)};
+  const double mmX = GetDeviceCaps(screen, HORZSIZE), mmY = GetDeviceCaps(screen, VERTSIZE);
+  if (mmX <= 0 || mmY <= 0) return false;
+  const double perHundredthX = GetDeviceCaps(screen, HORZRES) / (mmX * 100);
+  const double perHundredthY = GetDeviceCaps(screen, VERTRES) / (mmY * 100);
+  const auto pixels = [](double hundredths, double perHundredth) {
+    return std::llround(hundredths * perHundredth);
+  };
+  const int64_t width = pixels(double(info.rclFrame.right) - info.rclFrame.left, perHundredthX);
+  const int64_t height = pixels(double(info.rclFrame.bottom) - info.rclFrame.top, perHundredthY);
   std::memset(header, 0, kPlaceableHeaderSize);
   std::memcpy(header, &kPlaceableKey, 4);
-  for (int i = 0; i < 4; ++i) {
-    if (box[i] < INT16_MIN || box[i] > INT16_MAX) return false;
-    Put16(header + 6 + 2 * i, static_cast<uint16_t>(static_cast<int16_t>(box[i])));
+  for (int64_t units = kFinestPlaceableUnits; units > 0; --units) {
+    for (const bool rounded : {false, true}) {
+      if (!FillPlaceableBox(info.rclFrame, units, rounded, header)) continue;
+      const SIZE extents = PlaceableHeaderExtents(header);
+      if (pixels(extents.cx, perHundredthX) == width &&
+          pixels(extents.cy, perHundredthY) == height) {
+        uint16_t checksum = 0;
+        for (int i = 0; i < 10; ++i) checksum ^= LoadLe16(header + 2 * i);
+        Put16(header + 20, checksum);
+        return true;
+      }
+    }
   }
-  Put16(header + 14, 1000);
-  uint16_t checksum = 0;
-  for (int i = 0; i < 10; ++i) checksum ^= LoadLe16(header + 2 * i);
-  Put16(header + 20, checksum);
-  return true;
+  return false;
 }
 
 bool WriteWindowsBits(OpContext& ctx, HISDEST destination, HENHMETAFILE emf, HDC screen,
@@ -233,7 +266,7 @@ bool WriteWindowsBits(OpContext& ctx, HISDEST destination, HENHMETAFILE emf, HDC
   }
   if (placeable) {
     uint8_t header[kPlaceableHeaderSize];
-    if (!MakePlaceableHeader(emf, header)) return ctx.Fail(kErrGetMetaFileBits);
+    if (!MakePlaceableHeader(emf, screen, header)) return ctx.Fail(kErrGetMetaFileBits);
     if (!WriteAll(ctx, destination, header, sizeof header)) return false;
   }
   return WriteAll(ctx, destination, bytes.data(), bytes.size());
@@ -300,6 +333,9 @@ HGLOBAL RenderEnhMetaFile(OpContext& ctx, HENHMETAFILE metafile, int32_t* width,
                                header.szlMillimeters.cx, &w) &&
                      FrameSize(header.rclFrame.top, header.rclFrame.bottom, header.szlDevice.cy,
                                header.szlMillimeters.cy, &h);
+  if (sized && !CheckPixelLimit(ctx, static_cast<uint32_t>(w), static_cast<uint32_t>(h))) {
+    return nullptr;
+  }
   ScreenDc screen;
   if (screen.Get() == nullptr) {
     ctx.Fail(kErrDeviceContext);

@@ -16,7 +16,8 @@ namespace vellum {
 namespace {
 
 // The output rectangle of a rotation in the rotated coordinate system: the box
-// around the truncated projections of the source corners and the origin.
+// around the truncated projections of the source corners and the origin, at least
+// one pixel in each direction (the truncation can make a side of a tiny image 0).
 struct RotatedFrame {
   int64_t minX = 0;
   int64_t minY = 0;
@@ -33,7 +34,7 @@ RotatedFrame FrameOf(uint32_t width, uint32_t height, double c, double s) {
                          static_cast<int64_t>(w * s)};
   const auto [minX, maxX] = std::minmax_element(xs, xs + 4);
   const auto [minY, maxY] = std::minmax_element(ys, ys + 4);
-  return {*minX, *minY, *maxX - *minX, *maxY - *minY};
+  return {*minX, *minY, std::max<int64_t>(1, *maxX - *minX), std::max<int64_t>(1, *maxY - *minY)};
 }
 
 // The first k in [begin, end) for which `after(k)` holds, `after` being false then

@@ -29,6 +29,8 @@ struct Blur {
   double f;
   double rest;  // 1 - f
   uint8_t operator()(int centre, int neighbours) const {
+    // The neighbours' mean is taken in integers before the blend, as the filter is defined.
+    // NOLINTNEXTLINE(bugprone-integer-division)
     return static_cast<uint8_t>(f * (neighbours / 8) + rest * centre);
   }
 };

@@ -29,7 +29,8 @@ class FontContext {
  public:
   FontContext(OpContext& ctx, const LOGFONTA& font)
       : dc_(CreateCompatibleDC(nullptr)), font_(dc_ ? CreateFontIndirectA(&font) : nullptr) {
-    if (!dc_) {
+    // A context that cannot take the font fails as one that cannot be made.
+    if (!dc_) {  // NOLINT(bugprone-branch-clone)
       ctx.Fail(kErrDeviceContext);
     } else if (!font_) {
       ctx.Fail(kErrFontCreation);

@@ -1,0 +1,503 @@
+// The page layer driven as the HTTP engine drives it: requests handed to
+// PageHost::Serve with a sink that records what the page sent.
+#include "host/pages/page_host.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/oracle.h"
+#include "tests/support/tool_runner.h"
+
+namespace {
+
+using testing_support::WriteFileBytes;
+
+class RecordingSink final : public host::ResponseSink {
+ public:
+  bool SendHead(int sentStatus, std::string_view sentReason, const host::NameValueList& sentHeaders,
+                std::optional<uint64_t> sentLength) override {
+    EXPECT_FALSE(headSent) << "a second head";
+    headSent = true;
+    status = sentStatus;
+    reason = sentReason;
+    headers = sentHeaders;
+    length = sentLength;
+    return true;
+  }
+  bool SendBody(std::string_view bytes) override {
+    EXPECT_TRUE(headSent) << "body before the head";
+    EXPECT_FALSE(finished) << "body after the end";
+    body += bytes;
+    return true;
+  }
+  void Finish() override { finished = true; }
+  bool ClientConnected() const override { return true; }
+  bool HeadOnly() const override { return false; }
+
+  // The values of a header (names compared without regard to case).
+  std::vector<std::string> Header(std::string_view name) const {
+    std::vector<std::string> values;
+    for (const auto& [headerName, value] : headers) {
+      if (headerName.size() == name.size() &&
+          std::equal(name.begin(), name.end(), headerName.begin(),
+                     [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+        values.push_back(value);
+      }
+    }
+    return values;
+  }
+  std::string First(std::string_view name) const {
+    const std::vector<std::string> values = Header(name);
+    return values.empty() ? "" : values[0];
+  }
+
+  bool headSent = false;
+  bool finished = false;
+  int status = 0;
+  std::string reason;
+  host::NameValueList headers;
+  std::optional<uint64_t> length;
+  std::string body;
+};
+
+class TestServices final : public host::HostServices {
+ public:
+  explicit TestServices(std::string root) : root_(std::move(root)) {}
+  bool Development() const override { return development; }
+  const std::string& SiteRoot() const override { return root_; }
+  std::string LogScriptFailure(const host::RequestRecord&,
+                               const host::ScriptFailure& failure) override {
+    const std::lock_guard held(mutex_);
+    failures.push_back(failure);
+    return std::to_string(failures.size());
+  }
+  void LogError(std::string_view message) override {
+    const std::lock_guard held(mutex_);
+    errors.emplace_back(message);
+  }
+
+  bool development = true;
+  std::vector<host::ScriptFailure> failures;
+  std::vector<std::string> errors;
+
+ private:
+  std::string root_;
+  std::mutex mutex_;
+};
+
+class PageHostTest : public ::testing::Test, public testing_support::ToolRunner {
+ protected:
+  PageHostTest() : ToolRunner(REGSVR_PATH, "") {
+    std::filesystem::create_directory(Site());
+    setenv("VELLUM_REGISTRY", Registry().c_str(), 1);
+  }
+  ~PageHostTest() override {
+    if (host_) host_->Stop();
+    unsetenv("VELLUM_REGISTRY");
+  }
+
+  std::string Site() const { return Directory().File("site"); }
+  void AddFile(const std::string& name, const std::string& content) const {
+    const std::filesystem::path path = Site() + "/" + name;
+    std::filesystem::create_directories(path.parent_path());
+    WriteFileBytes(path.string(), std::vector<uint8_t>(content.begin(), content.end()));
+  }
+  pages::PageHost& Host(pages::PageOptions options = {}) {
+    if (!host_) {
+      services_ = std::make_unique<TestServices>(Site());
+      host_ = std::make_unique<pages::PageHost>(std::move(options));
+      std::string error;
+      EXPECT_TRUE(host_->Start(*services_, &error)) << error;
+    }
+    return *host_;
+  }
+  static host::RequestRecord Request(const std::string& target) {
+    host::RequestRecord request;
+    request.method = "GET";
+    request.target = target;
+    const size_t question = target.find('?');
+    request.path = target.substr(0, question);
+    request.query = question == std::string::npos ? "" : target.substr(question + 1);
+    request.protocol = "HTTP/1.1";
+    request.headers = {{"host", "example.test:8080"}};
+    request.remoteAddress = "127.0.0.1";
+    request.remotePort = 40000;
+    request.localAddress = "127.0.0.1";
+    request.localPort = 8080;
+    return request;
+  }
+  RecordingSink Serve(host::RequestRecord request) {
+    RecordingSink sink;
+    Host().Serve(request, sink);
+    return sink;
+  }
+  RecordingSink Get(const std::string& target) { return Serve(Request(target)); }
+
+  TestServices& Services() { return *services_; }
+
+ private:
+  std::unique_ptr<TestServices> services_;
+  std::unique_ptr<pages::PageHost> host_;
+};
+
+TEST_F(PageHostTest, APageWritesTextAndValues) {
+  AddFile("hello.asp",
+          "<%@ Language=\"JScript\" %><p><%= 6 * 7 %> <% Response.Write(\"é\"); %></p>");
+  const RecordingSink reply = Get("/hello.asp");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_TRUE(reply.finished);
+  EXPECT_EQ(reply.body, "<p>42 \xC3\xA9</p>");
+  EXPECT_EQ(reply.length, reply.body.size());
+  EXPECT_EQ(reply.First("content-type"), "text/html; charset=utf-8");
+}
+
+TEST_F(PageHostTest, RequestCollectionsFollowTheClassicModel) {
+  AddFile("fields.asp", R"(<%
+    var q = Request.QueryString;
+    var out = [q.Count, q("tag").Count, q("tag") + "", q("tag")(1), q("tag")(2), q.Key(1),
+               String(q()), Request("tag") + "", q("none").Count, typeof q("none").Item(),
+               Request.Form("name") + "", Request.Form("name").Count, Request.Cookies("c") + "",
+               Request.ServerVariables("SCRIPT_NAME") + "", Request.ServerVariables("HTTP_X_THING") + "",
+               Request.TotalBytes];
+    var names = [];
+    for (var e = new Enumerator(Request.Form); !e.atEnd(); e.moveNext()) names.push(e.item());
+    out.push(names.join("+"));
+    Response.Write(out.join("|"));
+  %>)");
+  host::RequestRecord request = Request("/fields.asp?tag=a&tag=b%20c&x=1");
+  request.method = "POST";
+  request.headers.emplace_back("cookie", "c=%41%42; other=1");
+  request.headers.emplace_back("x-thing", "one");
+  request.headers.emplace_back("x-thing", "two");
+  request.form = {{"name", "ann"}, {"name", "bob"}, {"city", "Oslo"}};
+  request.body = "name=ann&name=bob&city=Oslo";
+  const RecordingSink reply = Serve(request);
+  EXPECT_EQ(reply.body,
+            "2|2|a, b c|a|b c|tag|tag=a&tag=b%20c&x=1|a, b c|0|undefined|ann, bob|2|AB|/fields.asp|"
+            "one, two|27|name+city")
+      << Services().failures.size();
+}
+
+TEST_F(PageHostTest, ResponseSetsStatusHeadersAndCookies) {
+  AddFile("status.asp", R"(<%
+    Response.Status = "404 Not Here";
+    Response.ContentType = "text/plain";
+    Response.Charset = "iso-8859-1";
+    Response.CacheControl = "no-store";
+    Response.ExpiresAbsolute = new Date(Date.UTC(2030, 0, 2, 3, 4, 5));
+    var c = Response.Cookies("prefs");
+    c.Item = "a b;c";
+    c.Path = "/shop";
+    c.Secure = true;
+    c.HttpOnly = true;
+    c.SameSite = "strict";
+    c.Expires = new Date(Date.UTC(2031, 5, 6));
+    Response.Cookies("plain").Item = "1";
+    Response.AddHeader("X-Extra", "yes");
+  %>gone)");
+  const RecordingSink reply = Get("/status.asp");
+  EXPECT_EQ(reply.status, 404);
+  EXPECT_EQ(reply.reason, "Not Here");
+  EXPECT_EQ(reply.First("content-type"), "text/plain; charset=iso-8859-1");
+  EXPECT_EQ(reply.First("cache-control"), "no-store");
+  EXPECT_EQ(reply.First("expires"), "Wed, 02 Jan 2030 03:04:05 GMT");
+  EXPECT_EQ(reply.Header("set-cookie"),
+            (std::vector<std::string>{"prefs=a%20b%3Bc; Expires=Fri, 06 Jun 2031 00:00:00 GMT; "
+                                      "Path=/shop; Secure; HttpOnly; SameSite=Strict",
+                                      "plain=1; Path=/"}));
+  EXPECT_EQ(reply.First("x-extra"), "yes");
+  EXPECT_EQ(reply.body, "gone");
+}
+
+TEST_F(PageHostTest, RedirectAndEndStopThePage) {
+  AddFile("redirect.asp", R"(before<% Response.Redirect("/next page.asp?x=1");
+    Application.Value.put("after", "ran"); %>after)");
+  AddFile("end.asp", R"(kept<% try { Response.End(); } catch (e) {}
+    Application.Value.put("after", "ran"); %>dropped)");
+  AddFile("check.asp", "<%= Application(\"after\") %>");
+  const RecordingSink redirect = Get("/redirect.asp");
+  EXPECT_EQ(redirect.status, 302);
+  EXPECT_EQ(redirect.First("location"), "/next%20page.asp?x=1");
+  EXPECT_EQ(redirect.body.find("before"), std::string::npos);
+  EXPECT_TRUE(redirect.finished);
+  const RecordingSink end = Get("/end.asp");
+  EXPECT_EQ(end.status, 200);
+  EXPECT_EQ(end.body, "kept");
+  EXPECT_EQ(Get("/check.asp").body, "");
+  EXPECT_TRUE(Services().failures.empty());
+}
+
+TEST_F(PageHostTest, ServerMapsPathsEncodesAndRunsOtherPages) {
+  AddFile("dir/page.asp", R"(<%
+    var root = Server.MapPath("/");
+    Response.Write([Server.MapPath("x.png").substring(root.length),
+                    Server.MapPath("/a/../b.png").substring(root.length),
+                    Server.HTMLEncode("<a href='x'>&</a>"), Server.URLEncode("a b&c/é"),
+                    Server.URLPathEncode("/a b/é?q=a b")].join("|"));
+    var shared = "parent";
+    Server.Execute("child.asp");
+    Response.Write("|" + shared);
+    try { Server.Execute("../missing.asp"); } catch (e) { Response.Write("|missing"); }
+    try { Server.MapPath("../../x"); } catch (e) { Response.Write("|outside"); }
+    Server.Transfer("/last.asp");
+    Response.Write("not reached");
+  %>)");
+  AddFile("dir/child.asp",
+          "|child:<%= typeof shared %>:<%= Request.QueryString(\"q\") %><% var shared = 1; %>");
+  AddFile("last.asp", "|last");
+  const RecordingSink reply = Get("/dir/page.asp?q=7");
+  EXPECT_EQ(reply.body,
+            "/dir/x.png|/b.png|&lt;a href=&#39;x&#39;&gt;&amp;&lt;/a&gt;|a+b%26c%2F%C3%A9|"
+            "/a%20b/%C3%A9?q=a b|child:undefined:7|parent|missing|outside|last");
+}
+
+TEST_F(PageHostTest, FailuresNameTheFileAndLineAndReachTheErrorPage) {
+  AddFile("inc/lib.inc", "<%\nfunction fail() {\n  return null.x;\n}\n%>");
+  AddFile("broken.asp", "<!-- #include virtual=\"/inc/lib.inc\" -->\n<p>\n<% fail(); %>");
+  AddFile("calls.asp", "<% Server.Execute(\"broken.asp\"); Response.Write(\"after\"); %>");
+  AddFile("vb.asp", "<%@ Language=VBScript %>\n<% Response.Write \"x\" %>");
+  const RecordingSink broken = Get("/broken.asp");
+  EXPECT_EQ(broken.status, 500);
+  EXPECT_NE(broken.body.find("/inc/lib.inc, line 3"), std::string::npos) << broken.body;
+  ASSERT_EQ(Services().failures.size(), 1u);
+  EXPECT_EQ(Services().failures[0].file, "/inc/lib.inc");
+  EXPECT_EQ(Services().failures[0].line, 3);
+  const RecordingSink calls = Get("/calls.asp");
+  EXPECT_EQ(calls.status, 500);
+  EXPECT_EQ(calls.body.find("after"), std::string::npos);
+  EXPECT_NE(calls.body.find("/inc/lib.inc, line 3"), std::string::npos);
+  const RecordingSink vb = Get("/vb.asp");
+  EXPECT_EQ(vb.status, 500);
+  EXPECT_NE(vb.body.find("only JScript or JavaScript pages run here"), std::string::npos);
+}
+
+TEST_F(PageHostTest, TheSitesErrorPageGetsTheLastError) {
+  AddFile("oops.asp", "<% Response.Write(\"partial\");\n  undefinedThing(); %>");
+  AddFile("errors/500.asp",
+          "<% var e = Server.GetLastError(); %><%= e.Category %>|<%= e.File %>|<%= e.Line %>|"
+          "<%= e.Description %>|<%= e.Source %>");
+  pages::PageOptions options;
+  options.errorPage = "/errors/500.asp";
+  Host(options);
+  const RecordingSink reply = Get("/oops.asp");
+  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.body,
+            "Script error|/oops.asp|2|ReferenceError: identifier 'undefinedThing' undefined|"
+            "undefinedThing(); %>");
+}
+
+TEST_F(PageHostTest, ProductionErrorPagesShowOnlyTheIncident) {
+  AddFile("oops.asp", "<% throw new Error(\"secret detail\"); %>");
+  Host();
+  Services().development = false;
+  // The development switch is read when the host starts: restart it.
+  pages::PageHost production({});
+  std::string error;
+  ASSERT_TRUE(production.Start(Services(), &error));
+  RecordingSink reply;
+  host::RequestRecord request = Request("/oops.asp");
+  production.Serve(request, reply);
+  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.body.find("secret"), std::string::npos);
+  EXPECT_NE(reply.body.find("Incident 1"), std::string::npos);
+  production.Stop();
+}
+
+TEST_F(PageHostTest, LimitsEndPagesAndTheHostGoesOn) {
+  AddFile("loop.asp",
+          "<% Server.ScriptTimeout = 1; for (;;) { try { while (true) {} } catch (e) {} } %>");
+  AddFile("grow.asp", "<% var a = []; for (;;) a.push({ n: a.length, s: 'x' + a.length }); %>");
+  AddFile("ok.asp", "fine");
+  pages::PageOptions options;
+  options.maxScriptHeapBytes = 8 * 1024 * 1024;
+  Host(options);
+  const auto start = std::chrono::steady_clock::now();
+  const RecordingSink loop = Get("/loop.asp");
+  EXPECT_EQ(loop.status, 500);
+  EXPECT_NE(loop.body.find("time limit of 1 seconds"), std::string::npos) << loop.body;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  const RecordingSink grow = Get("/grow.asp");
+  EXPECT_EQ(grow.status, 500);
+  EXPECT_NE(grow.body.find("8 MiB of memory"), std::string::npos) << grow.body;
+  EXPECT_EQ(Get("/ok.asp").body, "fine");
+}
+
+TEST_F(PageHostTest, ApplicationValuesAreSharedAndLocked) {
+  ASSERT_EQ(Register(VELLUMSET_MODULE_PATH).status, 0);
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  AddFile("count.asp", R"(<%
+    for (var i = 0; i < 50; i++) {
+      Application.Lock();
+      var n = Application("n") || 0;
+      for (var k = 0; k < 200; k++) {}
+      Application.Value.put("n", n + 1);
+      Application.Unlock();
+    }
+  %>)");
+  AddFile("store.asp", R"(<%
+    var d = Server.CreateObject("VellumSet.Dictionary");
+    d.Add("k", "v");
+    Application.Contents.Item.put("dict", d);
+    var refused = "no";
+    try { Application.Value.put("easel", Server.CreateObject("Quillmark.Easel")); }
+    catch (e) { refused = e.description; }
+    Response.Write(refused);
+  %>)");
+  AddFile("read.asp",
+          "<%= Application(\"n\") %>|<%= Application(\"dict\")(\"k\") %>|<%= "
+          "Application.Contents.Count %>");
+  Host();
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 4; ++c) clients.emplace_back([this] { Get("/count.asp"); });
+  for (std::thread& client : clients) client.join();
+  EXPECT_NE(Get("/store.asp").body.find("free-threaded"), std::string::npos);
+  EXPECT_EQ(Get("/read.asp").body, "200|v|2");
+}
+
+TEST_F(PageHostTest, SessionsFollowTheirCookieUntilAbandonedOrExpired) {
+  AddFile("global.asa", R"(<script language="JScript" runat="server">
+    function Application_OnStart() { Application.Value.put("ended", 0); Application.Value.put("started", 0); }
+    function Session_OnStart() { Application.Value.put("started", Application("started") + 1); }
+    function Session_OnEnd() { Application.Value.put("ended", Application("ended") + 1); }
+  </script>)");
+  AddFile("visit.asp", R"(<%
+    Session.Value.put("visits", (Session("visits") || 0) + 1);
+    Response.Write(Session("visits") + "|" + Application("started") + "|" + Application("ended"));
+    if (Request.QueryString("quit").Count) Session.Abandon();
+  %>)");
+  AddFile("nosession.asp", "<%@ EnableSessionState=False %><%= typeof Session %>");
+  pages::PageOptions options;
+  options.sessionTimeout = std::chrono::seconds(2);
+  Host(options);
+  const RecordingSink first = Get("/visit.asp");
+  EXPECT_EQ(first.body, "1|1|0");
+  const std::string cookie = first.First("set-cookie");
+  ASSERT_EQ(cookie.size(), std::string("VellumSession=").size() + 32 +
+                               std::string("; Path=/; HttpOnly; SameSite=Lax").size())
+      << cookie;
+  const std::string id = cookie.substr(0, cookie.find(';'));
+  host::RequestRecord again = Request("/visit.asp");
+  again.headers.emplace_back("cookie", id);
+  const RecordingSink second = Serve(again);
+  EXPECT_EQ(second.body, "2|1|0");
+  EXPECT_TRUE(second.Header("set-cookie").empty());
+  host::RequestRecord quit = Request("/visit.asp?quit=1");
+  quit.headers.emplace_back("cookie", id);
+  EXPECT_EQ(Serve(quit).body, "3|1|0");
+  const RecordingSink fresh = Serve(again);
+  EXPECT_EQ(fresh.body, "1|2|1");
+  EXPECT_NE(fresh.First("set-cookie").substr(0, 46), cookie.substr(0, 46));
+  // Left alone for longer than its timeout, the session ends on its own.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  EXPECT_EQ(Host().SessionCount(), 0u);
+  EXPECT_EQ(Get("/visit.asp").body, "1|3|2");
+  EXPECT_EQ(Get("/nosession.asp").body, "undefined");
+}
+
+TEST_F(PageHostTest, UploadsReachTheEaselAndSaveImageNamesTheDownloadAfterThePage) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  AddFile("shop/photo.asp", R"(<%
+    var files = [];
+    for (var i = 1; i <= Request.Files.Count; i++) {
+      var f = Request.Files(i);
+      files.push(Request.Files.Key(i) + ":" + f.FileName + ":" + f.ContentType + ":" + f.Size);
+    }
+    var easel = Server.CreateObject("Quillmark.Easel");
+    easel.LoadImage(Request.Files("second").Bytes);
+    Response.AddHeader("X-Files", files.join(","));
+    Response.AddHeader("X-Size", easel.Width + "x" + easel.Height);
+    easel.SaveImage(2, 9, "");
+  %>)");
+  // Two small pictures made by the image generator itself, through a page.
+  AddFile("make.asp", R"(<% var e = Server.CreateObject("Quillmark.Easel");
+    e.CreateImage(Number(Request.QueryString("w")), 3, 0xFF0000); e.SaveImage(2, 4, ""); %>)");
+  const std::string first = Get("/make.asp?w=5").body;
+  const std::string second = Get("/make.asp?w=7").body;
+  ASSERT_EQ(second.substr(1, 3), "PNG");
+  host::RequestRecord upload = Request("/shop/photo.asp");
+  upload.method = "POST";
+  upload.files = {{"first", "a.png", "image/png", first}, {"second", "b.png", "image/png", second}};
+  const RecordingSink reply = Serve(upload);
+  EXPECT_EQ(reply.status, 200) << reply.body;
+  EXPECT_EQ(reply.First("x-files"), "first:a.png:image/png:" + std::to_string(first.size()) +
+                                        ",second:b.png:image/png:" + std::to_string(second.size()));
+  EXPECT_EQ(reply.First("x-size"), "7x3");
+  EXPECT_EQ(reply.First("content-type"), "image/psd");
+  EXPECT_EQ(reply.First("content-disposition"), "attachment; filename=\"photo.PSD\"");
+  EXPECT_EQ(reply.body.substr(0, 4), "8BPS");
+}
+
+TEST_F(PageHostTest, AFlushedPageThatFailsIsCutOff) {
+  AddFile("late.asp",
+          "<% Response.Write(\"started\"); Response.Flush(); throw new Error(\"late\"); %>");
+  const RecordingSink reply = Get("/late.asp");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body, "started");
+  EXPECT_FALSE(reply.finished);
+  EXPECT_FALSE(reply.length.has_value());
+}
+
+TEST_F(PageHostTest, ObjectsOfAPageRefuseCallsFromAnotherRequest) {
+  ASSERT_EQ(Register(VELLUMSET_MODULE_PATH).status, 0);
+  AddFile("keep.asp", R"(<% var d = Server.CreateObject("VellumSet.Dictionary");
+    d.Add("response", Response); Application.Contents.Item.put("d", d); %>)");
+  AddFile("use.asp", R"(<% try { Application("d")("response").Write("leak"); } catch (e) {
+    Response.Write(e.number); } %>)");
+  Get("/keep.asp");
+  EXPECT_EQ(Get("/use.asp").body, std::to_string(static_cast<int32_t>(0x8001010E)));
+}
+
+// The demo site, served as it is in examples/site: every page answers, an upload
+// lands in the gallery and its thumbnail is a JPEG 160 pixels high.
+TEST_F(PageHostTest, TheDemoSiteWorks) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  ASSERT_EQ(Register(VELLUMSET_MODULE_PATH).status, 0);
+  ASSERT_EQ(Register(DATABASE_MODULE_PATH).status, 0);
+  std::filesystem::copy(std::string(VELLUM_SOURCE_DIR) + "/examples/site", Site(),
+                        std::filesystem::copy_options::recursive);
+  Host();
+  const RecordingSink banner = Get("/banner.asp?text=Hi&font=DejaVu+Sans&from=102030");
+  EXPECT_EQ(banner.First("content-type"), "image/png") << banner.body;
+  const RecordingSink chart = Get("/chart.asp?values=1,2,3&labels=a,b,c&title=T");
+  EXPECT_EQ(chart.First("content-type"), "image/png") << chart.body;
+
+  host::RequestRecord upload = Request("/gallery.asp");
+  upload.method = "POST";
+  upload.form = {{"title", "A <b>bold</b> test"}};
+  upload.files = {{"picture", "made.png", "image/png", chart.body},
+                  {"picture", "notes.txt", "text/plain", "not a picture"}};
+  const RecordingSink posted = Serve(upload);
+  EXPECT_EQ(posted.status, 302) << posted.body;
+  EXPECT_EQ(posted.First("location"), "gallery.asp?added=1&refused=notes.txt");
+
+  const RecordingSink gallery = Get("/gallery.asp?added=1");
+  EXPECT_EQ(gallery.status, 200);
+  EXPECT_NE(gallery.body.find("1 picture(s) added"), std::string::npos) << gallery.body;
+  EXPECT_NE(gallery.body.find("A &lt;b&gt;bold&lt;/b&gt; test"), std::string::npos);
+  EXPECT_NE(gallery.body.find("/thumb.asp?id=1"), std::string::npos);
+  const RecordingSink thumb = Get("/thumb.asp?id=1");
+  EXPECT_EQ(thumb.First("content-type"), "image/jpeg");
+  EXPECT_EQ(thumb.body.substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(Get("/thumb.asp?id=99").status, 404);
+  EXPECT_EQ(Get("/picture.asp?id=1").First("content-type"), "image/jpeg");
+
+  for (const char* page : {"/index.asp", "/banners.asp", "/charts.asp", "/source.asp",
+                           "/source.asp?page=/global.asa"}) {
+    const RecordingSink reply = Get(page);
+    EXPECT_EQ(reply.status, 200) << page << "\n" << reply.body;
+    EXPECT_NE(reply.body.find("</html>"), std::string::npos) << page;
+  }
+  EXPECT_NE(Get("/source.asp?page=/global.asa").body.find("Application_OnStart"),
+            std::string::npos);
+  EXPECT_TRUE(Services().failures.empty())
+      << Services().failures[0].file << ":" << Services().failures[0].line << " "
+      << Services().failures[0].message;
+}
+
+}  // namespace
