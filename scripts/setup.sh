@@ -18,14 +18,13 @@ packages=(
   # the database tests and benchmarks start a PostgreSQL server of their own; the
   # benchmarks' references are Python's sqlite3 and psycopg2
   postgresql python3-psycopg2
-  # the main job fetches the web page host's pages; the browser test drives the demo site
+  # the main job fetches the web page host's pages; the browser test drives the demo site,
+  # and the codec tests have it show the WebP and AVIF files we write
   curl chromium
   # the Debian package: CPack's dependency lookup and its test
   dpkg-dev file
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs webp libavif-bin
-  # a browser that shows the WebP and AVIF files we write
-  chromium
 )
 
 missing=()
