@@ -71,16 +71,13 @@ class Scanner {
     Advance();
     while (!AtEnd()) {
       const char c = Peek();
-      if (escapes && c == '\\') {
-        Advance(2);
-      } else if (c == quote && Peek(1) == quote) {
-        Advance(2);
-      } else if (c == quote) {
+      // A backslash escape (in an escape string) or a doubled quote is two characters.
+      const bool pair = (escapes && c == '\\') || (c == quote && Peek(1) == quote);
+      if (!pair && c == quote) {
         Advance();
         return;
-      } else {
-        Advance();
       }
+      Advance(pair ? 2 : 1);
     }
   }
 

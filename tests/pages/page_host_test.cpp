@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/oracle.h"
+#include "tests/support/postgres_server.h"
 #include "tests/support/tool_runner.h"
 
 namespace {
@@ -451,6 +452,52 @@ TEST_F(PageHostTest, ObjectsOfAPageRefuseCallsFromAnotherRequest) {
     Response.Write(e.number); } %>)");
   Get("/keep.asp");
   EXPECT_EQ(Get("/use.asp").body, std::to_string(static_cast<int32_t>(0x8001010E)));
+}
+
+// Two hosts of the demo site configured (data/database.txt) to keep the gallery in one
+// PostgreSQL database: a picture uploaded through one is listed and served by the other,
+// whose own thumbnail collection never saw it.
+TEST_F(PageHostTest, TwoHostsShareTheGalleryInPostgres) {
+  std::string error;
+  const std::string database = testing_support::PostgresConnectionString(&error);
+  ASSERT_FALSE(database.empty()) << "no PostgreSQL server: " << error;
+  for (const char* module : {VELLUM_MODULE_PATH, VELLUMSET_MODULE_PATH, DATABASE_MODULE_PATH}) {
+    ASSERT_EQ(Register(module).status, 0) << module;
+  }
+  const std::string other = Directory().File("other-site");
+  for (const std::string& site : {Site(), other}) {
+    std::filesystem::copy(std::string(VELLUM_SOURCE_DIR) + "/examples/site", site,
+                          std::filesystem::copy_options::recursive);
+    const std::string settings = "database=" + database + "\n";
+    WriteFileBytes(site + "/data/database.txt", {settings.begin(), settings.end()});
+  }
+  TestServices otherServices(other);
+  pages::PageHost otherHost{pages::PageOptions{}};
+  ASSERT_TRUE(otherHost.Start(otherServices, &error)) << error;
+  const auto getFromOther = [&otherHost](const std::string& target) {
+    RecordingSink sink;
+    host::RequestRecord request = Request(target);
+    otherHost.Serve(request, sink);
+    return sink;
+  };
+
+  const RecordingSink chart = Get("/chart.asp?values=3,1,2&labels=a,b,c&title=Shared");
+  host::RequestRecord upload = Request("/gallery.asp");
+  upload.method = "POST";
+  upload.form = {{"title", "Uploaded through the first host"}};
+  upload.files = {{"picture", "chart.png", "image/png", chart.body}};
+  ASSERT_EQ(Serve(upload).status, 302);
+
+  const RecordingSink listed = getFromOther("/gallery.asp");
+  EXPECT_NE(listed.body.find("Uploaded through the first host"), std::string::npos) << listed.body;
+  const RecordingSink picture = getFromOther("/picture.asp?id=1");
+  EXPECT_EQ(picture.First("content-type"), "image/jpeg");
+  EXPECT_EQ(picture.body, Get("/picture.asp?id=1").body);
+  const RecordingSink thumbnail = getFromOther("/thumb.asp?id=1");
+  EXPECT_EQ(thumbnail.First("content-type"), "image/jpeg");
+  EXPECT_EQ(thumbnail.body, Get("/thumb.asp?id=1").body);
+  otherHost.Stop();
+  EXPECT_TRUE(Services().failures.empty() && otherServices.failures.empty());
 }
 
 // The demo site, served as it is in examples/site: every page answers, an upload
