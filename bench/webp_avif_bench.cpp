@@ -35,8 +35,8 @@ std::vector<uint8_t> Encode(uint32_t (*write)(HISDEST, const uint8_t*, int32_t, 
   const RgbImage& photo = Photo();
   std::vector<uint8_t>& block = DestinationBlock();
   HISDEST destination = OpenMemoryDestination(block.data(), static_cast<uint32_t>(block.size()));
-  const uint32_t size = write(destination, photo.rgb.data(), int32_t(photo.width),
-                              int32_t(photo.height), quality);
+  const uint32_t size =
+      write(destination, photo.rgb.data(), int32_t(photo.width), int32_t(photo.height), quality);
   CloseDestination(destination);
   if (size == 0) {
     throw std::runtime_error("encoding failed with code " + std::to_string(CoreLastError()));

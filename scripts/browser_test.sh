@@ -25,7 +25,7 @@ done
 # A landscape picture recording that the camera was held upright (EXIF orientation 6):
 # the gallery shows it portrait.
 convert -seed 7 -size 900x600 plasma:steelblue-orange "$work/upload.jpg"
-python3 -c 'import sys
+/usr/bin/python3 -c 'import sys
 from PIL import Image
 image = Image.open(sys.argv[1])
 exif = Image.Exif()
@@ -42,7 +42,7 @@ base=${base%/}
 echo "browser test: $listening"
 
 timeout 240 node tests/browser/drive_site.js "$base" "$work/upload.jpg" "$work"
-python3 -c 'import sys
+/usr/bin/python3 -c 'import sys
 from PIL import Image
 image = Image.open(sys.argv[1])
 image.load()

@@ -38,4 +38,5 @@ Response.ContentType = wanted.type;
 Response.AddHeader("Vary", "Accept");
 Response.CacheControl = "public, max-age=3600";
 Response.BinaryWrite(thumbnails(key).Image);
+Response.End();  // nothing after the bytes: not even the line break at the end of this file
 %>
