@@ -1,107 +1,136 @@
-// vellum-host [--port N] [--bind ADDR] [--read-timeout SECONDS] SITE_DIR
+// vellum-host [OPTION...] SITE_DIR: the web page host (see --help and the README).
 //
-// Serves SITE_DIR over HTTP/1.1: GET or HEAD of a .js file runs it as a page script
-// (see host/page_script.h), other files are sent as they are. Prints
-// "listening on http://ADDR:PORT/" once it accepts connections (port 0 picks a free
-// port) and stops cleanly on SIGTERM or SIGINT. A client has --read-timeout seconds
-// (10 by default) to send its request head. Exit status 2 for bad usage, 1 when it
-// cannot listen.
+// Prints "listening on URL" once it accepts connections. SIGHUP reopens the logs;
+// SIGTERM (or SIGINT) stops accepting and lets requests in flight finish for up to
+// --stop-timeout seconds, then exits 0; a second one exits at once. Exit status 2 for
+// bad usage, 1 when it cannot start.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
-#include "host/server.h"
+#include "host/engine.h"
+#include "host/js_pages.h"
+#include "host/logs.h"
+#include "host/options.h"
 #include "platform/com/activation.h"
 
 namespace {
 
-int g_stopWriter = -1;
+int g_signalWriter = -1;
 
-void RequestStop(int) {
-  const char byte = 0;
-  [[maybe_unused]] const ssize_t written = write(g_stopWriter, &byte, 1);
+void ForwardSignal(int number) {
+  const char byte = static_cast<char>(number);
+  [[maybe_unused]] const ssize_t written = write(g_signalWriter, &byte, 1);
 }
 
-// A pipe that becomes readable when SIGTERM or SIGINT arrives; its read end.
-int InstallStopSignals() {
+// A pipe that receives a byte for every SIGTERM, SIGINT and SIGHUP; its read end.
+int InstallSignals() {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
-  g_stopWriter = ends[1];
+  g_signalWriter = ends[1];
   struct sigaction action {};
-  action.sa_handler = RequestStop;
-  action.sa_flags = SA_RESTART;  // other calls carry on; the accept loop polls the pipe
+  action.sa_handler = ForwardSignal;
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
   return ends[0];
 }
 
-// A decimal number from `low` to `high`.
-bool ParseNumber(std::string_view text, unsigned low, unsigned high, unsigned* number) {
-  if (text.empty() || text.size() > 5) return false;
-  unsigned value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value < low || value > high) return false;
-  *number = value;
-  return true;
+// The next signal, waiting at most `milliseconds` (-1: for ever); 0 when none came.
+int NextSignal(int reader, int milliseconds) {
+  pollfd ready = {reader, POLLIN, 0};
+  if (poll(&ready, 1, milliseconds) <= 0) return 0;
+  char byte = 0;
+  return read(reader, &byte, 1) == 1 ? byte : 0;
 }
 
-bool ParseArguments(int argc, char** argv, host::ServerOptions* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    unsigned number = 0;
-    if (argument == "--port" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], 0, 65535, &number)) return false;
-      options->port = static_cast<uint16_t>(number);
-    } else if (argument == "--read-timeout" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], 1, 3600, &number)) return false;
-      options->headTimeout = std::chrono::seconds(number);
-    } else if (argument == "--bind" && i + 1 < argc) {
-      options->bindAddress = argv[++i];
-    } else if (!argument.starts_with("--") && options->siteDirectory.empty()) {
-      options->siteDirectory = argument;
-    } else {
-      return false;
-    }
+// As many open files as the system lets us: every connection holds one or two.
+void RaiseFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
   }
-  return !options->siteDirectory.empty();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  host::ServerOptions options;
-  if (!ParseArguments(argc, argv, &options)) {
-    std::fprintf(stderr,
-                 "usage: vellum-host [--port N] [--bind ADDR] [--read-timeout SECONDS] SITE_DIR\n");
-    return 2;
+  host::HostOptions options;
+  const host::CommandLine command = host::ParseCommandLine(argc, argv, &options);
+  switch (command.action) {
+    case host::CommandLine::Action::kHelp:
+      std::fputs(host::HelpText().c_str(), stdout);
+      return 0;
+    case host::CommandLine::Action::kVersion:
+      std::puts(host::VersionText().c_str());
+      return 0;
+    case host::CommandLine::Action::kError:
+      std::fprintf(stderr, "vellum-host: %s\n(vellum-host --help lists the options)\n",
+                   command.error.c_str());
+      return 2;
+    case host::CommandLine::Action::kRun:
+      break;
   }
-  const int stopReader = InstallStopSignals();
-  if (stopReader < 0) return 1;
-  host::Server server;
+  const int signals = InstallSignals();
+  if (signals < 0) return 1;
+  RaiseFileLimit();
+  host::LogFile accessLog(options.accessLog, STDOUT_FILENO);
+  host::LogFile errorLog(options.errorLog, STDERR_FILENO);
   std::string error;
-  if (!server.Listen(options, &error)) {
+  if (!accessLog.Open(&error) || !errorLog.Open(&error)) {
     std::fprintf(stderr, "vellum-host: %s\n", error.c_str());
     return 1;
   }
-  std::printf("listening on http://%s:%u/\n", options.bindAddress.c_str(), server.Port());
+  host::JsPageHandler pages;
+  host::Engine engine(options, pages, accessLog, errorLog);
+  if (!engine.Start(&error)) {
+    std::fprintf(stderr, "vellum-host: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("listening on %s\n", engine.Url().c_str());
   std::fflush(stdout);
-  const bool allEnded = server.Run(stopReader);
-  std::fprintf(stderr, "vellum-host: stopped\n");
-  if (!allEnded) {
+
+  host::ErrorLog log(errorLog);
+  while (true) {
+    const int signal = NextSignal(signals, -1);
+    if (signal == SIGTERM || signal == SIGINT) break;
+    if (signal == SIGHUP) {
+      accessLog.Reopen();
+      errorLog.Reopen();
+    }
+  }
+  log.Write("notice",
+            "stopping: requests in flight get " + std::to_string(options.stopTimeout) + " s");
+  engine.BeginStop();
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.stopTimeout);
+  while (!engine.Idle() && std::chrono::steady_clock::now() < deadline) {
+    const int signal = NextSignal(signals, 50);
+    if (signal == SIGHUP) {
+      accessLog.Reopen();
+      errorLog.Reopen();
+    } else if (signal != 0) {
+      log.Write("notice", "stopped at once on a second signal");
+      std::_Exit(0);
+    }
+  }
+  if (!engine.Finish()) {
     // A page still running cannot be stopped; leave without waiting for it.
-    std::fflush(nullptr);
+    log.Write("notice", "stopped with pages still running");
     std::_Exit(0);
   }
+  log.Write("notice", "stopped");
   CoFreeUnusedLibraries();
   return 0;
 }

@@ -68,7 +68,7 @@ duk_ret_t CreateObject(duk_context* ctx) {
 // the message already names the code.
 void AddCodeAfterMessage(const std::string& code, const std::string& message, std::string* text) {
   if (message.find(code) != std::string::npos) return;
-  const size_t start = text->find(message);
+  const size_t start = message.empty() ? std::string::npos : text->find(message);
   size_t end = start == std::string::npos ? std::min(text->find('\n'), text->size())
                                           : start + message.size();
   while (end > 0 && ((*text)[end - 1] == '\n' || (*text)[end - 1] == '\r')) --end;

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and, in the same run, the reference measurements they are
 # compared with, then prints the ratios (ours / reference; below 1 means faster).
-#   scripts/bench.sh [NAME...]     NAME is bench/NAME_bench.cpp (default: all)
+#   scripts/bench.sh [NAME...]     NAME is bench/NAME_bench.cpp or .py (default: all)
 #
 # bench/NAME_bench.cpp   Google Benchmark program built into build/bin/NAME_bench
 # bench/NAME_pillow.py,  optional references: print JSON lines
 # bench/NAME_reference.py  {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
+# bench/NAME_bench.py    a benchmark of whole programs that measures its peers itself and
+#                        prints its own comparison (http: the web page host under wrk)
 # The database benchmark and its reference share a PostgreSQL server started here
 # (scripts/pg_scratch.sh) and stopped at the end.
 set -euo pipefail
@@ -26,7 +28,7 @@ done
 
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
-  for f in bench/*_bench.cpp; do names+=("$(basename "$f" _bench.cpp)"); done
+  for f in bench/*_bench.cpp bench/*_bench.py; do names+=("$(basename "${f%.*}" _bench)"); done
 fi
 
 if [[ " ${names[*]} " == *" database "* ]]; then
@@ -38,6 +40,10 @@ fi
 
 for name in "${names[@]}"; do
   echo "== $name"
+  if [ -f bench/"${name}"_bench.py ]; then
+    /usr/bin/python3 bench/"${name}"_bench.py
+    continue
+  fi
   build/bin/"${name}_bench" --benchmark_format=json --benchmark_out=bench/results/"$name".json \
     --benchmark_out_format=json >/dev/null
   reference=bench/results/"$name".reference.jsonl

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 if [ "${1:-}" = "--check" ]; then
-  cmake --build build --target vellum-reference vellum vellumset vellumdb >/dev/null
+  cmake --build build --target vellum-reference vellum vellumset vellumdb pages-library >/dev/null
   ctest --test-dir build -R '^Reference\.' --output-on-failure
 else
   cmake --build build --target reference

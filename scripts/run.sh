@@ -51,12 +51,16 @@ build/bin/vellum-script examples/edit_images.js out/edited "$samples"/*
 # shows a picture kept in the site's (untracked) pictures folder.
 mkdir -p examples/site/pictures out/site
 convert "$samples/$(ls "$samples" | head -n 1)" -resize 640x examples/site/pictures/sample.jpg
+# Development mode: a page that fails shows its script error.
 if [ "${VELLUM_SERVE:-0}" = 1 ]; then
-  exec build/bin/vellum-host --port "${VELLUM_PORT:-8080}" examples/site
+  exec build/bin/vellum-host --development --port "${VELLUM_PORT:-8080}" examples/site
 fi
 rm -f out/site/*
 hostlog=out/site-host.log
-coproc HOST { exec build/bin/vellum-host --port 0 examples/site 2>"$hostlog"; }
+coproc HOST {
+  exec build/bin/vellum-host --development --port 0 --access-log out/site-access.log \
+    examples/site 2>"$hostlog"
+}
 host_pid=$HOST_PID
 trap 'kill "$host_pid" 2>/dev/null || true' EXIT
 read -r -t 20 listening <&"${HOST[0]}"
@@ -76,4 +80,4 @@ fetch missing.html "no-such-page.js"
 kill -TERM "$host_pid"
 wait "$host_pid"
 trap - EXIT
-echo "host stopped; its log is in $hostlog"
+echo "host stopped; its logs are $hostlog and out/site-access.log"

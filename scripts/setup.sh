@@ -18,9 +18,15 @@ packages=(
   # the database tests and benchmarks start a PostgreSQL server of their own; the
   # benchmarks' references are Python's sqlite3 and psycopg2
   postgresql python3-psycopg2
+  # the web page host: its HTTP engine, its configuration file reader, the system's
+  # table of content types
+  libmicrohttpd-dev libinih-dev media-types
   # the main job fetches the web page host's pages; the browser test drives the demo site,
   # and the codec tests have it show the WebP and AVIF files we write
   curl chromium
+  # nginx in front of page hosts (tests), and the load generator and the peers the
+  # host's benchmark measures against
+  nginx wrk python3-gunicorn
   # the Debian package: CPack's dependency lookup and its test
   dpkg-dev file
   # independent oracles for test inputs and comparisons

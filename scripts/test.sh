@@ -17,6 +17,7 @@ bash scripts/package_test.sh
 
 bash scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$PWD/tests/lsan_suppressions.txt:print_suppressions=0 \
   ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 1200
 
 bash scripts/build.sh tsan

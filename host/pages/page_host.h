@@ -30,6 +30,9 @@ struct PageOptions {
   std::chrono::seconds sessionTimeout{20 * 60};  // Session.Timeout's default
   size_t maxSessions = 100000;
   std::string errorPage;  // site path of the page for failed pages ("" for the host's own)
+  // Strict errors for the site's pages (script::SetStrictErrors): an editing call that
+  // appends to an object's ErrorDescription throws. A page's StrictErrors directive wins.
+  bool strictErrors = false;
 };
 
 // What a failed page reports.

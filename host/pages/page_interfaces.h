@@ -287,6 +287,10 @@ class IPageSession : public IDispatch {
 
 namespace pages {
 
+// The page objects' type library (VellumPagesLib), which their IDispatch and the member
+// reference are made from.
+std::shared_ptr<const automation::TypeLibraryDesc> PagesLibrary();
+
 // The descriptions behind the IDispatch of each interface.
 const automation::BoundInterface& PageDictionaryInterface();
 const automation::BoundInterface& StringListInterface();

@@ -251,6 +251,14 @@ automation::InterfaceDesc PageSession() {
            Method(4, "Abandon", Bind<&IPageSession::Abandon>())}};
 }
 
+template <const IID& iid>
+const automation::BoundInterface& BoundPageInterface() {
+  static const automation::BoundInterface bound = automation::BindInterface(PagesLibrary(), iid);
+  return bound;
+}
+
+}  // namespace
+
 std::shared_ptr<const automation::TypeLibraryDesc> PagesLibrary() {
   static const auto library = [] {
     automation::TypeLibraryDesc desc;
@@ -265,14 +273,6 @@ std::shared_ptr<const automation::TypeLibraryDesc> PagesLibrary() {
   }();
   return library;
 }
-
-template <const IID& iid>
-const automation::BoundInterface& BoundPageInterface() {
-  static const automation::BoundInterface bound = automation::BindInterface(PagesLibrary(), iid);
-  return bound;
-}
-
-}  // namespace
 
 const automation::BoundInterface& PageDictionaryInterface() {
   return BoundPageInterface<IID_IPageDictionary>();

@@ -209,7 +209,8 @@ PageRun::PageRun(SiteState& site, const host::RequestRecord* request, host::Resp
     : site_(site),
       request_(request),
       sink_(sink),
-      timeoutSeconds_(static_cast<LONG>(site.options.scriptTimeout.count())) {
+      timeoutSeconds_(static_cast<LONG>(site.options.scriptTimeout.count())),
+      strictErrors_(site.options.strictErrors) {
   frames_.reserve(kMaxNesting + 2);
 }
 
@@ -220,6 +221,7 @@ PageRun::~PageRun() {
 
 void PageRun::DefineGlobals(duk_context* ctx, ScriptFrame* frame) {
   script::DefineCommonGlobals(ctx, stderr);
+  script::SetStrictErrors(ctx, strictErrors_);
   DefineObject(ctx, requestObject_.Get(), "Request");
   DefineObject(ctx, response_.Get(), "Response");
   DefineObject(ctx, server_.Get(), "Server");
@@ -477,6 +479,7 @@ void PageRun::Serve(const std::string& sitePath) {
     if (ok) ok = (page = PageTemplateOf(sitePath, &failure)) != nullptr;
     if (ok) {
       sessionsOn_ = page->sessionState;
+      strictErrors_ = page->strictErrors.value_or(strictErrors_);
       UseRequestSession();
       ok = MakeHeap();
       if (!ok) failure = {sitePath, "Host", "", 0, "The script heap could not be made.", "", ""};

@@ -132,6 +132,7 @@ class PageRun final : public PageControl, public SessionSource, public ServerSer
   LONG timeoutSeconds_;
 
   bool sessionsOn_ = true;
+  bool strictErrors_ = false;
   std::shared_ptr<SessionState> session_;
   bool sessionFromRequest_ = false;  // the request's cookie named it
   std::vector<std::shared_ptr<SessionState>> pushedOut_;

@@ -187,6 +187,11 @@ class TemplateBuilder {
           return ErrorAt(file, line, "EnableSessionState is True or False");
         }
         made_.sessionState = EqualsFolded(value, "True");
+      } else if (EqualsFolded(name, "StrictErrors")) {
+        if (!EqualsFolded(value, "True") && !EqualsFolded(value, "False")) {
+          return ErrorAt(file, line, "StrictErrors is True or False");
+        }
+        made_.strictErrors = EqualsFolded(value, "True");
       } else if (EqualsFolded(name, "CodePage")) {
         if (value != "65001") return ErrorAt(file, line, "pages are UTF-8 (CodePage 65001)");
       } else if (!EqualsFolded(name, "LCID")) {

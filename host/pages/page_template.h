@@ -1,6 +1,7 @@
 // .asp pages turned into scripts. A page is text with script in it:
 //
 //   <%@ Language="JScript" %>          a directive, before any script of the page
+//                                      (also EnableSessionState, StrictErrors, CodePage)
 //   <% code %>                         script run where it stands
 //   <%= expression %>                  the expression's value written to the response
 //   <script runat="server"> code </script>
@@ -34,10 +35,11 @@ struct SourcePosition {
 };
 
 struct PageTemplate {
-  std::string script;              // the page as a script (UTF-8)
-  std::vector<std::string> texts;  // the stretches of page text, as bytes
-  std::vector<std::string> files;  // site paths: the page, then each file it includes
-  bool sessionState = true;        // EnableSessionState
+  std::string script;                // the page as a script (UTF-8)
+  std::vector<std::string> texts;    // the stretches of page text, as bytes
+  std::vector<std::string> files;    // site paths: the page, then each file it includes
+  bool sessionState = true;          // EnableSessionState
+  std::optional<bool> strictErrors;  // StrictErrors, when the page says
 
   // Where line `scriptLine` (from 1) of the script came from.
   SourcePosition Locate(int scriptLine) const;

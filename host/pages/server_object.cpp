@@ -2,6 +2,7 @@
 
 #include "platform/com/activation.h"
 #include "script/hresult_text.h"
+#include "script/registration_hint.h"
 
 namespace pages {
 
@@ -49,8 +50,11 @@ class ServerObject final : public ComObject<PageDispatch<IPageServer, &PageServe
                             reinterpret_cast<void**>(object));
     }
     if (FAILED(hr)) {
-      const std::string text = "Server.CreateObject cannot make '" +
-                               ScriptText(progId).value_or("?") + "': " + HresultText(hr);
+      const std::string name = ScriptText(progId).value_or("?");
+      const std::string text =
+          hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG
+              ? script::UnregisteredClassText(name)
+              : "Server.CreateObject cannot make '" + name + "': " + HresultText(hr);
       BSTR description = RequestText(text);
       Fail(hr, kSource, BstrView(description));
       SysFreeString(description);

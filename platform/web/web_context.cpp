@@ -37,10 +37,6 @@ class PageContext final : public ComObject<IObjectContext, IGetContextProperties
   ComPtr<IDispatch> request_;
 };
 
-}  // namespace
-
-namespace web {
-
 std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
   using automation::Bind;
   using automation::DescribeMember;
@@ -97,6 +93,10 @@ std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary() {
   }();
   return library;
 }
+
+}  // namespace
+
+namespace web {
 
 const automation::BoundInterface& ResponseInterface() {
   static const automation::BoundInterface bound =

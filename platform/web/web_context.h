@@ -105,10 +105,6 @@ class IRequest : public IDispatch {
 
 namespace web {
 
-// The type library of the page objects (VellumWebLib), from which their IDispatch and
-// the member reference are made.
-std::shared_ptr<const automation::TypeLibraryDesc> WebLibrary();
-
 // The descriptions behind the IDispatch of the web interfaces.
 const automation::BoundInterface& ResponseInterface();
 const automation::BoundInterface& RequestInterface();

@@ -34,7 +34,7 @@ def quoted_texts(notes):
         if line.strip() in MARKERS:
             in_list = True
         elif in_list and line.startswith("- "):
-            texts += [(number, text) for text in re.findall(r'"([^"]+)"', line)]
+            texts += [(number, text) for text in re.findall(r'"((?:[^"\\]|\\.)+)"', line)]
         elif in_list and line.strip():
             in_list = False
     return texts

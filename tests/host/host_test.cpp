@@ -1,163 +1,39 @@
 // The real vellum-host, run as a process of its own on a free port with a private
-// registry, talked to over a raw socket.
-#include <arpa/inet.h>
-#include <fcntl.h>
+// registry, with .js page scripts and site files, talked to over sockets.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
-#include <map>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/host_process.h"
+#include "tests/support/http_client.h"
 #include "tests/support/oracle.h"
 #include "tests/support/tool_runner.h"
 
 namespace {
 
-using testing_support::ReadFileBytes;
+using testing_support::Eventually;
+using testing_support::Exchange;
+using testing_support::Get;
+using testing_support::HostProcess;
+using testing_support::HttpConnection;
+using testing_support::HttpReply;
 using testing_support::WriteFileBytes;
 
-// vellum-host serving a site directory until the object goes (it is stopped with SIGTERM
-// and must exit with status 0).
-class HostProcess {
- public:
-  HostProcess(const std::string& site, const std::string& registry, const std::string& log,
-              const char* readTimeout) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(err, STDERR_FILENO);
-      close(out[0]);
-      setenv("VELLUM_REGISTRY", registry.c_str(), 1);
-      execl(HOST_PATH, HOST_PATH, "--port", "0", "--read-timeout", readTimeout, site.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    firstLine_ = ReadLine(out[0]);
-    close(out[0]);
-    const size_t colon = firstLine_.rfind(':');
-    if (firstLine_.starts_with("listening on http://127.0.0.1:") && colon != std::string::npos) {
-      port_ = std::stoi(firstLine_.substr(colon + 1));
-    }
-  }
-  ~HostProcess() { Stop(); }
-
-  // The exit status after SIGTERM (-1 when it did not exit normally).
-  int Stop() {
-    if (pid_ <= 0) return status_;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return status_;
-  }
-
-  int Port() const { return port_; }
-  const std::string& FirstLine() const { return firstLine_; }
-
- private:
-  static std::string ReadLine(int descriptor) {
-    std::string line;
-    char c = 0;
-    pollfd ready = {descriptor, POLLIN, 0};
-    while (poll(&ready, 1, 20000) > 0 && read(descriptor, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-
-  pid_t pid_ = -1;
-  int port_ = 0;
-  int status_ = -1;
-  std::string firstLine_;
-};
-
-int Connect(int port) {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  const timeval timeout = {20, 0};
-  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(socket);
-    return -1;
-  }
-  return socket;
-}
-
-// Sends the bytes and reads until the host closes the connection.
-std::string Exchange(int port, const std::string& request) {
-  const int socket = Connect(port);
-  if (socket < 0) return "";
-  send(socket, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string reply;
-  char piece[65536];
-  ssize_t got = 0;
-  while ((got = recv(socket, piece, sizeof piece, 0)) > 0)
-    reply.append(piece, static_cast<size_t>(got));
-  close(socket);
-  return reply;
-}
-
-struct Reply {
-  int status = 0;
-  std::map<std::string, std::string> headers;  // lower-case names
-  std::string body;                            // de-chunked
-  bool chunkedWell = true;                     // the chunks framed the body exactly
-};
-
-// Undoes chunked transfer coding; false when the framing is broken or unterminated.
-bool Dechunk(std::string_view coded, std::string* body) {
-  while (true) {
-    const size_t lineEnd = coded.find("\r\n");
-    if (lineEnd == std::string_view::npos) return false;
-    const size_t size = std::stoul(std::string(coded.substr(0, lineEnd)), nullptr, 16);
-    coded.remove_prefix(lineEnd + 2);
-    if (size == 0) return coded == "\r\n";
-    if (coded.size() < size + 2 || coded.substr(size, 2) != "\r\n") return false;
-    body->append(coded.substr(0, size));
-    coded.remove_prefix(size + 2);
-  }
-}
-
-Reply Parse(const std::string& raw) {
-  Reply reply;
-  const size_t headEnd = raw.find("\r\n\r\n");
-  if (!raw.starts_with("HTTP/1.1 ") || headEnd == std::string::npos) return reply;
-  reply.status = std::stoi(raw.substr(9, 3));
-  size_t line = raw.find("\r\n") + 2;
-  while (line < headEnd) {
-    const size_t end = raw.find("\r\n", line);
-    const size_t colon = raw.find(':', line);
-    std::string name = raw.substr(line, colon - line);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    reply.headers[name] = raw.substr(colon + 2, end - colon - 2);
-    line = end + 2;
-  }
-  const std::string rest = raw.substr(headEnd + 4);
-  const auto coding = reply.headers.find("transfer-encoding");
-  if (coding != reply.headers.end() && coding->second == "chunked") {
-    reply.chunkedWell = Dechunk(rest, &reply.body);
-  } else {
-    reply.body = rest;
-  }
-  return reply;
-}
-
-Reply Get(int port, const std::string& target, const std::string& version = "HTTP/1.1") {
-  return Parse(Exchange(port, "GET " + target + " " + version + "\r\nHost: localhost\r\n\r\n"));
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 class HostTest : public ::testing::Test, public testing_support::ToolRunner {
@@ -165,19 +41,33 @@ class HostTest : public ::testing::Test, public testing_support::ToolRunner {
   HostTest() : ToolRunner(REGSVR_PATH, "") { std::filesystem::create_directory(Site()); }
 
   std::string Site() const { return Directory().File("site"); }
-  std::string Log() const { return Directory().File("host.log"); }
+  std::string ErrorLog() const { return Directory().File("error.log"); }
+  std::string AccessLog() const { return Directory().File("access.log"); }
   void AddFile(const std::string& name, const std::string& content) const {
+    std::filesystem::create_directories(std::filesystem::path(Site() + "/" + name).parent_path());
     WriteFileBytes(Site() + "/" + name, std::vector<uint8_t>(content.begin(), content.end()));
   }
-  std::string LogText() const {
-    const std::vector<uint8_t> bytes = ReadFileBytes(Log());
-    return std::string(bytes.begin(), bytes.end());
-  }
-  // Starts the host on the site as it is now.
-  int Start(const char* readTimeout = "10") {
-    host_ = std::make_unique<HostProcess>(Site(), Registry(), Log(), readTimeout);
-    EXPECT_NE(host_->Port(), 0) << host_->FirstLine();
+  std::string ErrorText() const { return ReadText(ErrorLog()); }
+  std::string AccessText() const { return ReadText(AccessLog()); }
+
+  // Starts the host on the site as it is now, in development mode unless the options
+  // say --development=false.
+  int Start(std::vector<std::string> options = {}) {
+    std::vector<std::string> arguments = {"--port", "0", "--access-log", AccessLog(),
+                                          "--development"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back(Site());
+    host_ = std::make_unique<HostProcess>(HOST_PATH, arguments, Registry(), ErrorLog());
+    EXPECT_NE(host_->Port(), 0) << host_->FirstLine() << ErrorText();
     return host_->Port();
+  }
+
+  // Waits (a while) until the log holds the text or matches the pattern.
+  bool ErrorLogShows(const std::string& text) const {
+    return Eventually([&] { return ErrorText().find(text) != std::string::npos; });
+  }
+  bool AccessLogMatches(const std::regex& pattern) const {
+    return Eventually([&] { return std::regex_search(AccessText(), pattern); });
   }
 
   std::unique_ptr<HostProcess> host_;
@@ -196,12 +86,12 @@ TEST_F(HostTest, ImagePagesSendWhatSaveImageChose) {
 
   // Unbuffered: chunked as it is written; buffered: with its length.
   for (const char* buffer : {"0", "1"}) {
-    const Reply png = Get(port, std::string("/chart.js?format=4&w=30&buffer=") + buffer);
+    const HttpReply png = Get(port, std::string("/chart.js?format=4&w=30&buffer=") + buffer);
     ASSERT_EQ(png.status, 200);
     EXPECT_EQ(png.headers.at("content-type"), "image/png");
-    EXPECT_TRUE(png.chunkedWell);
+    EXPECT_TRUE(png.complete);
     EXPECT_EQ(png.headers.contains("content-length"), buffer == std::string("1"));
-    EXPECT_EQ(png.headers.contains("transfer-encoding"), buffer == std::string("0"));
+    EXPECT_EQ(png.chunked, buffer == std::string("0"));
     const std::string file = Directory().File("chart.png");
     WriteFileBytes(file, std::vector<uint8_t>(png.body.begin(), png.body.end()));
     const std::optional<testing_support::RawImage> image = testing_support::DecodeWithPillow(file);
@@ -217,16 +107,16 @@ TEST_F(HostTest, ImagePagesSendWhatSaveImageChose) {
   }
 
   // Formats browsers do not show come as attachments named after the page.
-  const Reply psd = Get(port, "/chart.js?format=9&w=12");
+  const HttpReply psd = Get(port, "/chart.js?format=9&w=12");
   ASSERT_EQ(psd.status, 200);
   EXPECT_EQ(psd.headers.at("content-type"), "image/psd");
   EXPECT_EQ(psd.headers.at("content-disposition"), "attachment; filename=\"chart.PSD\"");
   EXPECT_TRUE(psd.body.starts_with("8BPS"));
 
   // Larger than one piece of SaveImage's output: the pieces arrive whole and in order.
-  const Reply bmp = Get(port, "/chart.js?format=1&w=2000");
+  const HttpReply bmp = Get(port, "/chart.js?format=1&w=2000");
   ASSERT_EQ(bmp.status, 200);
-  EXPECT_TRUE(bmp.chunkedWell);
+  EXPECT_TRUE(bmp.complete);
   EXPECT_EQ(bmp.body.size(), 54u + 2000u * 20u * 3u);
   EXPECT_EQ(host_->Stop(), 0);
 }
@@ -263,38 +153,41 @@ TEST_F(HostTest, BufferingDecidesHowTheBodyGoesOut) {
   )");
   const int port = Start();
 
-  const Reply buffered = Get(port, "/buffered.js");
+  const HttpReply buffered = Get(port, "/buffered.js");
   ASSERT_EQ(buffered.status, 200);
   EXPECT_EQ(buffered.headers.at("content-type"), "text/plain");
   EXPECT_EQ(buffered.headers.at("x-page"), "yes");
   EXPECT_EQ(buffered.headers.at("content-length"), "12");
   EXPECT_EQ(buffered.body, "h\xC3\xA9llo world");
 
-  const Reply streamed = Get(port, "/streamed.js");
+  const HttpReply streamed = Get(port, "/streamed.js");
   ASSERT_EQ(streamed.status, 200);
-  EXPECT_EQ(streamed.headers.at("transfer-encoding"), "chunked");
+  EXPECT_TRUE(streamed.chunked);
   EXPECT_EQ(streamed.headers.at("x-early"), "1");
   EXPECT_FALSE(streamed.headers.contains("x-late"));
-  EXPECT_TRUE(streamed.chunkedWell);
+  EXPECT_TRUE(streamed.complete);
   // E_FAIL = -2147467259 for each change after the head went out.
   EXPECT_EQ(streamed.body, "one,two,ok,-2147467259,-2147467259,-2147467259,-2147467259,ok,true");
 
   // An HTTP/1.0 client gets the streamed body up to the close instead of chunks.
-  const Reply old = Parse(Exchange(port, "GET /streamed.js HTTP/1.0\r\n\r\n"));
-  EXPECT_FALSE(old.headers.contains("transfer-encoding"));
+  const HttpReply old = Exchange(port, "GET /streamed.js HTTP/1.0\r\n\r\n");
+  EXPECT_FALSE(old.chunked);
   EXPECT_TRUE(old.body.starts_with("one,two,ok,"));
 
   // Texts that would break the head, framing headers and non-bytes are refused.
-  const Reply refused = Get(port, "/headers.js");
+  const HttpReply refused = Get(port, "/headers.js");
   EXPECT_EQ(refused.body, "-2147024809,-2147024809,-2147024809,-2147352571");
   EXPECT_EQ(host_->Stop(), 0);
 }
 
-TEST_F(HostTest, APageThatThrowsGets500WithItsErrorEscaped) {
-  AddFile("broken.js", R"(
-    Response.Write("partial output");
-    throw new Error("no <b>such</b> picture");
-  )");
+const char* const kBrokenPage = R"(
+  Response.Write("partial output");
+  function picture() { throw new Error("no <b>such</b> picture"); }
+  picture();
+)";
+
+TEST_F(HostTest, InDevelopmentA500PageShowsTheScriptError) {
+  AddFile("broken.js", kBrokenPage);
   AddFile("syntax.js", "var = ;");
   AddFile("late.js", R"(
     Response.Buffer = false;
@@ -302,17 +195,46 @@ TEST_F(HostTest, APageThatThrowsGets500WithItsErrorEscaped) {
     throw new Error("too late");
   )");
   const int port = Start();
-  const Reply broken = Get(port, "/broken.js");
+  const HttpReply broken = Get(port, "/broken.js");
   EXPECT_EQ(broken.status, 500);
+  EXPECT_NE(broken.body.find("/broken.js, line 3"), std::string::npos) << broken.body;
   EXPECT_NE(broken.body.find("no &lt;b&gt;such&lt;/b&gt; picture"), std::string::npos);
+  EXPECT_NE(broken.body.find("at picture (/broken.js:3)"), std::string::npos);
   EXPECT_EQ(broken.body.find("partial output"), std::string::npos);
+  EXPECT_EQ(broken.body.find(".cpp"), std::string::npos);
   EXPECT_EQ(Get(port, "/syntax.js").status, 500);
   // Once the body is streaming the response is broken off: no terminating chunk.
-  const Reply late = Get(port, "/late.js");
+  const HttpReply late = Get(port, "/late.js");
   EXPECT_EQ(late.status, 200);
-  EXPECT_FALSE(late.chunkedWell);
+  EXPECT_FALSE(late.complete);
   EXPECT_EQ(host_->Stop(), 0);
-  EXPECT_NE(LogText().find("too late"), std::string::npos);
+  EXPECT_NE(ErrorText().find("too late"), std::string::npos);
+}
+
+TEST_F(HostTest, InProductionA500PageShowsOnlyTheIncidentTheLogExplains) {
+  AddFile("broken.js", kBrokenPage);
+  const int port = Start({"--development=false"});
+  const HttpReply broken = Get(port, "/broken.js");
+  EXPECT_EQ(broken.status, 500);
+  const std::smatch found = [&] {
+    std::smatch match;
+    std::regex_search(broken.body, match, std::regex("incident ([0-9a-f]+-[0-9]+)"));
+    return match;
+  }();
+  ASSERT_FALSE(found.empty()) << broken.body;
+  for (const char* hidden : {"such", "broken.js", "picture", "line"}) {
+    EXPECT_EQ(broken.body.find(hidden), std::string::npos) << hidden;
+  }
+  EXPECT_EQ(host_->Stop(), 0);
+  // The log line of the incident holds the request, the file and line, and the stack.
+  const std::string log = ErrorText();
+  const size_t incident = log.find("incident " + found[1].str() + ": ");
+  ASSERT_NE(incident, std::string::npos) << log;
+  const std::string entry = log.substr(incident);
+  EXPECT_NE(entry.find("\"GET /broken.js\": /broken.js:3: Error: no <b>such</b> picture"),
+            std::string::npos)
+      << entry;
+  EXPECT_NE(entry.find("at picture (/broken.js:3)"), std::string::npos);
 }
 
 TEST_F(HostTest, PagesSeeTheirRequest) {
@@ -327,48 +249,50 @@ TEST_F(HostTest, PagesSeeTheirRequest) {
   const int port = Start();
   const std::string rest =
       " /?q=a%20b+c&r=1 HTTP/1.1\r\nHost: example.test:81\r\nX-Custom-Thing: z\r\n\r\n";
-  const Reply reply = Parse(Exchange(port, "GET" + rest));
+  const HttpReply reply = Exchange(port, "GET" + rest);
   ASSERT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body, "/index.js|q=a%20b+c&r=1|GET|example.test|" + std::to_string(port) +
                             "|127.0.0.1|example.test:81|z|undefined|a b c|");
   // HEAD runs the page but sends only the head.
-  const Reply head = Parse(Exchange(port, "HEAD" + rest));
+  const HttpReply head = Exchange(port, "HEAD" + rest);
   EXPECT_EQ(head.status, 200);
   EXPECT_EQ(head.headers.at("content-length"), std::to_string(reply.body.size() + 1));  // HEAD
   EXPECT_EQ(head.body, "");
   EXPECT_EQ(host_->Stop(), 0);
-  EXPECT_NE(LogText().find("index page ran"), std::string::npos);
+  EXPECT_NE(ErrorText().find("index page ran"), std::string::npos);
 }
 
 TEST_F(HostTest, FilesAreServedAndRefusalsExplained) {
   AddFile("notes.txt", "plain notes\n");
-  std::filesystem::create_directory(Site() + "/img");
   AddFile("img/dot.GIF", "GIF89a");
   const int port = Start();
 
-  const Reply notes = Get(port, "/notes.txt");
+  const HttpReply notes = Get(port, "/notes.txt");
   EXPECT_EQ(notes.status, 200);
   EXPECT_EQ(notes.headers.at("content-type"), "text/plain; charset=utf-8");
   EXPECT_EQ(notes.headers.at("content-length"), "12");
   EXPECT_EQ(notes.body, "plain notes\n");
-  const Reply head = Parse(Exchange(port, "HEAD /notes.txt HTTP/1.1\r\n\r\n"));
+  const HttpReply head = Exchange(port, "HEAD /notes.txt HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_EQ(head.headers.at("content-length"), "12");
   EXPECT_EQ(head.body, "");
-  const Reply gif = Get(port, "/img/dot%2EGIF");
+  const HttpReply gif = Get(port, "/img/dot%2EGIF");
   EXPECT_EQ(gif.headers.at("content-type"), "image/gif");
   EXPECT_EQ(gif.body, "GIF89a");
 
   EXPECT_EQ(Get(port, "/missing.txt").status, 404);
-  EXPECT_EQ(Get(port, "/img").status, 404);
-  EXPECT_EQ(Get(port, "/").status, 404);  // no index page here
-  const Reply post =
-      Parse(Exchange(port, "POST /notes.txt HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"));
+  const HttpReply folder = Get(port, "/img?x=1");
+  EXPECT_EQ(folder.status, 301);
+  EXPECT_EQ(folder.headers.at("location"), "/img/?x=1");
+  // Never to another host ("//img/" would be one).
+  EXPECT_EQ(Get(port, "//img").headers.at("location"), "/img/");
+  EXPECT_EQ(Get(port, "/img/").status, 404);  // no index file there
+  EXPECT_EQ(Get(port, "/").status, 404);
+  const HttpReply post =
+      Exchange(port, "POST /notes.txt HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc");
   EXPECT_EQ(post.status, 405);
   EXPECT_EQ(post.headers.at("allow"), "GET, HEAD");
-  EXPECT_EQ(Parse(Exchange(port, "GET /notes.txt\r\n\r\n")).status, 400);
-  EXPECT_EQ(Parse(Exchange(port, std::string("\x00\xff garbage\r\n\r\n", 13))).status, 400);
-  std::string huge = "GET /notes.txt HTTP/1.1\r\nX-Big: " + std::string(20000, 'x') + "\r\n\r\n";
-  EXPECT_EQ(Parse(Exchange(port, huge)).status, 431);
+  EXPECT_EQ(Exchange(port, "GET /notes.txt\r\n\r\n").status, 400);
+  EXPECT_EQ(Exchange(port, "G(T /notes.txt HTTP/1.1\r\nHost: h\r\n\r\n").status, 400);
   EXPECT_EQ(host_->Stop(), 0);
 }
 
@@ -387,7 +311,7 @@ TEST_F(HostTest, PathsCannotLeaveTheSite) {
                             "//",
                             "/.%2e/.%2e/etc/passwd"};
   for (const char* target : attempts) {
-    const Reply reply = Get(port, target);
+    const HttpReply reply = Get(port, target);
     EXPECT_TRUE(reply.status == 403 || reply.status == 404) << target << " " << reply.status;
     EXPECT_EQ(reply.body.find("secret"), std::string::npos) << target;
   }
@@ -395,7 +319,125 @@ TEST_F(HostTest, PathsCannotLeaveTheSite) {
   EXPECT_EQ(Get(port, "//etc/passwd").status, 404);
   EXPECT_EQ(Get(port, std::string("/%2F") + secret.substr(1)).status, 404);
   EXPECT_EQ(Get(port, "http://localhost" + secret).status, 400);
+  EXPECT_EQ(Get(port, "/notes.txt%00.js").status, 400);
   EXPECT_EQ(host_->Stop(), 0);
+}
+
+TEST_F(HostTest, NamesThatMustNeverBeSentAre404) {
+  const std::vector<std::string> denied = {".env",       ".git/config",      "data/pictures.db",
+                                           "old.SQLite", "parts/header.inc", "host.conf"};
+  for (const std::string& name : denied) AddFile(name, "private " + name);
+  AddFile("public.txt", "public");
+  std::filesystem::create_symlink(Site() + "/.env", Site() + "/innocent.txt");
+  const std::string config = Site() + "/settings.cfg";
+  std::ofstream(config) << "workers = 2\n";
+  const int port = Start({"--config", config});
+  for (const std::string& name : denied) {
+    const HttpReply reply = Get(port, "/" + name);
+    EXPECT_EQ(reply.status, 404) << name;
+    EXPECT_EQ(reply.body.find("private"), std::string::npos) << name;
+  }
+  EXPECT_EQ(Get(port, "/innocent.txt").status, 404);
+  EXPECT_EQ(Get(port, "/settings.cfg").status, 404);  // the host's own configuration
+  EXPECT_EQ(Get(port, "/public.txt").body, "public");
+  EXPECT_EQ(host_->Stop(), 0);
+
+  // The list is the host's option; it replaces the default one.
+  const int other = Start({"--deny", "*.txt"});
+  EXPECT_EQ(Get(other, "/public.txt").status, 404);
+  EXPECT_EQ(Get(other, "/.env").body, "private .env");
+  EXPECT_EQ(host_->Stop(), 0);
+}
+
+TEST_F(HostTest, ConnectionsCarryManyRequestsInTurnAndPipelined) {
+  AddFile("notes.txt", "plain notes\n");
+  AddFile("count.js", R"(Response.Write("page " + Request.QueryString("n"));)");
+  const int port = Start();
+  HttpConnection connection(port);
+  for (const std::string n : {"1", "2", "3"}) {
+    ASSERT_TRUE(connection.Send("GET /count.js?n=" + n + " HTTP/1.1\r\nHost: h\r\n\r\n"));
+    const std::optional<HttpReply> reply = connection.Read();
+    ASSERT_TRUE(reply.has_value()) << n;
+    EXPECT_EQ(reply->body, "page " + n);
+  }
+  ASSERT_TRUE(connection.Send("GET /notes.txt HTTP/1.1\r\nHost: h\r\n\r\n"));
+  EXPECT_EQ(connection.Read()->body, "plain notes\n");
+  EXPECT_FALSE(connection.ClosedByServer(200));
+
+  // Three requests in one send: three replies, in order.
+  ASSERT_TRUE(
+      connection.Send("GET /count.js?n=a HTTP/1.1\r\nHost: h\r\n\r\n"
+                      "GET /missing HTTP/1.1\r\nHost: h\r\n\r\n"
+                      "GET /notes.txt HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"));
+  const std::optional<HttpReply> first = connection.Read();
+  const std::optional<HttpReply> second = connection.Read();
+  const std::optional<HttpReply> third = connection.Read();
+  ASSERT_TRUE(first && second && third);
+  EXPECT_EQ(first->body, "page a");
+  EXPECT_EQ(second->status, 404);
+  EXPECT_EQ(third->body, "plain notes\n");
+  EXPECT_TRUE(connection.ClosedByServer(2000));
+  EXPECT_EQ(host_->Stop(), 0);
+}
+
+TEST_F(HostTest, FilesCarryValidatorsForConditionalAndRangedRequests) {
+  std::string digits;
+  for (int i = 0; i < 1000; ++i) digits += static_cast<char>('0' + i % 10);
+  AddFile("digits.txt", digits);
+  const int port = Start();
+  const HttpReply whole = Get(port, "/digits.txt");
+  ASSERT_EQ(whole.status, 200);
+  const std::string etag = whole.headers.at("etag");
+  const std::string modified = whole.headers.at("last-modified");
+  EXPECT_EQ(whole.headers.at("accept-ranges"), "bytes");
+
+  const HttpReply sameTag = Get(port, "/digits.txt", "If-None-Match: \"x\", " + etag + "\r\n");
+  EXPECT_EQ(sameTag.status, 304);
+  EXPECT_EQ(sameTag.body, "");
+  EXPECT_EQ(sameTag.headers.at("etag"), etag);
+  EXPECT_EQ(Get(port, "/digits.txt", "If-Modified-Since: " + modified + "\r\n").status, 304);
+  EXPECT_EQ(Get(port, "/digits.txt", "If-None-Match: \"other\"\r\n").status, 200);
+  EXPECT_EQ(Get(port, "/digits.txt", "If-Modified-Since: Thu, 01 Jan 1970 00:00:00 GMT\r\n").status,
+            200);
+
+  const HttpReply part = Get(port, "/digits.txt", "Range: bytes=995-\r\n");
+  EXPECT_EQ(part.status, 206);
+  EXPECT_EQ(part.headers.at("content-range"), "bytes 995-999/1000");
+  EXPECT_EQ(part.body, "56789");
+  EXPECT_EQ(Get(port, "/digits.txt", "Range: bytes=10-14\r\nIf-Range: " + etag + "\r\n").body,
+            "01234");
+  // The client holds part of another version: the whole file instead.
+  EXPECT_EQ(Get(port, "/digits.txt", "Range: bytes=10-14\r\nIf-Range: \"old\"\r\n").body.size(),
+            1000u);
+  const HttpReply beyond = Get(port, "/digits.txt", "Range: bytes=2000-\r\n");
+  EXPECT_EQ(beyond.status, 416);
+  EXPECT_EQ(beyond.headers.at("content-range"), "bytes */1000");
+  EXPECT_EQ(host_->Stop(), 0);
+}
+
+TEST_F(HostTest, TheAccessLogRecordsEveryRequestAndSighupReopensIt) {
+  AddFile("notes.txt", "plain notes\n");
+  const int port = Start();
+  Get(port, "/notes.txt", "Referer: http://example.test/\"x\"\r\nUser-Agent: tester/1.0\r\n");
+  Get(port, "/missing");
+  const std::regex line(
+      R"(127\.0\.0\.1 - - \[\d\d/\w\w\w/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] )"
+      R"("GET /notes\.txt HTTP/1\.1" 200 12 "http://example\.test/\\x22x\\x22" "tester/1\.0" )"
+      R"(\d+\.\d{3}\n)");
+  EXPECT_TRUE(AccessLogMatches(line)) << AccessText();
+  // The refusal with the bytes of its page.
+  EXPECT_TRUE(AccessLogMatches(std::regex(R"("GET /missing HTTP/1\.1" 404 [1-9]\d* )")));
+
+  std::filesystem::rename(AccessLog(), AccessLog() + ".1");
+  host_->Signal(SIGHUP);
+  for (int wait = 0; wait < 100 && !std::filesystem::exists(AccessLog()); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Get(port, "/notes.txt?after");
+  EXPECT_TRUE(AccessLogMatches(std::regex("after")));
+  EXPECT_EQ(host_->Stop(), 0);
+  EXPECT_NE(AccessText().find("/notes.txt?after"), std::string::npos);
+  EXPECT_EQ(ReadText(AccessLog() + ".1").find("after"), std::string::npos);
 }
 
 TEST_F(HostTest, ConcurrentPagesAndADepartedClient) {
@@ -414,58 +456,94 @@ TEST_F(HostTest, ConcurrentPagesAndADepartedClient) {
   )");
   const int port = Start();
   std::vector<std::thread> clients;
-  std::vector<Reply> replies(6);
+  std::vector<HttpReply> replies(6);
   for (size_t i = 0; i < replies.size(); ++i) {
     clients.emplace_back([&, i] { replies[i] = Get(port, "/gradient.js"); });
   }
   for (std::thread& client : clients) client.join();
-  for (const Reply& reply : replies) {
+  // The same picture each time (the PNG's tIME chunk says when it was made).
+  const auto timeless = [](std::string png) {
+    const size_t chunk = png.find("tIME");
+    if (chunk != std::string::npos && chunk >= 4) png.erase(chunk - 4, 4 + 4 + 7 + 4);
+    return png;
+  };
+  for (const HttpReply& reply : replies) {
     EXPECT_EQ(reply.status, 200);
     EXPECT_TRUE(reply.body.starts_with("\x89PNG"));
-    EXPECT_EQ(reply.body, replies[0].body);
+    EXPECT_EQ(timeless(reply.body), timeless(replies[0].body));
   }
 
   // A client that reads the start and leaves: the page sees it go.
-  const int socket = Connect(port);
-  const std::string request = "GET /endless.js HTTP/1.1\r\n\r\n";
-  send(socket, request.data(), request.size(), MSG_NOSIGNAL);
-  char piece[1024];
-  EXPECT_GT(recv(socket, piece, sizeof piece, 0), 0);
-  close(socket);
-  EXPECT_EQ(Get(port, "/gradient.js").status, 200);  // still serving
-  for (int wait = 0; wait < 100 && LogText().find("client left") == std::string::npos; ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  {
+    HttpConnection leaving(port);
+    leaving.Send("GET /endless.js HTTP/1.1\r\nHost: h\r\n\r\n");
+    char piece[1024];
+    EXPECT_GT(recv(leaving.Socket(), piece, sizeof piece, 0), 0);
   }
+  EXPECT_EQ(Get(port, "/gradient.js").status, 200);  // still serving
+  EXPECT_TRUE(ErrorLogShows("client left"));
   EXPECT_EQ(host_->Stop(), 0);
-  EXPECT_NE(LogText().find("client left: true"), std::string::npos);
+  EXPECT_NE(ErrorText().find("client left: true"), std::string::npos);
 }
 
 TEST_F(HostTest, SlowClientsAreCutOffAndTheHostStillStops) {
   AddFile("notes.txt", "notes");
-  const int port = Start("1");
+  const int port = Start({"--head-timeout", "1", "--keep-alive-timeout", "1"});
   // Silent: closed without a reply. Partial head: 408. Trickling bytes does not extend the time.
-  EXPECT_EQ(Exchange(port, ""), "");
-  EXPECT_EQ(Parse(Exchange(port, "GET /notes.txt HTTP/1.1\r\n")).status, 408);
-  const int trickler = Connect(port);
   const auto started = std::chrono::steady_clock::now();
-  std::string reply;
+  EXPECT_EQ(Exchange(port, "").status, 0);
+  EXPECT_EQ(Exchange(port, "GET /notes.txt HTTP/1.1\r\n").status, 408);
+  HttpConnection trickler(port);
   for (int i = 0; i < 40; ++i) {
-    if (send(trickler, "X", 1, MSG_NOSIGNAL) != 1) break;
-    pollfd ready = {trickler, POLLIN, 0};
+    if (!trickler.Send("X")) break;
+    pollfd ready = {trickler.Socket(), POLLIN, 0};
     if (poll(&ready, 1, 100) > 0) break;
   }
-  char piece[4096];
-  ssize_t got = 0;
-  while ((got = recv(trickler, piece, sizeof piece, 0)) > 0)
-    reply.append(piece, static_cast<size_t>(got));
-  close(trickler);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
-  EXPECT_EQ(Parse(reply).status, 408);
+  const std::optional<HttpReply> reply = trickler.Read();
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->status, 408);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+  EXPECT_TRUE(ErrorLogShows("408: the request head from 127.0.0.1"));
 
   // A client that connected and says nothing does not hold up the stop.
-  const int idle = Connect(port);
+  HttpConnection idle(port);
   EXPECT_EQ(host_->Stop(), 0);
-  close(idle);
+}
+
+TEST_F(HostTest, AStopLetsTheRequestsInFlightFinish) {
+  AddFile("slow.js", R"(
+    var end = Date.now() + Number(Request.QueryString("ms"));
+    while (Date.now() < end) {}
+    Response.Write("finished");
+  )");
+  const int port = Start();
+  HttpConnection inFlight(port);
+  ASSERT_TRUE(inFlight.Send("GET /slow.js?ms=1500 HTTP/1.1\r\nHost: h\r\n\r\n"));
+  HttpConnection idle(port);  // kept open, no request: closed at the stop
+  ASSERT_TRUE(idle.Connected());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  host_->Signal(SIGTERM);
+  const std::optional<HttpReply> reply = inFlight.Read();
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(reply->body, "finished");
+  EXPECT_EQ(reply->headers.at("connection"), "close");
+  EXPECT_TRUE(idle.ClosedByServer(2000));
+  EXPECT_EQ(host_->Wait(), 0);
+  EXPECT_FALSE(HttpConnection(port).Connected());
+
+  // A second signal does not wait for the page.
+  const int again = Start();
+  HttpConnection stuck(again);
+  ASSERT_TRUE(stuck.Send("GET /slow.js?ms=20000 HTTP/1.1\r\nHost: h\r\n\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto signalled = std::chrono::steady_clock::now();
+  host_->Signal(SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  host_->Signal(SIGTERM);
+  EXPECT_EQ(host_->Wait(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
+  EXPECT_TRUE(ErrorLogShows("stopped at once"));
 }
 
 // Image pages served to eight clients at once, each page drawing text and saving a
@@ -493,7 +571,7 @@ TEST_F(HostTest, ImagePagesUnderConcurrentLoad) {
     clients.emplace_back([&, c] {
       for (int r = 0; r < kRequests; ++r) {
         const int format = 1 + (c + r * kClients) % 9;
-        const Reply reply =
+        const HttpReply reply =
             Get(port, "/badge.js?n=" + std::to_string(r) + "&format=" + std::to_string(format));
         if (reply.status != 200 || reply.body.size() < 100 ||
             reply.headers.count("content-type") == 0 ||
@@ -506,7 +584,7 @@ TEST_F(HostTest, ImagePagesUnderConcurrentLoad) {
   }
   for (std::thread& client : clients) client.join();
   for (const std::string& failure : failures) EXPECT_EQ(failure, "");
-  EXPECT_EQ(host_->Stop(), 0) << LogText();
+  EXPECT_EQ(host_->Stop(), 0) << ErrorText();
 }
 
 }  // namespace

@@ -434,6 +434,63 @@ TEST_F(PageHostTest, UploadsReachTheEaselAndSaveImageNamesTheDownloadAfterThePag
   EXPECT_EQ(reply.body.substr(0, 4), "8BPS");
 }
 
+// Strict errors, for the whole site or by a page's directive: an editing call that
+// appends to ErrorDescription fails the page instead of returning.
+class StrictPagesTest : public PageHostTest {
+ protected:
+  void AddPages() {
+    ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+    const std::string body = R"(<% var e = Server.CreateObject("Quillmark.Easel");
+      e.RotateImage(45, 0); Response.Write("returned"); %>)";
+    AddFile("plain.asp", body);
+    AddFile("strict.asp", "<%@ Language=\"JScript\" StrictErrors=True %>" + body);
+    AddFile("lenient.asp", "<%@ Language=\"JScript\" StrictErrors=False %>" + body);
+  }
+  void ExpectStrictFailure(const std::string& page) {
+    const RecordingSink reply = Get(page);
+    EXPECT_EQ(reply.status, 500) << page;
+    ASSERT_FALSE(Services().failures.empty()) << page;
+    EXPECT_NE(
+        Services().failures.back().message.find("Can not perform operation. No images were loaded"),
+        std::string::npos)
+        << Services().failures.back().message;
+  }
+};
+
+TEST_F(StrictPagesTest, APageTurnsThemOnOrOff) {
+  AddPages();
+  AddFile("unclear.asp", "<%@ StrictErrors=Maybe %>");
+  Host();
+  EXPECT_EQ(Get("/plain.asp").body, "returned");
+  EXPECT_EQ(Get("/lenient.asp").body, "returned");
+  ExpectStrictFailure("/strict.asp");
+  const RecordingSink unclear = Get("/unclear.asp");
+  EXPECT_EQ(unclear.status, 500);
+  EXPECT_NE(unclear.body.find("StrictErrors is True or False"), std::string::npos);
+}
+
+TEST_F(StrictPagesTest, TheSiteTurnsThemOnAndAPageOff) {
+  AddPages();
+  pages::PageOptions options;
+  options.strictErrors = true;
+  Host(options);
+  ExpectStrictFailure("/plain.asp");
+  EXPECT_EQ(Get("/lenient.asp").body, "returned");
+}
+
+TEST_F(PageHostTest, ServerCreateObjectSaysHowToRegisterAMissingClass) {
+  AddFile("make.asp", R"(<% Server.CreateObject("Quillmark.Easel"); %>)");
+  Host();
+  EXPECT_EQ(Get("/make.asp").status, 500);
+  ASSERT_EQ(Services().failures.size(), 1u);
+  EXPECT_NE(Services().failures[0].message.find(
+                "no class is registered as 'Quillmark.Easel' in the registry " + Registry() +
+                " (the file does not exist); register its module with: vellum-regsvr " +
+                std::filesystem::canonical(VELLUM_MODULE_PATH).string()),
+            std::string::npos)
+      << Services().failures[0].message;
+}
+
 TEST_F(PageHostTest, AFlushedPageThatFailsIsCutOff) {
   AddFile("late.asp",
           "<% Response.Write(\"started\"); Response.Flush(); throw new Error(\"late\"); %>");

@@ -6,13 +6,17 @@
 
 namespace testing_support {
 
-std::string TestDataPath(const std::string& relative) {
+std::string SourcePath(const std::string& relative) {
   const char* root = std::getenv("VELLUM_SOURCE_DIR");
   // Without the variable (a test program run by hand), this file's own place in the tree.
   const std::filesystem::path base =
       root != nullptr ? std::filesystem::path(root)
                       : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-  return (base / "tests" / "data" / relative).string();
+  return (base / relative).string();
+}
+
+std::string TestDataPath(const std::string& relative) {
+  return SourcePath("tests/data/" + relative);
 }
 
 RawImage ResizeNearest(const RawImage& image, int width, int height) {

@@ -9,7 +9,8 @@
 
 namespace testing_support {
 
-// A file under tests/data of the source tree.
+// A file of the source tree, and one under its tests/data.
+std::string SourcePath(const std::string& relative);
 std::string TestDataPath(const std::string& relative);
 
 // Nearest-neighbour resampling to another size.

@@ -1,10 +1,11 @@
-// vellum-reference [--check] DIR (--module MODULE NOTES | --page-objects NOTES)...
+// vellum-reference [--check] DIR (--module MODULE NOTES | --page-objects FILE NOTES)...
 //
 // Writes the member reference into DIR: a page per object, one per library with its
 // enumerations, and an index (reference_pages.h). A module gives its type library (its
 // "TYPELIB" resource) and its registration (registered into a scratch registry, which
-// tells each class's ProgID and threading model); --page-objects takes the page
-// objects' library from the platform layer. NOTES is the library's prose (notes.h).
+// tells each class's ProgID and threading model); --page-objects reads the page objects'
+// library from a file in its serialised form (what vellum-pages-library writes). NOTES
+// is the library's prose (notes.h).
 // With --check, DIR is compared with what would be written instead, and the exit
 // status is 1 when they differ. Exit status 1 on any problem, 2 for bad usage.
 #include <dlfcn.h>
@@ -25,7 +26,6 @@
 #include "platform/com/guid.h"
 #include "platform/com/module_resources.h"
 #include "platform/registry/registry_store.h"
-#include "platform/web/web_context.h"
 #include "script/hresult_text.h"
 #include "script/program_version.h"
 #include "tools/reference/reference_pages.h"
@@ -35,7 +35,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
-    "usage: vellum-reference [--check] DIR (--module MODULE NOTES | --page-objects NOTES)...\n";
+    "usage: vellum-reference [--check] DIR (--module MODULE NOTES | --page-objects FILE "
+    "NOTES)...\n";
 
 constexpr char kHelp[] =
     "Writes the member reference (Markdown) into DIR from the type libraries of the\n"
@@ -43,14 +44,16 @@ constexpr char kHelp[] =
     "NOTES file. Every object and member needs its notes; notes of something the\n"
     "library does not have are refused.\n"
     "\n"
-    "  --module MODULE NOTES   a server module (its type library and registration)\n"
-    "  --page-objects NOTES    the page objects the page host gives its pages\n"
-    "  --check                 compare DIR with what would be written; exit 1 if they differ\n"
-    "  --help                  print this help and exit\n"
-    "  --version               print the version and exit\n";
+    "  --module MODULE NOTES      a server module (its type library and registration)\n"
+    "  --page-objects FILE NOTES  the page objects' type library, serialised\n"
+    "  --check                    compare DIR with what would be written; exit 1 if they\n"
+    "                             differ\n"
+    "  --help                     print this help and exit\n"
+    "  --version                  print the version and exit\n";
 
 struct Source {
-  std::string module;  // empty for the page objects
+  bool pageObjects = false;
+  std::string library;  // the module, or the file of the page objects' library
   std::string notes;
 };
 
@@ -74,11 +77,9 @@ int ParseArguments(int argc, char** argv, Arguments* arguments) {
     }
     if (argument == "--check") {
       arguments->check = true;
-    } else if (argument == "--module" && i + 2 < argc) {
-      arguments->sources.push_back({argv[i + 1], argv[i + 2]});
+    } else if ((argument == "--module" || argument == "--page-objects") && i + 2 < argc) {
+      arguments->sources.push_back({argument == "--page-objects", argv[i + 1], argv[i + 2]});
       i += 2;
-    } else if (argument == "--page-objects" && i + 1 < argc) {
-      arguments->sources.push_back({"", argv[++i]});
     } else if (!argument.starts_with("-") && arguments->directory.empty()) {
       arguments->directory = argv[i];
     } else {
@@ -164,14 +165,26 @@ bool LoadModule(const std::string& path, reference::DocumentedLibrary* documente
   return true;
 }
 
-bool LoadSource(const Source& source, reference::DocumentedLibrary* documented,
-                std::vector<std::string>* problems) {
-  if (source.module.empty()) {
-    documented->library = *web::WebLibrary();
-    documented->origin = "the page host, `vellum-host`";
-  } else if (!LoadModule(source.module, documented, problems)) {
+// The page objects' library, from its serialised form.
+bool LoadPageObjects(const std::string& path, reference::DocumentedLibrary* documented,
+                     std::vector<std::string>* problems) {
+  std::string bytes;
+  std::unique_ptr<automation::TypeLibraryDesc> library;
+  if (ReadText(path, &bytes)) library = automation::ParseTypeLibrary(bytes);
+  if (library == nullptr) {
+    problems->push_back(path + " is not a readable type library");
     return false;
   }
+  documented->library = std::move(*library);
+  documented->origin = "the page host, `vellum-host`";
+  return true;
+}
+
+bool LoadSource(const Source& source, reference::DocumentedLibrary* documented,
+                std::vector<std::string>* problems) {
+  const bool loaded = source.pageObjects ? LoadPageObjects(source.library, documented, problems)
+                                         : LoadModule(source.library, documented, problems);
+  if (!loaded) return false;
   std::string text;
   if (!ReadText(source.notes, &text)) {
     problems->push_back("cannot read " + source.notes);

@@ -75,9 +75,12 @@ class NotesParser {
     } else if (kind == "Class") {
       Open(notes_.classes, name, "class");
     } else if (kind == "Object") {
-      const auto [entry, added] = notes_.objects.try_emplace(name);
-      if (!added) Report("object " + name + " is described twice");
+      const size_t equals = name.find(" = ");
+      const std::string objectName = name.substr(0, equals);
+      const auto [entry, added] = notes_.objects.try_emplace(objectName);
+      if (!added) Report("object " + objectName + " is described twice");
       object_ = &entry->second;
+      if (equals != std::string::npos) object_->interface = name.substr(equals + 3);
       target_ = &object_->intro;
     } else {
       Report("unknown section kind '" + kind + "' (Library, Enum, Class or Object)");

@@ -6,6 +6,8 @@
 //   # Class EnumImages     a class with no interface in the library (an enumerator)
 //   # Object Easel         an object, named as its class (or as its interface without
 //                          the leading I when no class offers it): its introduction
+//   # Object Request = IPageRequest
+//                          an object no class offers, named for its interface
 //   ## LoadImage           one member of the object above
 //
 // Everything else is Markdown copied into the pages as it is; lines inside ``` fences
@@ -20,6 +22,7 @@
 namespace reference {
 
 struct ObjectNotes {
+  std::string interface;  // the interface the heading names ("" when it names none)
   std::string intro;
   std::map<std::string, std::string> members;  // by member name
 };

@@ -1,5 +1,6 @@
 #include "tools/reference/reference_pages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <set>
@@ -53,8 +54,12 @@ struct ObjectPage {
   std::string name;
 };
 
-std::string ObjectName(const InterfaceDesc& interface, const ClassDesc* klass) {
+std::string ObjectName(const InterfaceDesc& interface, const ClassDesc* klass,
+                       const LibraryNotes& notes) {
   if (klass != nullptr) return klass->name;
+  for (const auto& [objectName, objectNotes] : notes.objects) {
+    if (objectNotes.interface == interface.name) return objectName;
+  }
   const std::string& name = interface.name;
   if (name.size() > 1 && name[0] == 'I' && std::isupper(static_cast<unsigned char>(name[1]))) {
     return name.substr(1);
@@ -62,7 +67,7 @@ std::string ObjectName(const InterfaceDesc& interface, const ClassDesc* klass) {
   return name;
 }
 
-std::vector<ObjectPage> ObjectsOf(const TypeLibraryDesc& library) {
+std::vector<ObjectPage> ObjectsOf(const TypeLibraryDesc& library, const LibraryNotes& notes) {
   std::vector<ObjectPage> objects;
   for (const InterfaceDesc& interface : library.interfaces) {
     const ClassDesc* offering = nullptr;
@@ -73,7 +78,7 @@ std::vector<ObjectPage> ObjectsOf(const TypeLibraryDesc& library) {
         break;
       }
     }
-    objects.push_back({&interface, offering, ObjectName(interface, offering)});
+    objects.push_back({&interface, offering, ObjectName(interface, offering, notes)});
   }
   return objects;
 }
@@ -124,8 +129,8 @@ std::vector<MemberEntry> MembersOf(const InterfaceDesc& interface) {
 // Where the names of one library's types lead.
 class LibraryLinks {
  public:
-  explicit LibraryLinks(const TypeLibraryDesc& library) : library_(library) {
-    for (const ObjectPage& object : ObjectsOf(library)) {
+  LibraryLinks(const TypeLibraryDesc& library, const LibraryNotes& notes) : library_(library) {
+    for (const ObjectPage& object : ObjectsOf(library, notes)) {
       pages_[object.interface->name] = object.name + ".md";
     }
   }
@@ -263,12 +268,13 @@ std::string OwnHelp(const MemberEntry& entry) {
   return {};
 }
 
-// The first sentence of a text (its first line, up to the first full stop).
+// The first sentence of a text: its first paragraph, lines joined, up to the first
+// full stop that ends a word.
 std::string Summary(const std::string& notes) {
-  std::string line = notes.substr(0, notes.find('\n'));
-  const size_t stop = line.find(". ");
-  if (stop != std::string::npos) line = line.substr(0, stop + 1);
-  return line;
+  std::string paragraph = notes.substr(0, notes.find("\n\n"));
+  std::replace(paragraph.begin(), paragraph.end(), '\n', ' ');
+  const size_t stop = paragraph.find(". ");
+  return stop == std::string::npos ? paragraph : paragraph.substr(0, stop + 1);
 }
 
 std::string Banner(const DocumentedLibrary& documented) {
@@ -283,7 +289,7 @@ class PageMaker {
       : documented_(documented),
         library_(documented.library),
         notes_(documented.notes),
-        links_(documented.library),
+        links_(documented.library, documented.notes),
         problems_(problems) {}
 
   void AddPages(std::map<std::string, std::string>& pages) {
@@ -291,7 +297,7 @@ class PageMaker {
       Report("no '# Library " + library_.name + "' section");
     }
     std::set<std::string> described;
-    for (const ObjectPage& object : ObjectsOf(library_)) {
+    for (const ObjectPage& object : ObjectsOf(library_, notes_)) {
       described.insert(object.name);
       AddPage(pages, object.name + ".md", ObjectPageText(object));
     }
@@ -440,7 +446,7 @@ class PageMaker {
     if (!notes_.library.empty()) page += "\n" + notes_.library + "\n";
 
     page += "\n## Objects\n\n| Object | Interface | Created with |\n|---|---|---|\n";
-    for (const ObjectPage& object : ObjectsOf(library_)) {
+    for (const ObjectPage& object : ObjectsOf(library_, notes_)) {
       const ClassRegistration* registration = RegistrationOf(object.klass);
       page += "| [" + object.name + "](" + object.name + ".md) | " + Code(object.interface->name) +
               " | " + (registration ? "`CreateObject(\"" + registration->progId + "\")`" : "") +
@@ -532,7 +538,7 @@ std::string IndexText(const std::vector<DocumentedLibrary>& libraries) {
     const TypeLibraryDesc& library = documented.library;
     page += "\n### [" + library.name + "](" + library.name + ".md): " + documented.origin + "\n\n";
     if (!documented.notes.library.empty()) page += Summary(documented.notes.library) + "\n\n";
-    for (const ObjectPage& object : ObjectsOf(library)) {
+    for (const ObjectPage& object : ObjectsOf(library, documented.notes)) {
       const auto notes = documented.notes.objects.find(object.name);
       page += "- [" + object.name + "](" + object.name + ".md)";
       if (notes != documented.notes.objects.end() && !notes->second.intro.empty()) {

@@ -1,6 +1,6 @@
 // The member reference as Markdown pages: one page per object (a class's default
-// interface, or an interface no class offers), one per library with its
-// enumerations, and an index. The structure comes from the type library (members,
+// interface, or an interface no class offers, named as the notes say), one per library
+// with its enumerations, and an index. The structure comes from the type library (members,
 // parameters, types, defaults, property get and put, DISPIDs, enumeration values);
 // the prose from the library's notes (notes.h).
 #pragma once

@@ -1,0 +1,60 @@
+// The host's options: one table drives the command line, the configuration file and
+// --help. A new option is one field here and one row in options.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct HostOptions {
+  std::string site;  // the site's folder
+  std::string bind = "127.0.0.1";
+  unsigned port = 8080;
+  bool development = false;
+  std::string accessLog = "-";  // a file, "-" for standard output, "" for none
+  std::string errorLog = "-";   // a file, "-" for standard error
+  unsigned workers = 0;         // threads that run pages; 0: one per processor
+  unsigned backlog = 256;       // requests that may wait for a worker
+  // "per-connection": a thread for each connection; "pool": engineThreads threads serve
+  // every connection (see docs/decisions.md for the measurements behind the default).
+  std::string connectionThreads = "per-connection";
+  unsigned engineThreads = 2;
+  unsigned maxConnections = 1024;
+  unsigned maxConnectionsPerAddress = 64;  // 0: no cap
+  uint64_t maxHeadBytes = 16 * 1024;
+  uint64_t maxBodyBytes = 16 * 1024 * 1024;
+  unsigned headTimeout = 10;       // seconds for a request head, from its first byte
+  unsigned bodyTimeout = 60;       // seconds for a request body
+  unsigned keepAliveTimeout = 15;  // seconds an idle connection stays open
+  unsigned sendTimeout = 60;       // seconds for sending one response
+  unsigned stopTimeout = 10;       // seconds requests in flight get at a stop
+  // Names (shell patterns matched against every segment of a path) never sent.
+  std::vector<std::string> deny = {".*",    "*.db",   "*.sqlite", "*.sqlite3",
+                                   "*.inc", "*.conf", "*.ini",    "global.asa"};
+  std::string configFile;  // the configuration file read, if any
+};
+
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kError };
+  Action action = Action::kRun;
+  std::string error;  // with kError
+};
+
+// Reads the configuration file named by --config (if any), then the command line over
+// it: `--name VALUE`, `--name=VALUE`, switches as `--name`, the site as the one
+// argument that is no option.
+CommandLine ParseCommandLine(int argc, const char* const* argv, HostOptions* options);
+
+// Reads `name = value` lines (an optional [host] section; ';' and '#' comments) into
+// the options; false with the file, line and reason in `error`.
+bool ReadConfigFile(const std::string& path, HostOptions* options, std::string* error);
+
+// The usage text: every option with its meaning and default.
+std::string HelpText();
+
+// "vellum-host VERSION".
+std::string VersionText();
+
+}  // namespace host
