@@ -113,7 +113,7 @@ bool ConnectionTable::Enter(Connection* connection, Phase phase) {
 void ConnectionTable::Cut(Connection* connection, const std::string& why) {
   {
     const std::lock_guard lock(mutex_);
-    if (open_.contains(connection)) CutLocked(*connection, 0, why, Clock::now());
+    if (open_.contains(connection)) CutLocked(*connection, Ending::kReset, why, Clock::now());
   }
   WritePendingLines();
 }
@@ -149,18 +149,31 @@ bool ConnectionTable::HeadsUnderWay() {
   });
 }
 
-void ConnectionTable::CutLocked(Connection& connection, int status, const std::string& why,
+void ConnectionTable::CutLocked(Connection& connection, Ending ending, const std::string& why,
                                 Clock::time_point now) {
   if (connection.cutAt) return;
   connection.cutAt = now;
-  connection.cutStatus = status;
-  if (status == 408) {
-    const std::string& response = TimeoutResponse();
-    send(connection.socket, response.data(), response.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    shutdown(connection.socket, SHUT_WR);
-  } else {
-    shutdown(connection.socket, SHUT_RDWR);
-    connection.shut = true;
+  connection.cutStatus = ending == Ending::kTimeout ? 408 : 0;
+  switch (ending) {
+    case Ending::kTimeout: {
+      const std::string& response = TimeoutResponse();
+      send(connection.socket, response.data(), response.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      shutdown(connection.socket, SHUT_WR);
+      break;
+    }
+    case Ending::kReset: {
+      // The engine's close then resets the connection and drops what the system still
+      // holds for the client.
+      const linger abortive = {1, 0};
+      setsockopt(connection.socket, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+      shutdown(connection.socket, SHUT_RDWR);
+      connection.shut = true;
+      break;
+    }
+    case Ending::kClose:
+      shutdown(connection.socket, SHUT_RDWR);
+      connection.shut = true;
+      break;
   }
   if (!why.empty()) pendingLines_.push_back(why);
 }
@@ -182,9 +195,9 @@ void ConnectionTable::Check(Connection& connection, Clock::time_point now) {
       }
       if (!connection.firstByte) {
         // Idle: closing loses nothing.
-        if (stopping_ || elapsed >= limits_.idle) CutLocked(connection, 0, "", now);
+        if (stopping_ || elapsed >= limits_.idle) CutLocked(connection, Ending::kClose, "", now);
       } else if (now - *connection.firstByte >= limits_.head) {
-        CutLocked(connection, 408,
+        CutLocked(connection, Ending::kTimeout,
                   "408: the request head from " + client + " was not complete in " +
                       std::to_string(Seconds(limits_.head)) + " s",
                   now);
@@ -193,7 +206,7 @@ void ConnectionTable::Check(Connection& connection, Clock::time_point now) {
     }
     case Phase::kReceiving:
       if (elapsed >= limits_.body) {
-        CutLocked(connection, 408,
+        CutLocked(connection, Ending::kTimeout,
                   "408: the request body from " + client + " for " + connection.target +
                       " was not complete in " + std::to_string(Seconds(limits_.body)) + " s",
                   now);
@@ -203,7 +216,7 @@ void ConnectionTable::Check(Connection& connection, Clock::time_point now) {
       break;
     case Phase::kSending:
       if (elapsed >= limits_.send) {
-        CutLocked(connection, 0,
+        CutLocked(connection, Ending::kReset,
                   "cut the connection to " + client + ": the response to " + connection.target +
                       " was not sent in " + std::to_string(Seconds(limits_.send)) + " s",
                   now);

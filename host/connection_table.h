@@ -76,7 +76,7 @@ class ConnectionTable {
   // Moves to a phase, its deadline counted from now; false when the table already
   // cut the connection (the caller then gives it up).
   bool Enter(Connection* connection, Phase phase);
-  // Shuts the connection down now (a response that can no longer be sent).
+  // Resets the connection now (a response that can no longer be sent).
   void Cut(Connection* connection, const std::string& why);
   // The status a cut left for the request in progress (0 when none).
   int CutStatus(Connection* connection);
@@ -89,7 +89,11 @@ class ConnectionTable {
  private:
   void Watch();
   void Check(Connection& connection, Clock::time_point now);
-  void CutLocked(Connection& connection, int status, const std::string& why, Clock::time_point now);
+  // How a cut ends a connection: closed (idle), 408 then closed (a late request), or
+  // reset (a response that can no longer be sent in time).
+  enum class Ending { kClose, kTimeout, kReset };
+  void CutLocked(Connection& connection, Ending ending, const std::string& why,
+                 Clock::time_point now);
   void WritePendingLines();
 
   const ConnectionLimits limits_;

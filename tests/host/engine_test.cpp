@@ -333,6 +333,31 @@ TEST_P(EngineTest, AStreamedResponseReachesTheClientAsThePageWritesIt) {
   EXPECT_TRUE(readUntil("0\r\n\r\n")) << seen;
 }
 
+// A client that takes 1 KB at a time, slowly, gets its connection reset at the send
+// deadline: the bytes the host had already handed to the system go with it (a graceful
+// close would leave them, megabytes, trickling out to the client for hours).
+TEST_P(EngineTest, AClientThatReadsSlowlyLosesTheConnectionAtTheSendDeadline) {
+  options_.sendTimeout = 1;
+  AddFile("large.bin", std::string(size_t{16} << 20, 'x'));
+  const int port = Start();
+  HttpConnection client(port, 2);
+  ASSERT_TRUE(client.Send("GET /large.bin HTTP/1.1\r\nHost: h\r\n\r\n"));
+  const auto started = std::chrono::steady_clock::now();
+  size_t received = 0;
+  bool ended = false;
+  while (!ended && std::chrono::steady_clock::now() - started < std::chrono::seconds(10)) {
+    char piece[1024];
+    const ssize_t got = recv(client.Socket(), piece, sizeof piece, 0);
+    ended = got <= 0;
+    if (got > 0) received += static_cast<size_t>(got);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(ended) << received << " bytes came in 10 s";
+  EXPECT_LT(received, size_t{1} << 20);
+  EXPECT_TRUE(ErrorLogShows("cut the connection to 127.0.0.1")) << ErrorText();
+  EXPECT_TRUE(AccessLogShows("\"GET /large.bin HTTP/1.1\" 200 "));
+}
+
 TEST_P(EngineTest, APageThatOutrunsAClientThatDoesNotReadIsCutOff) {
   options_.sendTimeout = 1;
   std::promise<std::pair<bool, size_t>> outcome;
