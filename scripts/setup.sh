@@ -31,6 +31,8 @@ packages=(
   dpkg-dev file
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs webp libavif-bin
+  # the benchmarks' second imaging peer, driven through its C interface
+  libvips-dev
 )
 
 missing=()

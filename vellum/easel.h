@@ -4,6 +4,7 @@
 // ErrorDescription text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -150,6 +151,8 @@ class Easel final
   HRESULT put_GifBackgroundIndex(LONG value) override;
   HRESULT get_AutoOrient(VARIANT_BOOL* value) override;
   HRESULT put_AutoOrient(VARIANT_BOOL value) override;
+  HRESULT LoadThumbnail(VARIANT Image, LONG Width, LONG Height,
+                        EZImageResizeAlgorithm ResizeAlgorithm, LONG MaintainProportions) override;
 
   // ---- state for the method Parts and tests ----
   HGLOBAL Image() const { return image_; }
@@ -178,13 +181,16 @@ class Easel final
   // metafile readers can use it); sets the format code, the resolution members and,
   // for GIF, TransparentColor. Null, with the failure appended, when reading fails.
   HGLOBAL ReadImage(HISSRC source, const char* path, int32_t* width, int32_t* height);
+  // LoadThumbnail's JPEG path: decodes at the smallest scale that leaves at least twice
+  // the thumbnail's size, and notes that size in thumbnailLoad_; `turned` when the
+  // decoded image will be turned a quarter (AutoOrient), so that size is the upright one's.
+  HGLOBAL ReadReducedJpeg(HISSRC source, bool turned, int32_t* width, int32_t* height);
   // Formats that record a resolution also set DPIx, DPIy and DPIUnits from it;
   // false (the image is refused) for a unit the object cannot express.
   bool TakeResolution(const FileFormat& format, HISSRC source);
-  // Turns a just-read image upright as the file records (AutoOrient); false, with the
-  // core error appended, when it cannot be turned.
-  bool TurnUpright(const FileFormat& format, HISSRC source, const ReadRequest& request,
-                   HGLOBAL image, int32_t* width, int32_t* height);
+  // Turns a just-read image upright as `orientation` (what its file records) says; false,
+  // with the core error appended, when it cannot be turned.
+  bool TurnUpright(int32_t orientation, HGLOBAL image, int32_t* width, int32_t* height);
 
   // ---- saving (easel_save.cpp) ----
   class ImageBackup;
@@ -233,6 +239,17 @@ class Easel final
   template <typename Place>
   HRESULT BlendOverlay(VARIANT image, LONG shrinkToFit, double opacity, COLORREF transparent,
                        bool returnLoadFailure, Place place);
+
+  // While LoadThumbnail loads: what it asked for, and the thumbnail's size once a JPEG
+  // was decoded reduced for it (0 x 0 while none was).
+  struct ThumbnailLoad {
+    LONG width;
+    LONG height;
+    bool keepProportions;
+    LONG targetWidth = 0;
+    LONG targetHeight = 0;
+  };
+  std::optional<ThumbnailLoad> thumbnailLoad_;
 
   ModuleLockHolder moduleLock_;
   HGLOBAL image_ = nullptr;

@@ -195,6 +195,11 @@ class IEasel : public IDispatch {
   // Added after the original members, at the end so that their places stay.
   virtual HRESULT get_AutoOrient(VARIANT_BOOL* value) = 0;
   virtual HRESULT put_AutoOrient(VARIANT_BOOL value) = 0;
+  // An extension: LoadImage and CreateThumbnail in one step, decoding a JPEG no larger
+  // than the thumbnail needs.
+  virtual HRESULT LoadThumbnail(VARIANT Image, LONG Width, LONG Height,
+                                EZImageResizeAlgorithm ResizeAlgorithm,
+                                LONG MaintainProportions) = 0;
 
  protected:
   ~IEasel() = default;

@@ -229,6 +229,11 @@ std::vector<MemberDesc> EaselMembers() {
       .Property(0x2D, "AutoOrient", Bind<&IEasel::get_AutoOrient>(),
                 Bind<&IEasel::put_AutoOrient>(), kBoolType,
                 "LoadImage turns images upright as the file's orientation says; default False")
+      .Method(0x2E, "LoadThumbnail", Bind<&IEasel::LoadThumbnail>(),
+              {Required("Image", kVariantType), Optional("Width", kLongType, -1),
+               Optional("Height", kLongType, 150),
+               Optional("ResizeAlgorithm", Enum("EZImageResizeAlgorithm"), 0),
+               Optional("MaintainProportions", kLongType, 1)})
       .Take();
 }
 

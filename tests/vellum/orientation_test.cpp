@@ -161,6 +161,39 @@ for n in range(1, 9):
   }
 }
 
+// LoadThumbnail with AutoOrient on gives the thumbnail of the upright picture, as
+// LoadImage and CreateThumbnail do, also when the JPEG is decoded reduced.
+TEST(LoadThumbnailOrientationTest, TurnedJpegsGiveTheUprightPicturesThumbnail) {
+  TempDir dir;
+  constexpr const char* kWriteBigTurned = R"(
+import sys
+from PIL import Image
+folder = sys.argv[1]
+picture = Image.new('RGB', (480, 320))
+picture.putdata([(x // 2, y * 3 // 4, (x + y) // 4) for y in range(320) for x in range(480)])
+for n in (3, 6, 7):
+    exif = Image.Exif()
+    exif[0x0112] = n
+    picture.save(f'{folder}/o{n}.jpg', quality=95, exif=exif.tobytes())
+)";
+  ASSERT_TRUE(RunPython(kWriteBigTurned, {dir.Path().string()}));
+  for (int n : {3, 6, 7}) {
+    const std::string file = dir.File("o" + std::to_string(n) + ".jpg");
+    EaselSession thumbnail;
+    ASSERT_EQ(thumbnail.Script().Put(u"AutoOrient", true).hr, S_OK);
+    ASSERT_EQ(thumbnail.Script().Call(u"LoadThumbnail", PathOf(file), -1, 60).hr, S_OK);
+    EaselSession reference;
+    ASSERT_EQ(reference.Script().Put(u"AutoOrient", true).hr, S_OK);
+    ASSERT_EQ(reference.Load(PathOf(file)).hr, S_OK);
+    ASSERT_EQ(reference.Script().Call(u"CreateThumbnail", -1, 60).hr, S_OK);
+    EXPECT_EQ(thumbnail.Get(u"Width"), SwapsSides(n) ? 40 : 90) << n;
+    EXPECT_EQ(thumbnail.Get(u"Height"), 60) << n;
+    EXPECT_EQ(reference.Get(u"Width"), thumbnail.Get(u"Width")) << n;
+    // The reduced decode is smoother, not another picture.
+    EXPECT_LE(MaxDifference(thumbnail.Pixels(), reference.Pixels()), 24) << n;
+  }
+}
+
 // EXIF that libexif cannot make sense of, or an orientation outside 1 to 8, loads the
 // image as stored and adds nothing to ErrorDescription.
 TEST(DamagedExifTest, LoadsTheImageUnturned) {
