@@ -2,6 +2,8 @@
 // query parameters, byte ranges, entity tags, HTTP dates and mime.types lines.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "host/http_texts.h"
 #include "host/request_target.h"
 
@@ -58,6 +60,11 @@ struct RangeCase {
   ByteRange::Kind kind;
   uint64_t first, last;
 };
+
+// Test names show the case, not the bytes of its pointer.
+void PrintTo(const RangeCase& c, std::ostream* out) {
+  *out << '"' << c.header << "\" of " << c.size;
+}
 
 class RangeTest : public ::testing::TestWithParam<RangeCase> {};
 
