@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   ComPtr<vellum::IEasel> easel = NewEasel();
   LONG width = 0, height = 0;
-  if (!easel || !InstallPicture(in, *easel, &width, &height)) return 0;
-  PutSettings(in, *easel);
+  if (!easel || !InstallPicture(in, *easel.Get(), &width, &height)) return 0;
+  PutSettings(in, *easel.Get());
   for (int format = 1; format <= 9; ++format) {
     Variant saved;
     if (easel->SaveImage(vellum::eziMemory, static_cast<vellum::EZImageFormat>(format), Variant(),

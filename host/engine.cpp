@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/forwarded.h"
 #include "host/page_exchange.h"
 #include "host/request_target.h"
 #include "host/status_pages.h"
@@ -406,6 +407,7 @@ MHD_Result Engine::BeginRequest(MHD_Connection* mhd, RequestState& state, const 
   record.localAddress = connection.localAddress;
   record.localPort = connection.localPort;
   MHD_get_connection_values(mhd, MHD_HEADER_KIND, &CollectHeader, &record);
+  ApplyForwardedHeaders(options_.trustedProxies, &record);
   state.log.client = record.remoteAddress;
   state.log.requestLine = record.method + " " + record.target + " " + record.protocol;
   state.log.referer = record.Header("referer").value_or("-");

@@ -42,7 +42,7 @@ struct RequestRecord {
   uint16_t localPort = 0;
   bool secure = false;     // the client reached us over TLS (a proxy says so)
   std::string scriptFile;  // the real path of the page's file in the site
-  std::string scriptName;  // the page's path in the site ("/index.js" for "/")
+  std::string scriptName;  // the page's path in the site ("/index.asp" for "/")
 
   // The value of the first header of that (lower-case) name, or nothing.
   std::optional<std::string_view> Header(std::string_view name) const {

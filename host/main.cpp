@@ -16,9 +16,9 @@
 #include <string>
 
 #include "host/engine.h"
-#include "host/js_pages.h"
 #include "host/logs.h"
 #include "host/options.h"
+#include "host/pages/page_host.h"
 #include "platform/com/activation.h"
 
 namespace {
@@ -63,6 +63,17 @@ void RaiseFileLimit() {
   }
 }
 
+// What the page layer takes from the host's options.
+pages::PageOptions PageOptionsOf(const host::HostOptions& options) {
+  pages::PageOptions page;
+  page.scriptTimeout = std::chrono::seconds(options.scriptTimeout);
+  page.maxScriptHeapBytes = options.scriptMemory;
+  page.sessionTimeout = std::chrono::seconds(options.sessionTimeout);
+  page.maxSessions = options.maxSessions;
+  page.errorPage = options.errorPage;
+  return page;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,7 +103,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vellum-host: %s\n", error.c_str());
     return 1;
   }
-  host::JsPageHandler pages;
+  pages::PageHost pages(PageOptionsOf(options));
   host::Engine engine(options, pages, accessLog, errorLog);
   if (!engine.Start(&error)) {
     std::fprintf(stderr, "vellum-host: %s\n", error.c_str());

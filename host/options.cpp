@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "host/forwarded.h"
+
 namespace host {
 
 namespace {
@@ -123,7 +125,10 @@ OptionRow Choice(const char* name, std::string HostOptions::*field,
           [=](const HostOptions& options) { return options.*field; }};
 }
 
-OptionRow List(const char* name, std::vector<std::string> HostOptions::*field, const char* help) {
+// A comma-separated list; each item must satisfy `fits` (when given), which names what
+// an item must be.
+OptionRow List(const char* name, std::vector<std::string> HostOptions::*field, const char* help,
+               std::function<bool(const std::string&)> fits = {}, const char* itemKind = "") {
   return {name, "LIST", help,
           [=](HostOptions& options, std::string_view text) -> std::optional<std::string> {
             std::vector<std::string> items;
@@ -133,6 +138,10 @@ OptionRow List(const char* name, std::vector<std::string> HostOptions::*field, c
               while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
               while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
               if (!item.empty()) items.emplace_back(item);
+              if (fits && !item.empty() && !fits(items.back())) {
+                return "a comma-separated list of " + std::string(itemKind) + " (not " +
+                       items.back() + ")";
+              }
               text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
             }
             options.*field = std::move(items);
@@ -189,6 +198,22 @@ const std::vector<OptionRow>& Rows() {
              "time requests in flight get to finish after SIGTERM"),
       List("deny", &HostOptions::deny,
            "comma-separated name patterns never sent (matched against every part of a path)"),
+      List("trusted-proxies", &HostOptions::trustedProxies,
+           "comma-separated addresses of proxies in front (nginx) whose X-Forwarded-For and "
+           "X-Forwarded-Proto give the client's address and HTTPS; an empty value: none",
+           IsIpAddress, "IP addresses"),
+      Number("script-timeout", &HostOptions::scriptTimeout, 1, kDay, "SECONDS",
+             "time a page may run (Server.ScriptTimeout's default); past it the page ends "
+             "with 500"),
+      Bytes("script-memory", &HostOptions::scriptMemory, uint64_t{1} << 20, uint64_t{1} << 32,
+            "script heap one page may use; past it the page ends with 500"),
+      Number("session-timeout", &HostOptions::sessionTimeout, 1, kDay, "SECONDS",
+             "time a session lasts without requests (Session.Timeout's default)"),
+      Number("max-sessions", &HostOptions::maxSessions, 1, 10000000, "N",
+             "sessions kept at most; a new one past it ends the one unused longest"),
+      Text("error-page", &HostOptions::errorPage, "PATH",
+           "the site's page for pages that fail (a path in the site, e.g. /errors/500.asp); "
+           "none: the host's own 500 page"),
   };
   return rows;
 }

@@ -31,8 +31,16 @@ struct HostOptions {
   unsigned sendTimeout = 60;       // seconds for sending one response
   unsigned stopTimeout = 10;       // seconds requests in flight get at a stop
   // Names (shell patterns matched against every segment of a path) never sent.
-  std::vector<std::string> deny = {".*",    "*.db",   "*.sqlite", "*.sqlite3",
-                                   "*.inc", "*.conf", "*.ini",    "global.asa"};
+  std::vector<std::string> deny = {".*",    "*.db",  "*.sqlite", "*.sqlite3",
+                                   "*.inc", "*.asa", "*.conf",   "*.ini"};
+  // Peers whose X-Forwarded-For and X-Forwarded-Proto are believed (see forwarded.h).
+  std::vector<std::string> trustedProxies = {"127.0.0.1", "::1"};
+  // Pages (see docs/pages.md).
+  unsigned scriptTimeout = 90;               // seconds a page may run
+  uint64_t scriptMemory = 64 * 1024 * 1024;  // bytes a page's script heap may hold
+  unsigned sessionTimeout = 20 * 60;         // seconds a session lasts unused
+  unsigned maxSessions = 100000;
+  std::string errorPage;   // the site's page for failed pages
   std::string configFile;  // the configuration file read, if any
 };
 

@@ -13,7 +13,7 @@ namespace host {
 
 // A page script that failed, as the page layer describes it.
 struct ScriptFailure {
-  std::string file;     // the page's site path ("/thumb.js")
+  std::string file;     // the page's site path ("/thumb.asp")
   int line = 0;         // in `file`; 0 when unknown
   std::string message;  // the error's own text ("TypeError: ...")
   std::string stack;    // the script frames, one per line; may be empty

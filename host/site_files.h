@@ -25,7 +25,7 @@ struct SiteEntry {
   };
   Kind kind = Kind::kMissing;
   std::string realPath;  // with kFile
-  std::string sitePath;  // with kFile: "/" and the path below the site ("/index.js" for "/")
+  std::string sitePath;  // with kFile: "/" and the path below the site ("/index.asp" for "/")
 };
 
 class SiteFiles {

@@ -32,7 +32,7 @@ base=${base%/}
 echo "browser test: $listening"
 
 timeout 240 node tests/browser/drive_site.js "$base" "$work/upload.jpg" "$work"
-python3 -c 'import sys
+/usr/bin/python3 -c 'import sys
 from PIL import Image
 image = Image.open(sys.argv[1])
 image.load()

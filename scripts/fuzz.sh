@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets and runs each one for a while on a copy of its seed corpus.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     (default: 15 seconds, every target)
+# With FUZZ_KEEP=1 the corpus a run grew is minimised (libFuzzer's -merge=1) together
+# with the seeds and replaces fuzz/corpus/TARGET; the counts are printed for the record.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,5 +30,16 @@ for target in "${targets[@]}"; do
     mkdir -p fuzz-findings && cp "$work/$target-"* fuzz-findings/
     echo "fuzz: $target found a failing input (copied to fuzz-findings/)" >&2
     exit 1
+  fi
+  if [ "${FUZZ_KEEP:-0}" = 1 ]; then
+    seeds=$(find "fuzz/corpus/$target" -type f 2>/dev/null | wc -l)
+    grown=$(find "$corpus" -type f | wc -l)
+    minimised="$work/$target-minimised"
+    mkdir -p "$minimised"
+    build-fuzz/bin/"$target" -merge=1 -rss_limit_mb=2560 -malloc_limit_mb=2300 -timeout=20 \
+      "$minimised" "$corpus" >/dev/null 2>&1
+    rm -rf "fuzz/corpus/$target" && mv "$minimised" "fuzz/corpus/$target"
+    kept=$(find "fuzz/corpus/$target" -type f | wc -l)
+    echo "fuzz: $target corpus: $seeds seeds, $grown after the run, $kept kept after minimising"
   fi
 done

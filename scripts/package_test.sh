@@ -64,10 +64,10 @@ host_pid=$HOST_PID
 read -r -t 20 listening <&"${HOST[0]}" || fail "the host did not start: $(cat "$work/host.log")"
 base=${listening#listening on }
 reply=$(curl -sS -o "$work/banner.png" -w '%{http_code} %{content_type}' \
-  "${base}banner.js?text=Installed")
-[ "$reply" = "200 image/png" ] || fail "banner.js answered $reply: $(cat "$work/host.log")"
+  "${base}banner.asp?text=Installed")
+[ "$reply" = "200 image/png" ] || fail "banner.asp answered $reply: $(cat "$work/host.log")"
 [ "$(head -c 4 "$work/banner.png" | od -An -tx1 | tr -d ' ')" = 89504e47 ] ||
-  fail "banner.js sent no PNG"
+  fail "banner.asp sent no PNG"
 kill -TERM "$host_pid"
 wait "$host_pid" || true
 host_pid=

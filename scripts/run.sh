@@ -4,9 +4,10 @@
 # that create the objects by their ProgIDs: the image generator's properties, a folder
 # of sample pictures converted between formats, the same pictures stored in an
 # SQLite database and fetched back from it, and thumbnails edited on the fly and kept
-# in an image collection. Then it starts the web page host on examples/site, fetches its
-# pages (images made by page scripts) into out/site/ and stops it; with VELLUM_SERVE=1
-# the host keeps serving in the foreground instead.
+# in an image collection. Then it starts the web page host on the demo site
+# (examples/site, .asp pages), uploads a picture to its gallery, fetches its pages into
+# out/site/ and stops it; with VELLUM_SERVE=1 the host keeps serving in the foreground
+# instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,10 +46,9 @@ build/bin/vellum-script examples/image_database.js out/images.db fetch out/fetch
 build/bin/vellum-script examples/image_database.js out/images.db sizes
 build/bin/vellum-script examples/edit_images.js out/edited "$samples"/*
 
-# The web page host: the example site's pages, fetched with curl. The thumbnail page
-# shows a picture kept in the site's (untracked) pictures folder.
-mkdir -p examples/site/pictures out/site
-convert "$samples/$(ls "$samples" | head -n 1)" -resize 640x examples/site/pictures/sample.jpg
+# The web page host on the demo site (examples/site): its pages fetched with curl, and a
+# picture uploaded to its gallery when the gallery is empty.
+mkdir -p out/site
 # Development mode: a page that fails shows its script error.
 if [ "${VELLUM_SERVE:-0}" = 1 ]; then
   exec build/bin/vellum-host --development --port "${VELLUM_PORT:-8080}" examples/site
@@ -64,17 +64,25 @@ trap 'kill "$host_pid" 2>/dev/null || true' EXIT
 read -r -t 20 listening <&"${HOST[0]}"
 echo "$listening"
 base=${listening#listening on }
-fetch() {  # fetch FILE PATH: status, content type and size of what the page sent
-  curl -sS -o "out/site/$1" -w "%{http_code}|%{content_type}|%{size_download}" "$base$2" |
-    awk -F'|' -v file="out/site/$1" -v page="/$2" \
+fetch() {  # fetch FILE PATH [CURL ARGS...]: status, content type and size of what the page sent
+  local file=$1 page=$2
+  shift 2
+  curl -sS -o "out/site/$file" -w "%{http_code}|%{content_type}|%{size_download}" "$@" "$base$page" |
+    awk -F'|' -v file="out/site/$file" -v page="/$page" \
       '{ printf "%-26s %-60s %s %-26s %6s bytes\n", file, page, $1, $2, $3 }'
 }
+picture="$samples/$(ls "$samples" | head -n 1)"
+if curl -sS "${base}gallery.asp" | grep -q "No pictures yet"; then
+  fetch upload.html "gallery.asp" -F "picture=@$picture" -F "title=A sample picture"
+fi
 fetch index.html ""
-fetch banner.png "banner.js?text=Hello%2C+Vellum"
-fetch banner-blue.png "banner.js?text=Pictures+on+the+fly&from=203040&to=60C0F0"
-fetch chart.png "chart.js?values=3,7,4,9,6,2"
-fetch thumb.jpg "thumb.js?name=sample.jpg"
-fetch missing.html "no-such-page.js"
+fetch gallery.html "gallery.asp"
+fetch thumb.jpg "thumb.asp?id=1"
+fetch banner.png "banner.asp?text=Hello%2C+Vellum"
+fetch banner-serif.png "banner.asp?text=Pictures+on+the+fly&font=Liberation+Serif&from=203040&to=60C0F0"
+fetch chart.png "chart.asp?values=3,7,4,9,6,2&labels=Mon,Tue,Wed,Thu,Fri,Sat&title=Visits"
+fetch source.html "source.asp?page=/gallery.asp"
+fetch missing.html "no-such-page.asp"
 kill -TERM "$host_pid"
 wait "$host_pid"
 trap - EXIT

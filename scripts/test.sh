@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the layout check, the release suite (with the member
-# reference's staleness check), the Debian package installed into a scratch root, the same
+# reference's staleness check), the Debian package installed into a scratch root, the demo
+# site driven in headless Chromium (screenshots in out/browser/), the same
 # suite under AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
@@ -14,6 +15,7 @@ bash scripts/check_format.sh
 bash scripts/build.sh release
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
 bash scripts/package_test.sh
+bash scripts/browser_test.sh
 
 bash scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -13,5 +13,6 @@ if (bytes === null) {
   Response.Clear();
   Response.ContentType = "image/jpeg";
   Response.BinaryWrite(bytes);
+  Response.End();  // nothing after the bytes: not even the line break at the end of this file
 }
 %>

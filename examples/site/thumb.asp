@@ -21,4 +21,5 @@ Response.Clear();
 Response.ContentType = "image/jpeg";
 Response.CacheControl = "public, max-age=3600";
 Response.BinaryWrite(thumbnails(key).Image);
+Response.End();  // nothing after the bytes: not even the line break at the end of this file
 %>

@@ -48,6 +48,11 @@ bool PageHost::Start(host::HostServices& services, std::string* error) {
     *error = "cannot find the site folder " + services.SiteRoot();
     return false;
   }
+  if (!options_.errorPage.empty() &&
+      (options_.errorPage[0] != '/' || !IsPage(options_.errorPage))) {
+    *error = "the error page must be an .asp page's path in the site, as /errors/500.asp";
+    return false;
+  }
   const std::lock_guard held(stopMutex_);
   if (!stopped_) return true;
   site_ = std::make_unique<SiteState>(real, options_, &services);

@@ -546,11 +546,13 @@ void PageRun::SendOwnErrorPage(const PageFailure& failure, const std::string& in
     body += "<p>" + HtmlEscaped(failure.category) + " in " + HtmlEscaped(failure.file);
     if (failure.line > 0) body += ", line " + std::to_string(failure.line);
     body += ":</p>\n<pre>" + HtmlEscaped(failure.description) + "</pre>\n";
-    if (site_.services->Development() && !failure.source.empty()) {
-      body += "<pre>" + HtmlEscaped(failure.source) + "</pre>\n";
+    if (site_.services->Development()) {
+      if (!failure.source.empty()) body += "<pre>" + HtmlEscaped(failure.source) + "</pre>\n";
+      if (!failure.stack.empty()) body += "<pre>" + HtmlEscaped(failure.stack) + "</pre>\n";
     }
   } else {
-    body += "<p>The page could not be shown. Incident " + HtmlEscaped(incident) + ".</p>\n";
+    body += "<p>The page could not be shown; the site's error log tells more under incident " +
+            HtmlEscaped(incident) + ".</p>\n";
   }
   body += "</body></html>\n";
   response_->Output(body);

@@ -1,5 +1,6 @@
 #include "platform/kernel/global_memory.h"
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -32,6 +33,31 @@ class BlockRecord {
   std::mutex mutex;
   std::unordered_map<HGLOBAL, Block> blocks;
   std::unordered_map<const void*, HGLOBAL> handleOfData;  // movable blocks only
+  uint64_t liveBytes = 0;  // of the live blocks and of the allocations under way
+  uint64_t budget = 0;     // 0: none
+  std::chrono::milliseconds budgetWait{0};
+  std::condition_variable roomMade;  // signalled when liveBytes goes down or the budget changes
+
+  // Counts `bytes` for an allocation about to be made; a large one waits (releasing the
+  // lock, which is held on entry and on return) while it would pass the budget. False
+  // when the wait ends without room.
+  bool Reserve(std::unique_lock<std::mutex>& lock, SIZE_T bytes) {
+    if (bytes >= kBudgetedBlockBytes) {
+      if (budget != 0 && bytes > budget) return false;  // would never fit
+      const auto deadline = std::chrono::steady_clock::now() + budgetWait;
+      const bool fits = roomMade.wait_until(lock, deadline, [&] {
+        return budget == 0 || (bytes <= budget && liveBytes + bytes <= budget);
+      });
+      if (!fits) return false;
+    }
+    liveBytes += bytes;
+    return true;
+  }
+  // Counts a block's change of size from `before` to `after` bytes; never waits.
+  void Recount(SIZE_T before, SIZE_T after) {
+    liveBytes = liveBytes - before + after;
+    if (after < before) roomMade.notify_all();
+  }
 
   HGLOBAL NewMovableHandle() {
     nextMovable_ += kMovableStep;
@@ -62,12 +88,14 @@ Block* FindOrFail(BlockRecord& record, HGLOBAL handle) {
 }
 
 // Resizes the data of a block in place of its record entry; false when the heap refuses.
-bool ResizeData(Block& block, SIZE_T bytes, bool zeroTail) {
+// A resize is counted against the budget but never waits for it.
+bool ResizeData(BlockRecord& record, Block& block, SIZE_T bytes, bool zeroTail) {
   void* data = std::realloc(block.data, bytes == 0 ? 1 : bytes);
   if (data == nullptr) return false;
   if (zeroTail && bytes > block.size) {
     std::memset(static_cast<char*>(data) + block.size, 0, bytes - block.size);
   }
+  record.Recount(block.size, bytes);
   block.data = data;
   block.size = bytes;
   return true;
@@ -84,14 +112,21 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  void* data = AllocateData(bytes, (flags & GMEM_ZEROINIT) != 0);
-  if (data == nullptr) {
+  BlockRecord& record = BlockRecord::Instance();
+  std::unique_lock lock(record.mutex);
+  if (!record.Reserve(lock, bytes)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  BlockRecord& record = BlockRecord::Instance();
+  lock.unlock();
+  void* data = AllocateData(bytes, (flags & GMEM_ZEROINIT) != 0);
+  lock.lock();
+  if (data == nullptr) {
+    record.Recount(bytes, 0);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   const bool movable = (flags & GMEM_MOVEABLE) != 0;
-  std::lock_guard lock(record.mutex);
   HGLOBAL handle = movable ? record.NewMovableHandle() : data;
   record.blocks[handle] = Block{data, bytes, movable, 0};
   if (movable) record.handleOfData[data] = handle;
@@ -154,12 +189,13 @@ HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
     }
+    record.Recount(block->size, bytes);
     block->size = bytes;
     return handle;
   }
 
   const void* oldData = block->data;
-  if (!ResizeData(*block, bytes, zeroTail)) {
+  if (!ResizeData(record, *block, bytes, zeroTail)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
@@ -184,6 +220,7 @@ HGLOBAL GlobalFree(HGLOBAL handle) {
   if (block == nullptr) return handle;
   if (block->movable) record.handleOfData.erase(block->data);
   std::free(block->data);
+  record.Recount(block->size, 0);
   record.blocks.erase(handle);
   return nullptr;
 }
@@ -203,4 +240,18 @@ SIZE_T GlobalLiveBlockCount() {
   BlockRecord& record = BlockRecord::Instance();
   std::lock_guard lock(record.mutex);
   return record.blocks.size();
+}
+
+uint64_t GlobalLiveBytes() {
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  return record.liveBytes;
+}
+
+void SetGlobalMemoryBudget(uint64_t bytes, std::chrono::milliseconds wait) {
+  BlockRecord& record = BlockRecord::Instance();
+  std::lock_guard lock(record.mutex);
+  record.budget = bytes;
+  record.budgetWait = wait;
+  record.roomMade.notify_all();
 }

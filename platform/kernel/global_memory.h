@@ -6,6 +6,9 @@
 // by reading the memory it points at.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+
 #include "platform/kernel/win_types.h"
 
 constexpr UINT GMEM_FIXED = 0x0000;
@@ -39,3 +42,13 @@ HGLOBAL GlobalHandle(LPCVOID data);
 
 // Number of live blocks; lets tests see that every block handed out was freed.
 SIZE_T GlobalLiveBlockCount();
+// Bytes held by all live blocks together.
+uint64_t GlobalLiveBytes();
+
+// A budget on the bytes all live blocks hold together (0: none, how a process starts),
+// which is how a server keeps a burst of large images from exhausting its memory. A
+// block of kBudgetedBlockBytes or more that would pass the budget waits up to `wait`
+// for others to be freed, then fails with ERROR_NOT_ENOUGH_MEMORY (at once when it is
+// larger than the whole budget); smaller blocks are counted but never wait.
+constexpr SIZE_T kBudgetedBlockBytes = 64 * 1024;
+void SetGlobalMemoryBudget(uint64_t bytes, std::chrono::milliseconds wait);

@@ -1,5 +1,5 @@
 // The real vellum-host, run as a process of its own on a free port with a private
-// registry, with .js page scripts and site files, talked to over sockets.
+// registry, with .asp pages and site files, talked to over sockets.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -75,18 +75,18 @@ class HostTest : public ::testing::Test, public testing_support::ToolRunner {
 
 TEST_F(HostTest, ImagePagesSendWhatSaveImageChose) {
   ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
-  AddFile("chart.js", R"(
+  AddFile("chart.asp", R"(<%
     var e = CreateObject("Quillmark.Easel");
     e.CreateImage(Number(Request.QueryString("w")), 20, 0x0000FF);
     e.FillRectInImage(0, 10, 10, 10, 0x00FF00);
     e.BufferResponse = Request.QueryString("buffer") == "1";
     e.SaveImage(2, Number(Request.QueryString("format")), "");
-  )");
+  %>)");
   const int port = Start();
 
   // Unbuffered: chunked as it is written; buffered: with its length.
   for (const char* buffer : {"0", "1"}) {
-    const HttpReply png = Get(port, std::string("/chart.js?format=4&w=30&buffer=") + buffer);
+    const HttpReply png = Get(port, std::string("/chart.asp?format=4&w=30&buffer=") + buffer);
     ASSERT_EQ(png.status, 200);
     EXPECT_EQ(png.headers.at("content-type"), "image/png");
     EXPECT_TRUE(png.complete);
@@ -107,14 +107,14 @@ TEST_F(HostTest, ImagePagesSendWhatSaveImageChose) {
   }
 
   // Formats browsers do not show come as attachments named after the page.
-  const HttpReply psd = Get(port, "/chart.js?format=9&w=12");
+  const HttpReply psd = Get(port, "/chart.asp?format=9&w=12");
   ASSERT_EQ(psd.status, 200);
   EXPECT_EQ(psd.headers.at("content-type"), "image/psd");
   EXPECT_EQ(psd.headers.at("content-disposition"), "attachment; filename=\"chart.PSD\"");
   EXPECT_TRUE(psd.body.starts_with("8BPS"));
 
   // Larger than one piece of SaveImage's output: the pieces arrive whole and in order.
-  const HttpReply bmp = Get(port, "/chart.js?format=1&w=2000");
+  const HttpReply bmp = Get(port, "/chart.asp?format=1&w=2000");
   ASSERT_EQ(bmp.status, 200);
   EXPECT_TRUE(bmp.complete);
   EXPECT_EQ(bmp.body.size(), 54u + 2000u * 20u * 3u);
@@ -122,15 +122,15 @@ TEST_F(HostTest, ImagePagesSendWhatSaveImageChose) {
 }
 
 TEST_F(HostTest, BufferingDecidesHowTheBodyGoesOut) {
-  AddFile("buffered.js", R"(
+  AddFile("buffered.asp", R"(<%
     Response.Write("dropped");
     Response.Clear();
     Response.ContentType = "text/plain";
     Response.AddHeader("X-Page", "yes");
     Response.Write("h\u00e9llo ");
     Response.BinaryWrite(new Uint8Array([119, 111, 114, 108, 100]));
-  )");
-  AddFile("streamed.js", R"(
+  %>)");
+  AddFile("streamed.asp", R"(<%
     function attempt(f) { try { f(); return "ok"; } catch (e) { return String(e.number); } }
     Response.Buffer = false;
     var before = attempt(function () { Response.AddHeader("X-Early", "1"); });
@@ -143,24 +143,24 @@ TEST_F(HostTest, BufferingDecidesHowTheBodyGoesOut) {
                    attempt(function () { Response.Write(""); }),
                    Response.IsClientConnected];
     Response.Write("two," + results.join(","));
-  )");
-  AddFile("headers.js", R"(
+  %>)");
+  AddFile("headers.asp", R"(<%
     function attempt(f) { try { f(); return "ok"; } catch (e) { return String(e.number); } }
     Response.Write([attempt(function () { Response.AddHeader("X-Bad", "a\r\nSet-Cookie: b"); }),
                     attempt(function () { Response.AddHeader("Content-Length", "1"); }),
                     attempt(function () { Response.AddHeader("Bad Name", "v"); }),
                     attempt(function () { Response.BinaryWrite("text"); })].join(","));
-  )");
+  %>)");
   const int port = Start();
 
-  const HttpReply buffered = Get(port, "/buffered.js");
+  const HttpReply buffered = Get(port, "/buffered.asp");
   ASSERT_EQ(buffered.status, 200);
-  EXPECT_EQ(buffered.headers.at("content-type"), "text/plain");
+  EXPECT_EQ(buffered.headers.at("content-type"), "text/plain; charset=utf-8");
   EXPECT_EQ(buffered.headers.at("x-page"), "yes");
   EXPECT_EQ(buffered.headers.at("content-length"), "12");
   EXPECT_EQ(buffered.body, "h\xC3\xA9llo world");
 
-  const HttpReply streamed = Get(port, "/streamed.js");
+  const HttpReply streamed = Get(port, "/streamed.asp");
   ASSERT_EQ(streamed.status, 200);
   EXPECT_TRUE(streamed.chunked);
   EXPECT_EQ(streamed.headers.at("x-early"), "1");
@@ -170,41 +170,41 @@ TEST_F(HostTest, BufferingDecidesHowTheBodyGoesOut) {
   EXPECT_EQ(streamed.body, "one,two,ok,-2147467259,-2147467259,-2147467259,-2147467259,ok,true");
 
   // An HTTP/1.0 client gets the streamed body up to the close instead of chunks.
-  const HttpReply old = Exchange(port, "GET /streamed.js HTTP/1.0\r\n\r\n");
+  const HttpReply old = Exchange(port, "GET /streamed.asp HTTP/1.0\r\n\r\n");
   EXPECT_FALSE(old.chunked);
   EXPECT_TRUE(old.body.starts_with("one,two,ok,"));
 
   // Texts that would break the head, framing headers and non-bytes are refused.
-  const HttpReply refused = Get(port, "/headers.js");
+  const HttpReply refused = Get(port, "/headers.asp");
   EXPECT_EQ(refused.body, "-2147024809,-2147024809,-2147024809,-2147352571");
   EXPECT_EQ(host_->Stop(), 0);
 }
 
-const char* const kBrokenPage = R"(
+const char* const kBrokenPage = R"(<%
   Response.Write("partial output");
   function picture() { throw new Error("no <b>such</b> picture"); }
   picture();
-)";
+%>)";
 
 TEST_F(HostTest, InDevelopmentA500PageShowsTheScriptError) {
-  AddFile("broken.js", kBrokenPage);
-  AddFile("syntax.js", "var = ;");
-  AddFile("late.js", R"(
+  AddFile("broken.asp", kBrokenPage);
+  AddFile("syntax.asp", "<% var = ; %>");
+  AddFile("late.asp", R"(<%
     Response.Buffer = false;
     Response.Write("started");
     throw new Error("too late");
-  )");
+  %>)");
   const int port = Start();
-  const HttpReply broken = Get(port, "/broken.js");
+  const HttpReply broken = Get(port, "/broken.asp");
   EXPECT_EQ(broken.status, 500);
-  EXPECT_NE(broken.body.find("/broken.js, line 3"), std::string::npos) << broken.body;
+  EXPECT_NE(broken.body.find("/broken.asp, line 3"), std::string::npos) << broken.body;
   EXPECT_NE(broken.body.find("no &lt;b&gt;such&lt;/b&gt; picture"), std::string::npos);
-  EXPECT_NE(broken.body.find("at picture (/broken.js:3)"), std::string::npos);
+  EXPECT_NE(broken.body.find("at picture (/broken.asp:3)"), std::string::npos);
   EXPECT_EQ(broken.body.find("partial output"), std::string::npos);
   EXPECT_EQ(broken.body.find(".cpp"), std::string::npos);
-  EXPECT_EQ(Get(port, "/syntax.js").status, 500);
+  EXPECT_EQ(Get(port, "/syntax.asp").status, 500);
   // Once the body is streaming the response is broken off: no terminating chunk.
-  const HttpReply late = Get(port, "/late.js");
+  const HttpReply late = Get(port, "/late.asp");
   EXPECT_EQ(late.status, 200);
   EXPECT_FALSE(late.complete);
   EXPECT_EQ(host_->Stop(), 0);
@@ -212,9 +212,9 @@ TEST_F(HostTest, InDevelopmentA500PageShowsTheScriptError) {
 }
 
 TEST_F(HostTest, InProductionA500PageShowsOnlyTheIncidentTheLogExplains) {
-  AddFile("broken.js", kBrokenPage);
+  AddFile("broken.asp", kBrokenPage);
   const int port = Start({"--development=false"});
-  const HttpReply broken = Get(port, "/broken.js");
+  const HttpReply broken = Get(port, "/broken.asp");
   EXPECT_EQ(broken.status, 500);
   const std::smatch found = [&] {
     std::smatch match;
@@ -222,7 +222,7 @@ TEST_F(HostTest, InProductionA500PageShowsOnlyTheIncidentTheLogExplains) {
     return match;
   }();
   ASSERT_FALSE(found.empty()) << broken.body;
-  for (const char* hidden : {"such", "broken.js", "picture", "line"}) {
+  for (const char* hidden : {"such", "broken.asp", "picture", "line"}) {
     EXPECT_EQ(broken.body.find(hidden), std::string::npos) << hidden;
   }
   EXPECT_EQ(host_->Stop(), 0);
@@ -231,28 +231,29 @@ TEST_F(HostTest, InProductionA500PageShowsOnlyTheIncidentTheLogExplains) {
   const size_t incident = log.find("incident " + found[1].str() + ": ");
   ASSERT_NE(incident, std::string::npos) << log;
   const std::string entry = log.substr(incident);
-  EXPECT_NE(entry.find("\"GET /broken.js\": /broken.js:3: Error: no <b>such</b> picture"),
-            std::string::npos)
+  EXPECT_NE(
+      entry.find("\"GET /broken.asp\": /broken.asp:3: Script error: Error: no <b>such</b> picture"),
+      std::string::npos)
       << entry;
-  EXPECT_NE(entry.find("at picture (/broken.js:3)"), std::string::npos);
+  EXPECT_NE(entry.find("at picture (/broken.asp:3)"), std::string::npos);
 }
 
 TEST_F(HostTest, PagesSeeTheirRequest) {
-  AddFile("index.js", R"(
+  AddFile("index.asp", R"(<%
     var v = Request.ServerVariables;
     Response.Write([v("SCRIPT_NAME"), v("QUERY_STRING"), v("REQUEST_METHOD"), v("SERVER_NAME"),
                     v("SERVER_PORT"), v("REMOTE_ADDR"), v("HTTP_HOST"), v("http_x_custom_thing"),
-                    typeof v("NO_SUCH_VARIABLE"), Request.QueryString("q"),
-                    Request.QueryString("none")].join("|"));
+                    v("NO_SUCH_VARIABLE").Count, Request.QueryString("q"),
+                    Request.QueryString("none").Count].join("|"));
     print("index page ran");
-  )");
+  %>)");
   const int port = Start();
   const std::string rest =
       " /?q=a%20b+c&r=1 HTTP/1.1\r\nHost: example.test:81\r\nX-Custom-Thing: z\r\n\r\n";
   const HttpReply reply = Exchange(port, "GET" + rest);
   ASSERT_EQ(reply.status, 200);
-  EXPECT_EQ(reply.body, "/index.js|q=a%20b+c&r=1|GET|example.test|" + std::to_string(port) +
-                            "|127.0.0.1|example.test:81|z|undefined|a b c|");
+  EXPECT_EQ(reply.body, "/index.asp|q=a%20b+c&r=1|GET|example.test|" + std::to_string(port) +
+                            "|127.0.0.1|example.test:81|z|0|a b c|0");
   // HEAD runs the page but sends only the head.
   const HttpReply head = Exchange(port, "HEAD" + rest);
   EXPECT_EQ(head.status, 200);
@@ -352,11 +353,11 @@ TEST_F(HostTest, NamesThatMustNeverBeSentAre404) {
 
 TEST_F(HostTest, ConnectionsCarryManyRequestsInTurnAndPipelined) {
   AddFile("notes.txt", "plain notes\n");
-  AddFile("count.js", R"(Response.Write("page " + Request.QueryString("n"));)");
+  AddFile("count.asp", R"(<%Response.Write("page " + Request.QueryString("n"));%>)");
   const int port = Start();
   HttpConnection connection(port);
   for (const std::string n : {"1", "2", "3"}) {
-    ASSERT_TRUE(connection.Send("GET /count.js?n=" + n + " HTTP/1.1\r\nHost: h\r\n\r\n"));
+    ASSERT_TRUE(connection.Send("GET /count.asp?n=" + n + " HTTP/1.1\r\nHost: h\r\n\r\n"));
     const std::optional<HttpReply> reply = connection.Read();
     ASSERT_TRUE(reply.has_value()) << n;
     EXPECT_EQ(reply->body, "page " + n);
@@ -367,7 +368,7 @@ TEST_F(HostTest, ConnectionsCarryManyRequestsInTurnAndPipelined) {
 
   // Three requests in one send: three replies, in order.
   ASSERT_TRUE(
-      connection.Send("GET /count.js?n=a HTTP/1.1\r\nHost: h\r\n\r\n"
+      connection.Send("GET /count.asp?n=a HTTP/1.1\r\nHost: h\r\n\r\n"
                       "GET /missing HTTP/1.1\r\nHost: h\r\n\r\n"
                       "GET /notes.txt HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"));
   const std::optional<HttpReply> first = connection.Read();
@@ -447,23 +448,23 @@ TEST_F(HostTest, TheAccessLogRecordsEveryRequestAndSighupReopensIt) {
 
 TEST_F(HostTest, ConcurrentPagesAndADepartedClient) {
   ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
-  AddFile("gradient.js", R"(
+  AddFile("gradient.asp", R"(<%
     var e = CreateObject("Quillmark.Easel");
     e.CreateGradientImage(64, 48, 0x000000, 0xFFFFFF, 0);
     e.SaveImage(2, 4, "");
-  )");
-  AddFile("endless.js", R"(
+  %>)");
+  AddFile("endless.asp", R"(<%
     Response.Buffer = false;
     var piece = new Uint8Array(65536);
     var sent = 0;
     while (Response.IsClientConnected && sent < 100000) { Response.BinaryWrite(piece); sent++; }
     print("client left: " + (sent < 100000));
-  )");
+  %>)");
   const int port = Start();
   std::vector<std::thread> clients;
   std::vector<HttpReply> replies(6);
   for (size_t i = 0; i < replies.size(); ++i) {
-    clients.emplace_back([&, i] { replies[i] = Get(port, "/gradient.js"); });
+    clients.emplace_back([&, i] { replies[i] = Get(port, "/gradient.asp"); });
   }
   for (std::thread& client : clients) client.join();
   // The same picture each time (the PNG's tIME chunk says when it was made).
@@ -481,11 +482,11 @@ TEST_F(HostTest, ConcurrentPagesAndADepartedClient) {
   // A client that reads the start and leaves: the page sees it go.
   {
     HttpConnection leaving(port);
-    leaving.Send("GET /endless.js HTTP/1.1\r\nHost: h\r\n\r\n");
+    leaving.Send("GET /endless.asp HTTP/1.1\r\nHost: h\r\n\r\n");
     char piece[1024];
     EXPECT_GT(recv(leaving.Socket(), piece, sizeof piece, 0), 0);
   }
-  EXPECT_EQ(Get(port, "/gradient.js").status, 200);  // still serving
+  EXPECT_EQ(Get(port, "/gradient.asp").status, 200);  // still serving
   EXPECT_TRUE(ErrorLogShows("client left"));
   EXPECT_EQ(host_->Stop(), 0);
   EXPECT_NE(ErrorText().find("client left: true"), std::string::npos);
@@ -516,14 +517,14 @@ TEST_F(HostTest, SlowClientsAreCutOffAndTheHostStillStops) {
 }
 
 TEST_F(HostTest, AStopLetsTheRequestsInFlightFinish) {
-  AddFile("slow.js", R"(
+  AddFile("slow.asp", R"(<%
     var end = Date.now() + Number(Request.QueryString("ms"));
     while (Date.now() < end) {}
     Response.Write("finished");
-  )");
+  %>)");
   const int port = Start();
   HttpConnection inFlight(port);
-  ASSERT_TRUE(inFlight.Send("GET /slow.js?ms=1500 HTTP/1.1\r\nHost: h\r\n\r\n"));
+  ASSERT_TRUE(inFlight.Send("GET /slow.asp?ms=1500 HTTP/1.1\r\nHost: h\r\n\r\n"));
   HttpConnection idle(port);  // kept open, no request: closed at the stop
   ASSERT_TRUE(idle.Connected());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -540,7 +541,7 @@ TEST_F(HostTest, AStopLetsTheRequestsInFlightFinish) {
   // A second signal does not wait for the page.
   const int again = Start();
   HttpConnection stuck(again);
-  ASSERT_TRUE(stuck.Send("GET /slow.js?ms=20000 HTTP/1.1\r\nHost: h\r\n\r\n"));
+  ASSERT_TRUE(stuck.Send("GET /slow.asp?ms=20000 HTTP/1.1\r\nHost: h\r\n\r\n"));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto signalled = std::chrono::steady_clock::now();
   host_->Signal(SIGTERM);
@@ -556,7 +557,7 @@ TEST_F(HostTest, AStopLetsTheRequestsInFlightFinish) {
 // which would stop the host at the first race).
 TEST_F(HostTest, ImagePagesUnderConcurrentLoad) {
   ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
-  AddFile("badge.js", R"(
+  AddFile("badge.asp", R"(<%
     var e = CreateObject("Quillmark.Easel");
     e.CreateGradientImage(120, 40, 0x204080, 0xFFFFFF, 0);
     e.Font.Height = -16;
@@ -564,7 +565,7 @@ TEST_F(HostTest, ImagePagesUnderConcurrentLoad) {
     e.DrawTextOnImage(4, 4, 0, 0, "n" + Request.QueryString("n"));
     e.RotateImage(15, 0);
     e.SaveImage(2, Number(Request.QueryString("format")), "");
-  )");
+  %>)");
   const int port = Start();
   const char* types[] = {"image/bmp",  "image/gif", "image/jpeg", "image/png", "image/pcx",
                          "image/tiff", "image/wmf", "image/emf",  "image/psd"};
@@ -577,7 +578,7 @@ TEST_F(HostTest, ImagePagesUnderConcurrentLoad) {
       for (int r = 0; r < kRequests; ++r) {
         const int format = 1 + (c + r * kClients) % 9;
         const HttpReply reply =
-            Get(port, "/badge.js?n=" + std::to_string(r) + "&format=" + std::to_string(format));
+            Get(port, "/badge.asp?n=" + std::to_string(r) + "&format=" + std::to_string(format));
         if (reply.status != 200 || reply.body.size() < 100 ||
             reply.headers.count("content-type") == 0 ||
             reply.headers.at("content-type") != types[format - 1]) {

@@ -1,6 +1,7 @@
 // Debian's nginx on loopback in front of two vellum-host processes, with the proxy
-// settings the project ships: pages and images come through it from both hosts, and
-// when one host stops the other answers every request.
+// settings the project ships: each client stays with one host (its session lives
+// there) and is known to it by its own address, clients are spread over both hosts,
+// and when one host stops the other answers every request.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,7 +22,19 @@ namespace {
 using testing_support::Eventually;
 using testing_support::Get;
 using testing_support::HostProcess;
+using testing_support::HttpConnection;
 using testing_support::HttpReply;
+
+// A GET sent from one of the loopback addresses (a client of its own to nginx).
+HttpReply GetFrom(int port, const std::string& target, const std::string& from,
+                  const std::string& headers = "") {
+  HttpConnection connection(port, 20, from.c_str());
+  connection.Send("GET " + target + " HTTP/1.1\r\nHost: h\r\nConnection: close\r\n" + headers +
+                  "\r\n");
+  return connection.Read().value_or(HttpReply{});
+}
+
+std::string Client(int n) { return "127.0.0." + std::to_string(n); }
 
 std::string ReadText(const std::string& path) {
   std::ifstream file(path);
@@ -39,16 +52,17 @@ class NginxPairTest : public ::testing::Test, public testing_support::ToolRunner
     ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
     const std::string site = Directory().File("site");
     std::filesystem::create_directory(site);
-    std::ofstream(site + "/which.js") << R"(
+    std::ofstream(site + "/which.asp") << R"(<%
       Response.ContentType = "text/plain";
+      Session.Value.put("visits", (Session("visits") || 0) + 1);
       Response.Write(Request.ServerVariables("SERVER_PORT") + " " +
-                     Request.ServerVariables("HTTP_X_FORWARDED_FOR"));
-    )";
-    std::ofstream(site + "/dot.js") << R"(
+                     Request.ServerVariables("REMOTE_ADDR") + " " + Session("visits"));
+    %>)";
+    std::ofstream(site + "/dot.asp") << R"(<%
       var e = CreateObject("Quillmark.Easel");
       e.CreateImage(16, 8, 0x00FF00);
       e.SaveImage(2, 4, "");
-    )";
+    %>)";
     std::ofstream(site + "/notes.txt") << "notes";
     for (int i = 0; i < 2; ++i) {
       const std::string log = Directory().File("access" + std::to_string(i) + ".log");
@@ -66,32 +80,43 @@ class NginxPairTest : public ::testing::Test, public testing_support::ToolRunner
   std::unique_ptr<testing_support::NginxProxy> proxy_;
 };
 
-TEST_F(NginxPairTest, BothHostsServeAndOneStoppingLosesNoRequest) {
+TEST_F(NginxPairTest, ClientsStayWithTheirHostAndOneStoppingLosesNoRequest) {
   const int port = proxy_->Port();
   std::set<std::string> servedBy;
-  for (int i = 0; i < 8; ++i) {
-    const HttpReply page = Get(port, "/which.js");
+  for (int client = 1; client <= 16; ++client) {
+    const HttpReply page = GetFrom(port, "/which.asp", Client(client));
     ASSERT_EQ(page.status, 200) << proxy_->ErrorLog();
     servedBy.insert(page.body.substr(0, page.body.find(' ')));
-    EXPECT_NE(page.body.find("127.0.0.1"), std::string::npos);  // the client, as nginx saw it
-    const HttpReply image = Get(port, "/dot.js");
+    EXPECT_NE(page.body.find(Client(client) + " "),
+              std::string::npos);  // the client, as nginx (a trusted proxy) saw it
+    const HttpReply image = GetFrom(port, "/dot.asp", Client(client));
     EXPECT_EQ(image.status, 200);
     EXPECT_EQ(image.headers.at("content-type"), "image/png");
     EXPECT_TRUE(image.body.starts_with("\x89PNG"));
-    EXPECT_EQ(Get(port, "/notes.txt").body, "notes");
+    EXPECT_EQ(GetFrom(port, "/notes.txt", Client(client)).body, "notes");
   }
   EXPECT_EQ(servedBy, (std::set<std::string>{std::to_string(hosts_[0]->Port()),
                                              std::to_string(hosts_[1]->Port())}));
 
+  // One client's requests all reach the host that keeps its session.
+  const HttpReply first = GetFrom(port, "/which.asp", Client(20));
+  const std::string host = first.body.substr(0, first.body.find(' '));
+  const std::string cookie = first.headers.at("set-cookie");
+  const std::string sent = "Cookie: " + cookie.substr(0, cookie.find(';')) + "\r\n";
+  for (int visit = 2; visit <= 5; ++visit) {
+    const HttpReply again = GetFrom(port, "/which.asp", Client(20), sent);
+    EXPECT_EQ(again.body, host + " " + Client(20) + " " + std::to_string(visit));
+  }
+
   EXPECT_EQ(hosts_[0]->Stop(), 0);
-  for (int i = 0; i < 12; ++i) {
-    const HttpReply page = Get(port, "/which.js");
+  for (int client = 1; client <= 12; ++client) {
+    const HttpReply page = GetFrom(port, "/which.asp", Client(client));
     ASSERT_EQ(page.status, 200) << proxy_->ErrorLog();
     EXPECT_TRUE(page.body.starts_with(std::to_string(hosts_[1]->Port())));
-    EXPECT_EQ(Get(port, "/dot.js").status, 200);
+    EXPECT_EQ(GetFrom(port, "/dot.asp", Client(client)).status, 200);
   }
   EXPECT_TRUE(Eventually([&] {
-    return ReadText(Directory().File("access1.log")).find("GET /dot.js") != std::string::npos;
+    return ReadText(Directory().File("access1.log")).find("GET /dot.asp") != std::string::npos;
   }));
 }
 

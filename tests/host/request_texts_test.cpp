@@ -1,9 +1,11 @@
 // The request texts the host reads itself, fed bytes directly: targets, site paths,
-// query parameters, byte ranges, entity tags, HTTP dates and mime.types lines.
+// query parameters, byte ranges, entity tags, HTTP dates, mime.types lines and what a
+// proxy in front says of the client.
 #include <gtest/gtest.h>
 
 #include <ostream>
 
+#include "host/forwarded.h"
 #include "host/http_texts.h"
 #include "host/request_target.h"
 
@@ -140,5 +142,59 @@ TEST(RequestTextsTest, MimeTypesLinesGiveTypesByExtension) {
   EXPECT_FALSE(types.contains("trailing"));
   EXPECT_EQ(types.size(), 4u);
 }
+
+// A request from `peer` with `headers`: the client's address and whether it came over
+// TLS once the headers of a trusted proxy (127.0.0.1, ::1) are believed.
+struct ForwardedCase {
+  const char* peer;
+  std::vector<std::pair<std::string, std::string>> headers;
+  const char* client;
+  bool secure;
+};
+
+class ForwardedTest : public ::testing::TestWithParam<ForwardedCase> {};
+
+TEST_P(ForwardedTest, OnlyATrustedProxySaysWhoTheClientIs) {
+  host::RequestRecord record;
+  record.remoteAddress = GetParam().peer;
+  record.headers = GetParam().headers;
+  host::ApplyForwardedHeaders({"127.0.0.1", "::1"}, &record);
+  EXPECT_EQ(record.remoteAddress, GetParam().client);
+  EXPECT_EQ(record.secure, GetParam().secure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Proxies, ForwardedTest,
+    ::testing::Values(
+        ForwardedCase{"127.0.0.1",
+                      {{"x-forwarded-for", "203.0.113.7"}, {"x-forwarded-proto", "https"}},
+                      "203.0.113.7",
+                      true},
+        // Any other peer is taken as it came, whatever it claims.
+        ForwardedCase{"192.0.2.1",
+                      {{"x-forwarded-for", "203.0.113.7"}, {"x-forwarded-proto", "https"}},
+                      "192.0.2.1",
+                      false},
+        ForwardedCase{"127.0.0.1", {}, "127.0.0.1", false},
+        // The nearest hop no trusted proxy added: addresses further back are the
+        // client's own claims.
+        ForwardedCase{"127.0.0.1",
+                      {{"x-forwarded-for", "198.51.100.1, 203.0.113.7, ::1"}},
+                      "203.0.113.7",
+                      false},
+        ForwardedCase{"127.0.0.1",
+                      {{"x-forwarded-for", "198.51.100.1"}, {"x-forwarded-for", "203.0.113.7"}},
+                      "203.0.113.7",
+                      false},
+        ForwardedCase{
+            "::ffff:127.0.0.1", {{"x-forwarded-for", "2001:db8::1"}}, "2001:db8::1", false},
+        // Text that is no address never becomes one.
+        ForwardedCase{
+            "127.0.0.1", {{"x-forwarded-for", "<script>, 127.0.0.1"}}, "127.0.0.1", false},
+        ForwardedCase{
+            "127.0.0.1", {{"x-forwarded-for", "evil\" - -, 203.0.113.7"}}, "203.0.113.7", false},
+        // The protocol the nearest proxy saw.
+        ForwardedCase{"::1", {{"x-forwarded-proto", "HTTPS"}}, "::1", true},
+        ForwardedCase{"::1", {{"x-forwarded-proto", "https, http"}}, "::1", false}));
 
 }  // namespace

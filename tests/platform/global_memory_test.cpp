@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -117,6 +118,60 @@ TEST(GlobalMemory, ThreadsAllocateAndFreeConcurrently) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(GlobalLiveBlockCount(), before);
+}
+
+// Sets a budget for one test and lifts it afterwards.
+class BudgetScope {
+ public:
+  BudgetScope(uint64_t bytes, std::chrono::milliseconds wait) {
+    SetGlobalMemoryBudget(bytes, wait);
+  }
+  ~BudgetScope() { SetGlobalMemoryBudget(0, std::chrono::milliseconds(0)); }
+};
+
+TEST(GlobalMemoryBudget, LargeBlocksBeyondItFailAndSmallOnesAreOnlyCounted) {
+  const uint64_t before = GlobalLiveBytes();
+  const BudgetScope budget(before + (1 << 20), std::chrono::milliseconds(0));
+  HGLOBAL first = GlobalAlloc(GPTR, 700 << 10);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GlobalLiveBytes(), before + (700 << 10));
+  EXPECT_EQ(GlobalAlloc(GPTR, 700 << 10), nullptr);  // would pass it
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(GlobalAlloc(GPTR, before + (2 << 20)), nullptr);  // larger than the whole budget
+  std::vector<HGLOBAL> small;
+  for (int i = 0; i < 12; ++i) small.push_back(GlobalAlloc(GPTR, 32 << 10));  // never refused
+  for (HGLOBAL block : small) EXPECT_NE(block, nullptr);
+  for (HGLOBAL block : small) GlobalFree(block);
+  // A resize is counted, and a freed block makes room.
+  first = GlobalReAlloc(first, 100 << 10, GMEM_MOVEABLE);
+  EXPECT_EQ(GlobalLiveBytes(), before + (100 << 10));
+  HGLOBAL second = GlobalAlloc(GPTR, 700 << 10);
+  EXPECT_NE(second, nullptr);
+  GlobalFree(first);
+  GlobalFree(second);
+  EXPECT_EQ(GlobalLiveBytes(), before);
+}
+
+// A block that would pass the budget waits until another is freed or the budget is lifted.
+TEST(GlobalMemoryBudget, ABlockWaitsForRoomAnotherFreesOrTheBudgetLifted) {
+  for (const bool lift : {false, true}) {
+    const uint64_t before = GlobalLiveBytes();
+    const BudgetScope budget(before + (1 << 20), std::chrono::seconds(30));
+    HGLOBAL held = GlobalAlloc(GPTR, 700 << 10);
+    ASSERT_NE(held, nullptr);
+    HGLOBAL waited = nullptr;
+    std::thread waiter([&] { waited = GlobalAlloc(GPTR, 700 << 10); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // lets the waiter start waiting
+    if (lift) {
+      SetGlobalMemoryBudget(0, std::chrono::milliseconds(0));
+    } else {
+      held = GlobalFree(held);
+    }
+    waiter.join();
+    EXPECT_NE(waited, nullptr) << "lift " << lift;
+    GlobalFree(waited);
+    GlobalFree(held);
+  }
 }
 
 }  // namespace

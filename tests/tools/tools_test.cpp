@@ -422,4 +422,60 @@ TEST_F(ToolsTest, ImagesStoredInADatabaseLoadInAnotherProcess) {
   EXPECT_EQ(actual->rgb, expected->rgb);
 }
 
+// The script runner lets the objects open any file unless told which folders they may
+// use, and takes the pixel limit for its run.
+TEST_F(ToolsTest, ScriptsMayBeKeptToFoldersAndAPixelLimit) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  const std::string inside = Directory().File("inside");
+  std::filesystem::create_directory(inside);
+  const std::string source = R"(
+    var e = CreateObject("Quillmark.Easel");
+    e.CreateImage(30, 20, 0);
+    e.SaveImage(eziFile, eziPNG, args[0] + "/picture.png");
+    function attempt(path) {
+      var fresh = CreateObject("Quillmark.Easel");
+      try { fresh.LoadImage(path); print(fresh.Width); }
+      catch (x) { print(x.description.split("\r\n")[0]); }
+    }
+    attempt("/etc/passwd");
+    attempt(args[0] + "/picture.png");
+  )";
+  const ToolRun free = Script(source, ShellQuote(inside));
+  ASSERT_EQ(free.status, 0) << free.err;
+  EXPECT_EQ(free.out, "Format of the image is not supported\n30\n");
+  const ToolRun kept = Script(source, ShellQuote(inside),
+                              "--allow-folder " + ShellQuote(inside) + " --max-pixels 599");
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.out,
+            "The file is outside the folders this server may open files in\n"
+            "The image has more pixels than the limit on decoded images allows\n");
+  EXPECT_EQ(Script("", "", "--max-pixels lots").status, 2);
+  EXPECT_EQ(Script("", "", "--allow-folder /no/such/folder").status, 2);
+}
+
+// --image-memory caps what the images hold together: an image that would pass it is not
+// made, and one that fits after another was dropped is.
+TEST_F(ToolsTest, ScriptsMayCapTheMemoryOfImages) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  const std::string source = R"(
+    function make(easel, width) {
+      try { easel.CreateImage(width, 500, 0); print("made " + width); }
+      catch (x) { print("refused " + width); }
+    }
+    var first = CreateObject("Quillmark.Easel"), second = CreateObject("Quillmark.Easel");
+    make(first, 500);
+    make(second, 500);
+    first.CreateImage(1, 1, 0);
+    make(second, 500);
+  )";
+  const ToolRun capped = Script(source, "", "--image-memory 1");
+  ASSERT_EQ(capped.status, 0) << capped.err;
+  EXPECT_EQ(capped.out, "made 500\nrefused 500\nmade 500\n");
+  const ToolRun free = Script(source);
+  EXPECT_EQ(free.out, "made 500\nmade 500\nmade 500\n");
+  for (const char* wrong : {"0", "lots", "1M", "99999999"}) {
+    EXPECT_EQ(Script("", "", std::string("--image-memory ") + wrong).status, 2) << wrong;
+  }
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
-// vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]
+// vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N] [--image-memory MB]
+//               FILE [ARGS...]
 //
 // Runs a JavaScript file with automation objects at hand:
 //   CreateObject(progid)   creates an object registered under the ProgID
@@ -13,7 +14,9 @@
 //
 // The components may open any file the process can, unless --allow-folder names the
 // folders they are kept to; --max-pixels sets the limit on decoded pixels per image
-// (by default VELLUM_MAX_PIXELS or the registry's MaxPixels, else none).
+// (by default VELLUM_MAX_PIXELS or the registry's MaxPixels, else none); --image-memory
+// caps the memory all images hold together (a larger image fails to be made).
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "platform/com/activation.h"
+#include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
 #include "platform/policy/file_access.h"
 #include "platform/policy/pixel_limit.h"
@@ -31,7 +35,8 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N] FILE [ARGS...]\n";
+    "usage: vellum-script [--strict] [--allow-folder DIR]... [--max-pixels N]\n"
+    "                     [--image-memory MB] FILE [ARGS...]\n";
 
 constexpr char kHelp[] =
     "Runs a JavaScript (ES5.1) file that creates registered automation objects by\n"
@@ -47,6 +52,9 @@ constexpr char kHelp[] =
     "  --max-pixels N\n"
     "              refuses images of more than N decoded pixels (default: VELLUM_MAX_PIXELS,\n"
     "              else the registry value MaxPixels, else no limit)\n"
+    "  --image-memory MB\n"
+    "              the most memory (in MiB) all images may hold together; making an\n"
+    "              image that would pass it fails as out of memory (default: no cap)\n"
     "  --help      print this help and exit\n"
     "  --version   print the version and exit\n"
     "  --          ends the options (for a FILE whose name starts with '-')\n"
@@ -61,12 +69,32 @@ struct Options {
   int fileIndex = 0;  // argv index of FILE
 };
 
-// Takes an option with a value (--allow-folder, --max-pixels); false for bad usage.
+bool IsValueOption(std::string_view argument) {
+  return argument == "--allow-folder" || argument == "--max-pixels" || argument == "--image-memory";
+}
+
+// Caps the global memory, which holds the images, at `value` MiB (1 to 2^24).
+bool SetImageMemory(std::string_view value) {
+  uint64_t megabytes = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), megabytes);
+  if (error != std::errc() || end != value.data() + value.size() || megabytes == 0 ||
+      megabytes > (uint64_t{1} << 24)) {
+    std::fprintf(stderr, "vellum-script: --image-memory takes megabytes: %.*s\n",
+                 static_cast<int>(value.size()), value.data());
+    return false;
+  }
+  // One script runs at a time, so nothing would free memory while it waited.
+  SetGlobalMemoryBudget(megabytes << 20, std::chrono::milliseconds(0));
+  return true;
+}
+
+// Takes an option with a value (IsValueOption); false for bad usage.
 bool TakeValueOption(std::string_view option, const char* value, Options* options) {
   if (option == "--allow-folder") {
     options->allowedFolders.push_back(value);
     return true;
   }
+  if (option == "--image-memory") return SetImageMemory(value);
   const std::optional<uint64_t> pixels = policy::ParsePixelCount(value);
   if (!pixels) {
     std::fprintf(stderr, "vellum-script: --max-pixels takes a count: %s\n", value);
@@ -95,7 +123,7 @@ int ParseArguments(int argc, char** argv, Options* options) {
       std::printf("%s\n", script::VersionLine("vellum-script").c_str());
       return 0;
     }
-    if ((argument == "--allow-folder" || argument == "--max-pixels") && i + 1 < argc) {
+    if (IsValueOption(argument) && i + 1 < argc) {
       if (!TakeValueOption(argument, argv[++i], options)) return 2;
       continue;
     }
