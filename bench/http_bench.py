@@ -1,7 +1,6 @@
 """The web page host under load, with wrk on loopback, beside its peers in the same run.
 
-  host: a static 100 KB file, the banner page, the thumbnail page (the 1920x1200 photo);
-        the pages are bench/http_site/*.asp
+  host: a static 100 KB file, the banner page, the thumbnail page (the 1920x1200 photo)
   nginx: the same static file
   gunicorn with two workers: the same thumbnail made by a small Pillow application
 
@@ -100,8 +99,9 @@ def make_site(work, images):
     os.makedirs(os.path.join(site, "pictures"))
     with open(os.path.join(site, "file100k.bin"), "wb") as f:
         f.write(os.urandom(100 * 1024))
-    for page in ("banner.asp", "thumb.asp"):
-        shutil.copy(os.path.join(ROOT, "bench", "http_site", page), site)
+    shutil.copy(os.path.join(ROOT, "examples", "site", "banner.asp"), site)
+    shutil.copytree(os.path.join(ROOT, "examples", "site", "include"), os.path.join(site, "include"))
+    shutil.copy(os.path.join(ROOT, "bench", "http_thumb.asp"), os.path.join(site, "thumb.asp"))
     shutil.copy(os.path.join(images, "medium.jpg"), os.path.join(site, "pictures", "photo.jpg"))
     return site
 

@@ -14,14 +14,34 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "host/engine.h"
 #include "host/logs.h"
 #include "host/options.h"
 #include "host/pages/page_host.h"
 #include "platform/com/activation.h"
+#include "platform/kernel/global_memory.h"
+#include "platform/kernel/last_error.h"
+#include "platform/policy/file_access.h"
+#include "platform/policy/pixel_limit.h"
 
 namespace {
+
+// Hands the components the limits the options set: the pixel limit, the folders their
+// files may be in (the site and the data folder) and the budget of image memory. False
+// with the reason when a folder cannot be allowed.
+bool ApplyComponentLimits(const host::HostOptions& options, std::string* error) {
+  std::vector<std::string> folders = {options.site};
+  if (!options.dataFolder.empty()) folders.push_back(options.dataFolder);
+  if (const DWORD code = policy::SetAllowedFolders(folders)) {
+    *error = "cannot allow the site and data folders: " + SystemMessageText(code);
+    return false;
+  }
+  policy::SetMaxImagePixels(options.maxPixels);
+  SetGlobalMemoryBudget(options.imageMemory, std::chrono::seconds(options.imageMemoryWait));
+  return true;
+}
 
 int g_signalWriter = -1;
 
@@ -93,12 +113,16 @@ int main(int argc, char** argv) {
     case host::CommandLine::Action::kRun:
       break;
   }
+  std::string error;
+  if (!ApplyComponentLimits(options, &error)) {
+    std::fprintf(stderr, "vellum-host: %s", error.c_str());
+    return 2;
+  }
   const int signals = InstallSignals();
   if (signals < 0) return 1;
   RaiseFileLimit();
   host::LogFile accessLog(options.accessLog, STDOUT_FILENO);
   host::LogFile errorLog(options.errorLog, STDERR_FILENO);
-  std::string error;
   if (!accessLog.Open(&error) || !errorLog.Open(&error)) {
     std::fprintf(stderr, "vellum-host: %s\n", error.c_str());
     return 1;

@@ -1,6 +1,7 @@
 #include "host/options.h"
 
 #include <ini.h>
+#include <unistd.h>
 
 #include <functional>
 #include <optional>
@@ -214,6 +215,17 @@ const std::vector<OptionRow>& Rows() {
       Text("error-page", &HostOptions::errorPage, "PATH",
            "the site's page for pages that fail (a path in the site, e.g. /errors/500.asp); "
            "none: the host's own 500 page"),
+      Number("max-pixels", &HostOptions::maxPixels, 0, 4'000'000'000, "N",
+             "the most pixels an image a page loads may have; larger ones are refused from "
+             "their headers (0: no limit)"),
+      Text("data-folder", &HostOptions::dataFolder, "DIR",
+           "a folder outside the site where pages may read and write files; the components "
+           "open no file outside the site and this folder"),
+      Bytes("image-memory", &HostOptions::imageMemory, 0, uint64_t{1} << 40,
+            "memory all images of all pages may hold together; an image that would pass it "
+            "waits for room, then fails (0: no budget; the default is half the memory)"),
+      Number("image-memory-wait", &HostOptions::imageMemoryWait, 0, 3600, "SECONDS",
+             "time an image waits for room in --image-memory before it fails"),
   };
   return rows;
 }
@@ -261,6 +273,14 @@ std::optional<std::string> ConfigArgument(int argc, const char* const* argv) {
 CommandLine Failure(std::string error) { return {CommandLine::Action::kError, std::move(error)}; }
 
 }  // namespace
+
+uint64_t HalfThePhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageBytes = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageBytes <= 0) return 0;
+  const uint64_t half = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageBytes) / 2;
+  return half >> 20 << 20;
+}
 
 bool ReadConfigFile(const std::string& path, HostOptions* options, std::string* error) {
   ConfigReading reading{options, ""};

@@ -8,6 +8,9 @@
 
 namespace host {
 
+// Half the machine's memory in whole MiB: the default budget of image memory.
+uint64_t HalfThePhysicalMemory();
+
 struct HostOptions {
   std::string site;  // the site's folder
   std::string bind = "127.0.0.1";
@@ -40,8 +43,13 @@ struct HostOptions {
   uint64_t scriptMemory = 64 * 1024 * 1024;  // bytes a page's script heap may hold
   unsigned sessionTimeout = 20 * 60;         // seconds a session lasts unused
   unsigned maxSessions = 100000;
-  std::string errorPage;   // the site's page for failed pages
-  std::string configFile;  // the configuration file read, if any
+  std::string errorPage;  // the site's page for failed pages
+  // What the components may do for pages (see ApplyComponentLimits in main.cpp).
+  unsigned maxPixels = 100'000'000;                // decoded pixels per image; 0: no limit
+  std::string dataFolder;                          // besides the site, where pages' files may be
+  uint64_t imageMemory = HalfThePhysicalMemory();  // bytes all images hold; 0: no budget
+  unsigned imageMemoryWait = 10;                   // seconds an image waits for room in the budget
+  std::string configFile;                          // the configuration file read, if any
 };
 
 struct CommandLine {

@@ -15,7 +15,11 @@ namespace script {
 namespace {
 
 constexpr const char* kStreamKey = DUK_HIDDEN_SYMBOL("stream");
-constexpr const char* kStrictKey = DUK_HIDDEN_SYMBOL("strictErrors");
+// A hidden key, as an array so that the engine finds it through its cache of literals:
+// every automation call reads it.
+constexpr char kStrictKey[] =
+    "\xFF"
+    "strictErrors";
 
 duk_ret_t Print(duk_context* ctx) {
   const duk_idx_t count = duk_get_top(ctx);
@@ -98,13 +102,13 @@ void DefineCommonGlobals(duk_context* ctx, std::FILE* stream) {
 void SetStrictErrors(duk_context* ctx, bool strict) {
   duk_push_global_stash(ctx);
   duk_push_boolean(ctx, strict);
-  duk_put_prop_string(ctx, -2, kStrictKey);
+  duk_put_prop_literal(ctx, -2, kStrictKey);
   duk_pop(ctx);
 }
 
 bool StrictErrors(duk_context* ctx) {
   duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, kStrictKey);
+  duk_get_prop_literal(ctx, -1, kStrictKey);
   const bool strict = duk_get_boolean_default(ctx, -1, false);
   duk_pop_2(ctx);
   return strict;

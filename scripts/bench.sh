@@ -1,17 +1,38 @@
 #!/usr/bin/env bash
-# Runs the benchmarks and, in the same run, the reference measurements they are
-# compared with, then prints the ratios (ours / reference; below 1 means faster).
-#   scripts/bench.sh [NAME...]     NAME is bench/NAME_bench.cpp or .py (default: all)
+# Runs the benchmarks and, in the same run, the peers they are compared with, then
+# prints the ratios (ours / peer's; below 1 means faster).
+#   scripts/bench.sh [--rounds N] [--photos medium,large] [--threads 1,2] [--ops PREFIX,...] [NAME...]
 #
+# peers                  Vellum beside Pillow and, when its development files are installed,
+#                        libvips, doing the same work turn about: one table of operation,
+#                        Vellum, the fastest peer, ratio, with output sizes and peak memory
+#                        where they matter (bench/run.py; the options above are its own).
+#                        The photographs come from VELLUM_IMAGES, by default the shared
+#                        folder beside the main checkout (../shared/images); without them
+#                        only the Dictionary and script rows run.
 # bench/NAME_bench.cpp   Google Benchmark program built into build/bin/NAME_bench
 # bench/NAME_pillow.py,  optional references: print JSON lines
 # bench/NAME_reference.py  {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
 # bench/NAME_bench.py    a benchmark of whole programs that measures its peers itself and
 #                        prints its own comparison (http: the web page host under wrk)
-# The database benchmark and its reference share a PostgreSQL server started here
-# (scripts/pg_scratch.sh) and stopped at the end.
+# NAME is peers or one of the others (default: all). The database benchmark and its
+# reference share a PostgreSQL server started here (scripts/pg_scratch.sh) and stopped
+# at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+comparison=()
+names=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --*) comparison+=("$1" "${2:?"$1 needs a value"}"); shift 2 ;;
+    *) names+=("$1"); shift ;;
+  esac
+done
+if [ ${#names[@]} -eq 0 ]; then
+  names=(peers)
+  for f in bench/*_bench.cpp bench/*_bench.py; do names+=("$(basename "${f%.*}" _bench)"); done
+fi
 
 bash scripts/setup.sh
 bash scripts/build.sh release >/dev/null
@@ -21,14 +42,19 @@ checkout=$(dirname "$(git rev-parse --path-format=absolute --git-common-dir)")
 images=${VELLUM_IMAGES:-$checkout/../shared/images}
 export VELLUM_BENCH_DATA=$PWD/build/bench-data
 mkdir -p "$VELLUM_BENCH_DATA" bench/results
-for photo in medium large; do
-  [ -f "$VELLUM_BENCH_DATA/$photo.ppm" ] || convert "$images/$photo.jpg" "$VELLUM_BENCH_DATA/$photo.ppm"
-  [ -f "$VELLUM_BENCH_DATA/$photo.jpg" ] || cp "$images/$photo.jpg" "$VELLUM_BENCH_DATA/$photo.jpg"
-done
 
-names=("$@")
-if [ ${#names[@]} -eq 0 ]; then
-  for f in bench/*_bench.cpp bench/*_bench.py; do names+=("$(basename "${f%.*}" _bench)"); done
+if [ -f "$images/medium.jpg" ] && [ -f "$images/large.jpg" ]; then
+  for photo in medium large; do
+    cp -u "$images/$photo.jpg" "$VELLUM_BENCH_DATA/$photo.jpg"
+    [ -f "$VELLUM_BENCH_DATA/$photo.ppm" ] || /usr/bin/python3 -c \
+      'import sys; from PIL import Image; Image.open(sys.argv[1]).convert("RGB").save(sys.argv[2])' \
+      "$VELLUM_BENCH_DATA/$photo.jpg" "$VELLUM_BENCH_DATA/$photo.ppm"
+  done
+  build/bin/vellum_suite --prepare
+else
+  echo "bench: no medium.jpg and large.jpg in $images (set VELLUM_IMAGES); only the" \
+       "Dictionary and script rows are compared" >&2
+  comparison+=(--photos none --ops dictionary,script)
 fi
 
 if [[ " ${names[*]} " == *" database "* ]]; then
@@ -40,6 +66,18 @@ fi
 
 for name in "${names[@]}"; do
   echo "== $name"
+  if [ "$name" = peers ]; then
+    suites=(--suite "Vellum=build/bin/vellum_suite" --suite "Vellum=build/bin/script_suite"
+            --suite "Pillow=/usr/bin/python3 bench/pillow_suite.py")
+    if [ -x build/bin/vips_suite ]; then
+      suites+=(--suite "libvips=build/bin/vips_suite")
+    else
+      echo "bench: libvips is not built in (libvips-dev missing); Pillow is the only peer" >&2
+    fi
+    /usr/bin/python3 bench/run.py "${suites[@]}" --json bench/results/comparison.json \
+      "${comparison[@]}"
+    continue
+  fi
   if [ -f bench/"${name}"_bench.py ]; then
     /usr/bin/python3 bench/"${name}"_bench.py
     continue

@@ -28,6 +28,8 @@ packages=(
   dpkg-dev file
   # independent oracles for test inputs and comparisons
   imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
+  # the benchmarks' second imaging peer, driven through its C interface
+  libvips-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@
 // ErrorDescription text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -147,6 +148,8 @@ class Easel final
   HRESULT put_GifTransparentIndex(LONG value) override;
   HRESULT get_GifBackgroundIndex(LONG* value) override;
   HRESULT put_GifBackgroundIndex(LONG value) override;
+  HRESULT LoadThumbnail(VARIANT Image, LONG Width, LONG Height,
+                        EZImageResizeAlgorithm ResizeAlgorithm, LONG MaintainProportions) override;
 
   // ---- state for the method Parts and tests ----
   HGLOBAL Image() const { return image_; }
@@ -175,6 +178,9 @@ class Easel final
   // metafile readers can use it); sets the format code, the resolution members and,
   // for GIF, TransparentColor. Null, with the failure appended, when reading fails.
   HGLOBAL ReadImage(HISSRC source, const char* path, int32_t* width, int32_t* height);
+  // LoadThumbnail's JPEG path: decodes at the smallest scale that leaves at least twice
+  // the thumbnail's size, and notes that size in thumbnailLoad_.
+  HGLOBAL ReadReducedJpeg(HISSRC source, int32_t* width, int32_t* height);
   // Formats that record a resolution also set DPIx, DPIy and DPIUnits from it;
   // false (the image is refused) for a unit the object cannot express.
   bool TakeResolution(const FileFormat& format, HISSRC source);
@@ -226,6 +232,17 @@ class Easel final
   template <typename Place>
   HRESULT BlendOverlay(VARIANT image, LONG shrinkToFit, double opacity, COLORREF transparent,
                        bool returnLoadFailure, Place place);
+
+  // While LoadThumbnail loads: what it asked for, and the thumbnail's size once a JPEG
+  // was decoded reduced for it (0 x 0 while none was).
+  struct ThumbnailLoad {
+    LONG width;
+    LONG height;
+    bool keepProportions;
+    LONG targetWidth = 0;
+    LONG targetHeight = 0;
+  };
+  std::optional<ThumbnailLoad> thumbnailLoad_;
 
   ModuleLockHolder moduleLock_;
   HGLOBAL image_ = nullptr;

@@ -54,6 +54,15 @@ void Cover(uint32_t currentWidth, int32_t currentHeight, LONG& width, LONG& heig
 
 }  // namespace
 
+std::pair<LONG, LONG> ThumbnailSize(uint32_t currentWidth, int32_t currentHeight, LONG width,
+                                    LONG height, bool keepProportions) {
+  if (keepProportions && currentWidth != 0 && currentHeight > 0) {
+    Cover(currentWidth, currentHeight, width, height);
+    FitInside(currentWidth, currentHeight, width, height);
+  }
+  return {width, height};
+}
+
 HRESULT Easel::RotateImage(SHORT p_iDegrees, LONG p_lBackColor) {
   if (!IsColorValue(p_lBackColor)) return E_INVALIDARG;
   if (p_iDegrees == 0 || p_iDegrees == 360) return S_OK;
@@ -194,6 +203,25 @@ HRESULT Easel::CreateThumbnail(LONG Width, LONG Height, EZImageResizeAlgorithm R
     ResizeImage(Width, Height, ResizeAlgorithm, MaintainProportions);
     return S_OK;
   });
+}
+
+// A JPEG is decoded reduced (see ReadReducedJpeg), then brought to the size the full
+// image would have given; any other image is loaded whole and thumbnailed as
+// CreateThumbnail does, pixel for pixel.
+HRESULT Easel::LoadThumbnail(VARIANT Image, LONG Width, LONG Height,
+                             EZImageResizeAlgorithm ResizeAlgorithm, LONG MaintainProportions) {
+  if (Width < 0 && Height < 0) return ReportArgumentError(u"Either Width or Height must be set");
+  thumbnailLoad_ = ThumbnailLoad{Width, Height, MaintainProportions != 0};
+  const HRESULT loaded = LoadImage(Image);
+  const ThumbnailLoad load = *thumbnailLoad_;
+  thumbnailLoad_.reset();
+  if (FAILED(loaded)) return loaded;
+  if (load.targetWidth == 0) {
+    return CreateThumbnail(Width, Height, ResizeAlgorithm, MaintainProportions);
+  }
+  // As CreateThumbnail: the resize's own failures are in ErrorDescription.
+  ResizeImage(load.targetWidth, load.targetHeight, ResizeAlgorithm, 0);
+  return S_OK;
 }
 
 }  // namespace vellum

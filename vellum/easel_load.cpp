@@ -11,8 +11,10 @@
 #include "platform/policy/pixel_limit.h"
 #include "vellum/codecs/formats.h"
 #include "vellum/codecs/identify.h"
+#include "vellum/codecs/jpeg.h"
 #include "vellum/core/image_buffer.h"
 #include "vellum/easel.h"
+#include "vellum/easel_editing.h"
 #include "vellum/easel_io.h"
 
 namespace vellum {
@@ -191,7 +193,9 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
     // the object's.
     auto transparent = static_cast<int32_t>(transparentColor_);
     const ReadRequest request{path, tiffPage_ - 1, &transparent};
-    image = GlobalBlock(format->read(source, request, width, height));
+    image = GlobalBlock(thumbnailLoad_ && code == kFormatJpeg
+                            ? ReadReducedJpeg(source, width, height)
+                            : format->read(source, request, width, height));
     transparentColor_ = static_cast<COLORREF>(transparent);
     if (image && !TakeResolution(*format, source)) {
       refusal = u"The DPI units of this image is not supported";
@@ -208,6 +212,35 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
     return nullptr;
   }
   return image.Release();
+}
+
+// The thumbnail's size comes from the full image, as CreateThumbnail would compute it;
+// the decode stops at libjpeg's smallest scale that leaves at least twice that size,
+// so the resampling that follows still has detail to average. A size that leaves
+// nothing to reduce (or a header that cannot be read) decodes the whole image.
+HGLOBAL Easel::ReadReducedJpeg(HISSRC source, int32_t* width, int32_t* height) {
+  int32_t fullWidth = 0;
+  int32_t fullHeight = 0;
+  int32_t bits = 0;
+  ResolutionRecord resolution;
+  const bool known = ReadJPEGInfo(source, &fullWidth, &fullHeight, &bits, &resolution) &&
+                     fullWidth > 0 && fullHeight > 0;
+  SeekHandle(source, 0, kSeekStart);
+  const auto [targetWidth, targetHeight] =
+      known ? ThumbnailSize(static_cast<uint32_t>(fullWidth), fullHeight, thumbnailLoad_->width,
+                            thumbnailLoad_->height, thumbnailLoad_->keepProportions)
+            : std::pair<LONG, LONG>{0, 0};
+  if (targetWidth <= 0 || targetHeight <= 0 || targetWidth > fullWidth / 2 ||
+      targetHeight > fullHeight / 2) {
+    return ReadJPEG(source, width, height, 24);
+  }
+  HGLOBAL image = ReadJPEGReduced(source, width, height, 2 * static_cast<uint32_t>(targetWidth),
+                                  2 * static_cast<uint32_t>(targetHeight));
+  if (image != nullptr) {
+    thumbnailLoad_->targetWidth = targetWidth;
+    thumbnailLoad_->targetHeight = targetHeight;
+  }
+  return image;
 }
 
 // Densities are kept as their low 16 bits, as DPIx and DPIy hold them.

@@ -189,6 +189,11 @@ class IEasel : public IDispatch {
   virtual HRESULT put_GifTransparentIndex(LONG value) = 0;
   virtual HRESULT get_GifBackgroundIndex(LONG* value) = 0;
   virtual HRESULT put_GifBackgroundIndex(LONG value) = 0;
+  // An extension: LoadImage and CreateThumbnail in one step, decoding a JPEG no larger
+  // than the thumbnail needs.
+  virtual HRESULT LoadThumbnail(VARIANT Image, LONG Width, LONG Height,
+                                EZImageResizeAlgorithm ResizeAlgorithm,
+                                LONG MaintainProportions) = 0;
 
  protected:
   ~IEasel() = default;

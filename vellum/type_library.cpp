@@ -224,6 +224,11 @@ std::vector<MemberDesc> EaselMembers() {
                 Bind<&IEasel::put_AntiAliasFactor>(), Enum("EZAntiAliasFactor"))
       .Property(0x2C, "BufferResponse", Bind<&IEasel::get_BufferResponse>(),
                 Bind<&IEasel::put_BufferResponse>(), kBoolType)
+      .Method(0x2E, "LoadThumbnail", Bind<&IEasel::LoadThumbnail>(),
+              {Required("Image", kVariantType), Optional("Width", kLongType, -1),
+               Optional("Height", kLongType, 150),
+               Optional("ResizeAlgorithm", Enum("EZImageResizeAlgorithm"), 0),
+               Optional("MaintainProportions", kLongType, 1)})
       .Take();
 }
 

@@ -146,6 +146,48 @@ void DictionaryEntries::KeyIndex::Erase(uint64_t hash, uint32_t slot) {
   buckets_[hole] = Bucket{};
 }
 
+// ---- the live counts ----
+
+void DictionaryEntries::LiveCounts::Build(const std::vector<uint32_t>& order) {
+  tree_.assign(order.size() + 1, 0);
+  for (size_t place = 1; place <= order.size(); ++place) {
+    tree_[place] += order[place - 1] != kHole;
+    const size_t parent = place + (place & (~place + 1));
+    if (parent <= order.size()) tree_[parent] += tree_[place];
+  }
+}
+
+int64_t DictionaryEntries::LiveCounts::Prefix(size_t end) const {
+  int64_t sum = 0;
+  for (; end > 0; end &= end - 1) sum += tree_[end];
+  return sum;
+}
+
+// Node n covers the places (n - lowbit(n), n]: its own value plus those of the nodes
+// below it, which are the prefix difference.
+void DictionaryEntries::LiveCounts::Append(bool live) {
+  if (tree_.empty()) tree_.push_back(0);
+  const size_t node = tree_.size();
+  const size_t low = node & (~node + 1);
+  tree_.push_back(live + Prefix(node - 1) - Prefix(node - low));
+}
+
+void DictionaryEntries::LiveCounts::Remove(size_t place) {
+  for (size_t node = place + 1; node < tree_.size(); node += node & (~node + 1)) --tree_[node];
+}
+
+size_t DictionaryEntries::LiveCounts::Find(size_t position) const {
+  size_t node = 0;
+  auto remaining = static_cast<int64_t>(position);
+  for (size_t step = std::bit_floor(tree_.size() - 1); step > 0; step >>= 1) {
+    if (node + step < tree_.size() && tree_[node + step] <= remaining) {
+      node += step;
+      remaining -= tree_[node];
+    }
+  }
+  return node;  // the (position + 1)-th live place is node + 1, 1-based
+}
+
 // ---- the entries ----
 
 uint32_t DictionaryEntries::FindSlot(const VARIANT& key, uint64_t hash) const {
@@ -159,21 +201,18 @@ const DictionaryPair* DictionaryEntries::Find(const VARIANT& key) const {
   return slot == KeyIndex::kNone ? nullptr : &slots_[slot].pair;
 }
 
-size_t DictionaryEntries::PositionOf(uint32_t slot) const {
-  return static_cast<size_t>(std::find(order_.begin(), order_.end(), slot) - order_.begin());
-}
-
 void DictionaryEntries::Append(DictionaryPair pair, std::optional<uint64_t> hash) {
-  if (order_.size() >= kMaxEntries) throw std::bad_alloc();
+  if (Count() >= kMaxEntries) throw std::bad_alloc();
   // Everything that may allocate happens first, so that a failure changes nothing.
   if (freeSlots_.empty()) {
     MakeRoomForOne(slots_);
     freeSlots_.reserve(slots_.capacity());
   }
   MakeRoomForOne(order_);
+  if (holes_ > 0) live_.Reserve(order_.capacity());
   if (hash) index_.Reserve(indexed_ + 1);
 
-  Slot entry{std::move(pair), hash.value_or(0), hash.has_value()};
+  Slot entry{std::move(pair), hash.value_or(0), hash.has_value(), order_.size()};
   uint32_t slot = 0;
   if (freeSlots_.empty()) {
     slot = static_cast<uint32_t>(slots_.size());
@@ -184,29 +223,54 @@ void DictionaryEntries::Append(DictionaryPair pair, std::optional<uint64_t> hash
     slots_[slot] = std::move(entry);
   }
   order_.push_back(slot);
+  if (holes_ > 0) live_.Append(true);
   if (hash) {
     index_.Insert(*hash, slot);
     ++indexed_;
   }
 }
 
-void DictionaryEntries::RemoveSlot(uint32_t slot, size_t position, DictionaryPair* removed) {
+// The entry's place becomes a hole, or goes when it is the last. The counts of the
+// first hole are built before anything changes; squeezing the holes out allocates
+// nothing, so a removal that starts finishes.
+void DictionaryEntries::RemoveSlot(uint32_t slot, DictionaryPair* removed) {
   Slot& entry = slots_[slot];
+  const bool last = entry.place + 1 == order_.size() && holes_ == 0;
+  if (!last && holes_ == 0) live_.Build(order_);
   if (entry.indexed) {
     index_.Erase(entry.hash, slot);
     --indexed_;
   }
   entry.indexed = false;
-  order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(position));
   *removed = std::move(entry.pair);
   freeSlots_.push_back(slot);  // has room for every slot
+  if (last) {
+    order_.pop_back();
+    return;
+  }
+  order_[entry.place] = kHole;
+  live_.Remove(entry.place);
+  ++holes_;
+  if (holes_ > Count()) Squeeze();
+}
+
+void DictionaryEntries::Squeeze() {
+  size_t kept = 0;
+  for (const uint32_t slot : order_) {
+    if (slot == kHole) continue;
+    slots_[slot].place = kept;
+    order_[kept++] = slot;
+  }
+  order_.resize(kept);
+  holes_ = 0;
+  live_.Clear();
 }
 
 void DictionaryEntries::Add(DictionaryPair pair, DictionaryPair* removed, bool findable) {
   const std::optional<uint64_t> hash = findable ? KeyHash(pair.key) : std::nullopt;
   if (hash) {
     const uint32_t slot = FindSlot(pair.key, *hash);
-    if (slot != KeyIndex::kNone) RemoveSlot(slot, PositionOf(slot), removed);
+    if (slot != KeyIndex::kNone) RemoveSlot(slot, removed);
   }
   Append(std::move(pair), hash);
 }
@@ -233,13 +297,13 @@ bool DictionaryEntries::Remove(const VARIANT& key, DictionaryPair* removed) {
   const std::optional<uint64_t> hash = KeyHash(key);
   const uint32_t slot = hash ? FindSlot(key, *hash) : KeyIndex::kNone;
   if (slot == KeyIndex::kNone) return false;
-  RemoveSlot(slot, PositionOf(slot), removed);
+  RemoveSlot(slot, removed);
   return true;
 }
 
 bool DictionaryEntries::RemoveAt(size_t position, DictionaryPair* removed) {
-  if (position >= order_.size()) return false;
-  RemoveSlot(order_[position], position, removed);
+  if (position >= Count()) return false;
+  RemoveSlot(order_[holes_ == 0 ? position : live_.Find(position)], removed);
   return true;
 }
 

@@ -1,6 +1,9 @@
 // The entries of a Dictionary: key/item pairs in the order of their insertion, with
-// an index on the keys so that a lookup by key or by position costs constant time on
-// average. Removing an entry moves the entries after it down one position.
+// an index on the keys so that a lookup, a replacement, a removal and a re-adding by
+// key cost constant time on average. A removed entry leaves a hole in the order, so
+// that nothing moves; the entries after it still come one position earlier. Holes
+// are squeezed out once they outnumber the entries, and while there are any, a
+// lookup by position counts past them through a tree of counts (logarithmic time).
 //
 // Key equality is exact: two keys are equal only if their VARIANT types are identical
 // and their values are (strings byte for byte, numbers by value, objects by identity);
@@ -35,9 +38,11 @@ class DictionaryEntries {
   // The most entries a dictionary holds: its count is a signed 32-bit number.
   static constexpr size_t kMaxEntries = 0x7FFFFFFF;
 
-  size_t Count() const { return order_.size(); }
+  size_t Count() const { return order_.size() - holes_; }
   // The pair at a position below Count().
-  const DictionaryPair& At(size_t position) const { return slots_[order_[position]].pair; }
+  const DictionaryPair& At(size_t position) const {
+    return slots_[order_[holes_ == 0 ? position : live_.Find(position)]].pair;
+  }
   // The pair whose key equals `key`, or null.
   const DictionaryPair* Find(const VARIANT& key) const;
 
@@ -59,6 +64,25 @@ class DictionaryEntries {
     DictionaryPair pair;
     uint64_t hash = 0;
     bool indexed = false;  // a key that can be found
+    size_t place = 0;      // where the slot stands in order_
+  };
+
+  // Counts of live places, so that the n-th live one is found in logarithmic time:
+  // a Fenwick tree over the places of order_.
+  class LiveCounts {
+   public:
+    void Build(const std::vector<uint32_t>& order);
+    void Clear() { tree_.clear(); }
+    // Makes room for one more place; the only operation that allocates.
+    void Reserve(size_t places) { tree_.reserve(places + 1); }
+    void Append(bool live);
+    void Remove(size_t place);
+    // The place of the live entry at `position`.
+    size_t Find(size_t position) const;
+
+   private:
+    int64_t Prefix(size_t end) const;  // live places among the first `end`
+    std::vector<int64_t> tree_;        // 1-based; tree_[0] unused
   };
 
   // Open addressing with linear probing over slot numbers; a bucket keeps its key's
@@ -84,14 +108,18 @@ class DictionaryEntries {
     std::vector<Bucket> buckets_;  // a power of two, at most half full
   };
 
+  static constexpr uint32_t kHole = 0xFFFFFFFF;
+
   uint32_t FindSlot(const VARIANT& key, uint64_t hash) const;
   void Append(DictionaryPair pair, std::optional<uint64_t> hash);
-  void RemoveSlot(uint32_t slot, size_t position, DictionaryPair* removed);
-  size_t PositionOf(uint32_t slot) const;
+  void RemoveSlot(uint32_t slot, DictionaryPair* removed);
+  void Squeeze();
 
   std::vector<Slot> slots_;          // entries live here; numbers stay while they live
   std::vector<uint32_t> freeSlots_;  // slots left by removed entries (room for all)
-  std::vector<uint32_t> order_;      // the slot of each position
+  std::vector<uint32_t> order_;      // the slot at each place, or kHole
+  size_t holes_ = 0;                 // kHole places in order_
+  LiveCounts live_;                  // kept while there are holes
   KeyIndex index_;
   size_t indexed_ = 0;  // entries in the index
 };

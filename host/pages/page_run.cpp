@@ -327,6 +327,7 @@ PageFailure PageRun::FailureOf(const ScriptFrame& frame) const {
     failure.file = where.file;
     failure.line = where.line;
     failure.source = SourceLine(where.file, where.line);
+    failure.description = MapMessageLine(failure.description, *compiled->second, compiled->first);
   } else {
     failure.file = frame.name;
   }
@@ -351,6 +352,26 @@ std::string PageRun::SourceLine(const std::string& file, int line) const {
   const size_t first = text.find_first_not_of(" \t");
   text = first == std::string::npos ? "" : text.substr(first);
   return text.size() > 200 ? text.substr(0, 200) + "..." : text;
+}
+
+// The engine's syntax errors say where in the compiled script they are ("parse error
+// (line 7, end of input)"): that becomes the line of the page or include it came from.
+std::string PageRun::MapMessageLine(const std::string& message, const PageTemplate& page,
+                                    const std::string& pagePath) {
+  constexpr std::string_view kLine = "(line ";
+  const size_t at = message.find(kLine);
+  if (at == std::string::npos) return message;
+  const size_t digits = at + kLine.size();
+  size_t end = digits;
+  while (end < message.size() && end - digits < 9 && message[end] >= '0' && message[end] <= '9') {
+    ++end;
+  }
+  if (end == digits) return message;
+  const SourcePosition where = page.Locate(std::stoi(message.substr(digits, end - digits)));
+  if (where.line <= 0) return message;
+  const std::string file = where.file == pagePath ? "" : where.file + " ";
+  return message.substr(0, at) + "(" + file + "line " + std::to_string(where.line) +
+         message.substr(end);
 }
 
 // Stack lines name the compiled page and its script line ("at f (/a.asp:12)"); each is
@@ -480,9 +501,10 @@ void PageRun::Serve(const std::string& sitePath) {
     if (ok) {
       sessionsOn_ = page->sessionState;
       strictErrors_ = page->strictErrors.value_or(strictErrors_);
-      UseRequestSession();
-      ok = MakeHeap();
-      if (!ok) failure = {sitePath, "Host", "", 0, "The script heap could not be made.", "", ""};
+      ok = UseRequestSession(&failure) && MakeHeap();
+      if (!ok && failure.category.empty()) {
+        failure = {sitePath, "Host", "", 0, "The script heap could not be made.", "", ""};
+      }
     }
     if (ok) ok = StartSession(&failure) && RunTemplate(sitePath, page, &failure);
     // Response.End (or Redirect) in Session_OnStart ends the request there.
@@ -499,16 +521,37 @@ void PageRun::Serve(const std::string& sitePath) {
   EndRequestSession();
 }
 
-void PageRun::UseRequestSession() {
-  if (!sessionsOn_ || request_ == nullptr) return;
+bool PageRun::UseRequestSession(PageFailure* failure) {
+  if (!sessionsOn_ || request_ == nullptr) return true;
   for (const auto& [name, value] : ParseCookies(request_->Header("cookie").value_or(""))) {
     if (name != kSessionCookie) continue;
     session_ = site_.sessions.Use(value);
-    if (session_) {
-      sessionFromRequest_ = true;
-      return;
+    if (!session_) continue;
+    // The wait is bounded by the page's time limit; the page's own time starts after it.
+    const auto waitUntil = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds_);
+    if (!session_->TakeTurn(waitUntil)) {
+      *failure = {scriptName_,
+                  "Time limit",
+                  scriptName_,
+                  0,
+                  "The page waited longer than its time limit of " +
+                      std::to_string(timeoutSeconds_) +
+                      " seconds for another page of its session to end.",
+                  "",
+                  ""};
+      EndRequestSession();
+      sessionsOn_ = false;  // nor does the error page use the session
+      return false;
     }
+    sessionTurn_ = true;
+    // The page before it abandoned the session: this one starts a new one.
+    if (!session_->Abandoned()) {
+      sessionFromRequest_ = true;
+      return true;
+    }
+    EndRequestSession();
   }
+  return true;
 }
 
 void PageRun::Answer(PageFailure failure) {
@@ -561,9 +604,11 @@ void PageRun::SendOwnErrorPage(const PageFailure& failure, const std::string& in
 
 void PageRun::EndRequestSession() {
   if (session_) {
-    if (std::shared_ptr<SessionState> ended = site_.sessions.Done(session_)) {
-      EndSession(site_, ended);
-    }
+    // Done before the turn goes: a page waiting for an abandoned session then ends it
+    // (Session_OnEnd) before it goes on.
+    const std::shared_ptr<SessionState> ended = site_.sessions.Done(session_);
+    if (std::exchange(sessionTurn_, false)) session_->GiveTurn();
+    if (ended) EndSession(site_, ended);
     session_.reset();
   }
   for (const std::shared_ptr<SessionState>& ended : std::exchange(pushedOut_, {})) {
@@ -617,7 +662,11 @@ std::shared_ptr<SessionState> PageRun::PageSession() {
   }
   if (session_) return session_;
   if (response_) session_ = site_.sessions.Start(&pushedOut_);
-  if (!session_) Fail(E_FAIL, u"Session object", u"No session could be started.");
+  if (!session_) {
+    Fail(E_FAIL, u"Session object", u"No session could be started.");
+    return nullptr;
+  }
+  sessionTurn_ = session_->TakeTurn(deadline_);  // a new session: nobody else has it yet
   return session_;
 }
 

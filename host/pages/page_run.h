@@ -105,7 +105,7 @@ class PageRun final : public PageControl, public SessionSource, public ServerSer
   bool RunTemplate(const std::string& sitePath, const std::shared_ptr<const PageTemplate>& page,
                    PageFailure* failure);
   bool StartApplication(PageFailure* failure);
-  void UseRequestSession();
+  bool UseRequestSession(PageFailure* failure);
   bool StartSession(PageFailure* failure);
   void Answer(PageFailure failure);
   void SendOwnErrorPage(const PageFailure& failure, const std::string& incident);
@@ -113,6 +113,8 @@ class PageRun final : public PageControl, public SessionSource, public ServerSer
   PageFailure FailureOf(const ScriptFrame& frame) const;
   std::string SourceLine(const std::string& file, int line) const;
   std::string MapStack(const std::string& stack) const;
+  static std::string MapMessageLine(const std::string& message, const PageTemplate& page,
+                                    const std::string& pagePath);
   std::string CurrentPage() const;
 
   SiteState& site_;
@@ -135,6 +137,7 @@ class PageRun final : public PageControl, public SessionSource, public ServerSer
   bool strictErrors_ = false;
   std::shared_ptr<SessionState> session_;
   bool sessionFromRequest_ = false;  // the request's cookie named it
+  bool sessionTurn_ = false;         // this run holds the session's turn (TakeTurn)
   std::vector<std::shared_ptr<SessionState>> pushedOut_;
 
   // The script runs in progress, innermost last (Server.Execute nests them).

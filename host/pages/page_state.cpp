@@ -376,6 +376,21 @@ std::vector<std::u16string> ValueStore::Names() const {
   return names;
 }
 
+bool SessionState::TakeTurn(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock held(turnMutex_);
+  if (!turnFree_.wait_until(held, deadline, [this] { return !pageRunning_; })) return false;
+  pageRunning_ = true;
+  return true;
+}
+
+void SessionState::GiveTurn() {
+  {
+    const std::lock_guard held(turnMutex_);
+    pageRunning_ = false;
+  }
+  turnFree_.notify_one();
+}
+
 std::shared_ptr<SessionState> SessionTable::Use(const std::string& id) {
   const std::lock_guard held(mutex_);
   const auto found = sessions_.find(id);

@@ -98,8 +98,17 @@ class SessionState {
   void Abandon() { abandoned_ = true; }
   bool Abandoned() const { return abandoned_.load(); }
 
+  // The pages of one visitor run one at a time, so that a page reading and changing
+  // the session's values is not undone by another page of the same visitor. False
+  // when `deadline` passed before the session was free.
+  bool TakeTurn(std::chrono::steady_clock::time_point deadline);
+  void GiveTurn();
+
  private:
   friend class SessionTable;
+  std::mutex turnMutex_;
+  std::condition_variable turnFree_;
+  bool pageRunning_ = false;
   std::string id_;
   std::shared_ptr<ValueStore> contents_ = std::make_shared<ValueStore>();
   std::atomic<std::chrono::seconds> timeout_;

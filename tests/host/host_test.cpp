@@ -593,4 +593,80 @@ TEST_F(HostTest, ImagePagesUnderConcurrentLoad) {
   EXPECT_EQ(host_->Stop(), 0) << ErrorText();
 }
 
+// A page's objects open files only in the site and the data folder; images over the
+// host's pixel limit (100 megapixels unless set) are refused from their headers, and
+// an image larger than the whole budget of image memory fails at once.
+TEST_F(HostTest, PagesAreKeptToTheSiteAndDataFoldersAndThePixelLimit) {
+  for (const char* module : {VELLUM_MODULE_PATH, VELLUMSET_MODULE_PATH, DATABASE_MODULE_PATH}) {
+    ASSERT_EQ(Register(module).status, 0) << module;
+  }
+  const std::string data = Directory().File("data");
+  const std::string outside = Directory().File("outside");
+  std::filesystem::create_directory(data);
+  std::filesystem::create_directory(outside);
+  WriteFileBytes(outside + "/items.txt", {'a', '=', '1', '\n'});
+  // The headers of a 26000 x 26000 bitmap at 24 bits (676 megapixels), without pixels.
+  std::vector<uint8_t> bomb = {'B', 'M'};
+  for (const uint32_t field :
+       {54u, 0u, 54u, 40u, 26000u, 26000u, 0x180001u, 0u, 0u, 0u, 0u, 0u, 0u}) {
+    for (int shift = 0; shift < 32; shift += 8)
+      bomb.push_back(static_cast<uint8_t>(field >> shift));
+  }
+  WriteFileBytes(data + "/bomb.bmp", bomb);
+  AddFile("files.asp", R"(<%
+    var data = Request.QueryString("data"), outside = Request.QueryString("outside");
+    function attempt(what, work) {
+      try { work(); Response.Write(what + ": ok\n"); }
+      catch (x) { Response.Write(what + ": " + (x.description.split("\r\n")[0] || "failed") + "\n"); }
+    }
+    function save(path, width) {
+      var e = CreateObject("Quillmark.Easel");
+      e.CreateImage(width, 10, 0);
+      e.SaveImage(0, 4, path);
+    }
+    function load(path) { CreateObject("Quillmark.Easel").LoadImage(path); }
+    attempt("save data", function () { save(data + "/p.png", 20); });
+    attempt("load data", function () { load(data + "/p.png"); });
+    attempt("save outside", function () { save(outside + "/p.png", 20); });
+    attempt("load outside", function () { load(outside + "/items.txt"); });
+    attempt("items outside", function () {
+      CreateObject("VellumSet.Dictionary").LoadItems(outside + "/items.txt");
+    });
+    var images = CreateObject("Quillmark.Images");
+    attempt("images data", function () { images.LoadImage("x", data + "/p.png"); });
+    attempt("images outside", function () { images.SaveImage("x", outside + "/x.bin"); });
+    var db = CreateObject("Vellum.Database");
+    attempt("open outside", function () { db.Open(outside + "/x.db"); });
+    attempt("open data", function () { db.Open(data + "/x.db"); });
+    attempt("attach outside", function () { db.Execute("ATTACH '" + outside + "/y.db' AS y"); });
+    attempt("bomb", function () { load(data + "/bomb.bmp"); });
+    attempt("past the image memory", function () { save(data + "/big.png", 3000); });
+  %>)");
+  Start({"--data-folder", data, "--image-memory", "64K"});
+  const HttpReply reply = Get(host_->Port(), "/files.asp?data=" + data + "&outside=" + outside);
+  ASSERT_EQ(reply.status, 200) << reply.body << ErrorText();
+  const std::string outsideText = "The file is outside the folders this server may open files in";
+  EXPECT_EQ(reply.body,
+            "save data: ok\nload data: ok\n"
+            "save outside: " +
+                outsideText + "\nload outside: " + outsideText +
+                "\n"
+                "items outside: Access is denied: the file is outside the folders this server may "
+                "open files in\n"
+                "images data: ok\nimages outside: Access is denied: the file is outside the "
+                "folders this server may "
+                "open files in\n"
+                "open outside: " +
+                outside +
+                "/x.db is outside the folders this server may open "
+                "files in\n"
+                "open data: ok\nattach outside: not authorized\n"
+                "bomb: The image has more pixels than the limit on decoded images allows\n"
+                "past the image memory: failed\n");
+  for (const char* made : {"p.png", "x.bin", "x.db", "y.db"}) {
+    EXPECT_FALSE(std::filesystem::exists(outside + "/" + made)) << made;
+  }
+  EXPECT_EQ(host_->Stop(), 0) << ErrorText();
+}
+
 }  // namespace

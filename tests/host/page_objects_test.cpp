@@ -219,6 +219,48 @@ TEST_F(PageObjectsTest, ApplicationIsSharedByConcurrentRequests) {
   EXPECT_EQ(Get(port, "/total.asp").body, "200|4|refused");
 }
 
+// The pages of one visitor run in turn, so that a page's read-modify-write of a session
+// value is not undone by another; a page that waits past its time limit fails, and
+// pages without session state are not held up.
+TEST_F(PageObjectsTest, PagesOfOneSessionRunInTurn) {
+  AddFile("add.asp", R"(<%
+    var n = Session("n") || 0;
+    var t = Date.now(); while (Date.now() - t < 100) {}
+    Session.Value.put("n", n + 1);
+    Response.Write(Session("n"));
+  %>)");
+  AddFile("long.asp", R"(<% Server.ScriptTimeout = 20; Application.Value.put("long", "running");
+    var t = Date.now(); while (Date.now() - t < Number(Request("ms"))) {}
+    if (Request("quit").Count) Session.Abandon();
+    Application.Value.put("long", "done"); %>)");
+  AddFile("state.asp", R"(<%@ EnableSessionState=False %><%= Application("long") %>)");
+  const int port = Start({"--workers", "4", "--script-timeout", "2"});
+  const std::string cookie = Get(port, "/add.asp").headers.at("set-cookie");
+  const std::string sent = "Cookie: " + cookie.substr(0, cookie.find(';')) + "\r\n";
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 4; ++c) clients.emplace_back([&] { Get(port, "/add.asp", sent); });
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(Get(port, "/add.asp", sent).body, "6");
+
+  std::thread holder([&] { EXPECT_EQ(Get(port, "/long.asp?ms=4000", sent).status, 200); });
+  EXPECT_TRUE(Eventually([&] { return Get(port, "/state.asp").body == "running"; }));
+  const HttpReply waited = Get(port, "/add.asp", sent);
+  EXPECT_EQ(waited.status, 500);
+  EXPECT_NE(waited.body.find("for another page of its session"), std::string::npos) << waited.body;
+  holder.join();
+  EXPECT_EQ(Get(port, "/state.asp").body, "done");
+  EXPECT_EQ(Get(port, "/add.asp", sent).body, "7");
+
+  // A page that waited while the page before it abandoned the session gets a new one.
+  std::thread quitter([&] { Get(port, "/long.asp?ms=500&quit=1", sent); });
+  EXPECT_TRUE(Eventually([&] { return Get(port, "/state.asp").body == "running"; }));
+  const HttpReply fresh = Get(port, "/add.asp", sent);
+  quitter.join();
+  EXPECT_EQ(fresh.body, "1");
+  EXPECT_NE(fresh.headers.at("set-cookie").substr(0, cookie.find(';')),
+            cookie.substr(0, cookie.find(';')));
+}
+
 TEST_F(PageObjectsTest, SessionsExpireAndAreAbandoned) {
   AddFile("global.asa", R"(<script runat="server" language="JScript">
     function Application_OnStart() { Application.Value.put("ended", 0); }

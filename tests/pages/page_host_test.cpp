@@ -257,6 +257,12 @@ TEST_F(PageHostTest, FailuresNameTheFileAndLineAndReachTheErrorPage) {
   const RecordingSink vb = Get("/vb.asp");
   EXPECT_EQ(vb.status, 500);
   EXPECT_NE(vb.body.find("only JScript or JavaScript pages run here"), std::string::npos);
+  // A syntax error's own text names the line of the page, not of the compiled script.
+  AddFile("inc/five.inc", "<%\nvar a = 1;\nvar b = 2;\nvar c = 3;\n%>");
+  AddFile("syntax.asp", "<!-- #include file=\"inc/five.inc\" -->\n<% var = 1; %>");
+  EXPECT_EQ(Get("/syntax.asp").status, 500);
+  EXPECT_NE(Services().failures.back().message.find("(line 2)"), std::string::npos)
+      << Services().failures.back().message;
 }
 
 TEST_F(PageHostTest, TheSitesErrorPageGetsTheLastError) {

@@ -68,7 +68,7 @@ TEST(Module, TypeLibraryResourceDescribesTheWholeLibrary) {
   ASSERT_EQ(library->interfaces.size(), 2u);
   const automation::InterfaceDesc* easel = library->FindInterface(vellum::IID_IEasel);
   ASSERT_NE(easel, nullptr);
-  EXPECT_EQ(easel->members.size(), 52u);
+  EXPECT_EQ(easel->members.size(), 53u);
   EXPECT_EQ(library->FindInterface(vellum::IID_IEZFont)->members.size(), 20u);
   for (const automation::MemberDesc& member : easel->members) {
     if (member.name == "TransparentColor") {

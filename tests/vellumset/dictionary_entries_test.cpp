@@ -55,10 +55,10 @@ class Model {
   std::vector<ModelEntry> entries_;
 };
 
-// A key from a small space of every kind: integers of two widths, texts, reals (with
-// zero and minus zero), and dates, which are never found.
-Variant RandomKey(std::mt19937& random) {
-  const int value = static_cast<int>(random() % 24);
+// A key from a space of `range` values of every kind: integers of two widths, texts,
+// reals (with zero and minus zero), and dates, which are never found.
+Variant RandomKey(std::mt19937& random, int range = 24) {
+  const int value = static_cast<int>(random() % range);
   switch (random() % 5) {
     case 0:
       return Variant::Long(value);
@@ -107,11 +107,14 @@ void ExpectSame(const DictionaryEntries& entries, const Model& model, std::mt199
 
 TEST(DictionaryEntries, MatchALinearScanThroughAnyMixOfChanges) {
   std::mt19937 random(20240607);
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 24; ++round) {
+    // Small key spaces keep the entries few; large ones let them grow into the
+    // thousands, with many removed places between them.
+    const int range = round % 4 == 3 ? 3000 : 24;
     DictionaryEntries entries;
     Model model;
-    for (int step = 0; step < 1500; ++step) {
-      const Variant key = RandomKey(random);
+    for (int step = 0; step < (range > 24 ? 6000 : 1500); ++step) {
+      const Variant key = RandomKey(random, range);
       const LONG item = step;
       DictionaryPair removed;
       switch (random() % 6) {

@@ -279,6 +279,60 @@ bool DecodeRows(Decoder& decoder, uint8_t* rgb) {
   });
 }
 
+// libjpeg's smallest scale N/8 at which the image is at least minWidth x minHeight
+// (N = 8 when none is smaller), with the output dimensions computed for it.
+void ChooseScale(Decoder& decoder, uint32_t minWidth, uint32_t minHeight) {
+  jpeg_decompress_struct& info = decoder.info;
+  info.scale_denom = 8;
+  for (unsigned eighths = 1; eighths <= 8; ++eighths) {
+    info.scale_num = eighths;
+    jpeg_calc_output_dimensions(&info);
+    if (info.output_width >= minWidth && info.output_height >= minHeight) return;
+  }
+}
+
+// The smallest size a reduced decode may give.
+struct MinimumSize {
+  uint32_t width;
+  uint32_t height;
+};
+
+// Decodes into a new RGB buffer, at full size or reduced no further than `minimum`.
+HGLOBAL Decode(OpContext& ctx, HISSRC source, int32_t* width, int32_t* height,
+               const MinimumSize* minimum) {
+  Decoder decoder(source);
+  if (!ReadHeader(decoder) || (minimum != nullptr && !decoder.Run([&] {
+        ChooseScale(decoder, minimum->width, minimum->height);
+      }))) {
+    ctx.Fail(kErrBadJpeg);
+    return nullptr;
+  }
+  jpeg_decompress_struct& info = decoder.info;
+  if (!HasSupportedOutput(info)) {
+    ctx.Fail(kErrWrongBitDepth);
+    return nullptr;
+  }
+  // Checked before libjpeg starts, which allocates for the whole image.
+  if (!CheckPixelLimit(ctx, info.output_width, info.output_height)) return nullptr;
+  GlobalBlock buffer =
+      AllocateImageBuffer(ctx, ImageBytes(info.output_width, info.output_height, 3));
+  if (!buffer) return nullptr;
+  if (!decoder.Run([&] { jpeg_start_decompress(&info); })) {
+    ctx.Fail(kErrBadJpeg);
+    return nullptr;
+  }
+  *width = static_cast<int32_t>(info.output_width);
+  *height = static_cast<int32_t>(info.output_height);
+  // A failed row keeps what was decoded; so does a failure while finishing. Data
+  // that ends before the first row holds no picture at all.
+  if (!DecodeRows(decoder, buffer.Data()) || !decoder.Run([&] { jpeg_finish_decompress(&info); }) ||
+      decoder.error.endedBeforeARow) {
+    ctx.Fail(kErrReadFile);
+  }
+  if (decoder.error.endedBeforeARow || info.output_scanline == 0) return nullptr;
+  return buffer.Release();
+}
+
 }  // namespace
 
 HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t requestedBits) {
@@ -287,35 +341,16 @@ HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t request
         !CheckRequestedBits(ctx, requestedBits)) {
       return nullptr;
     }
-    Decoder decoder(source);
-    if (!ReadHeader(decoder)) {
-      ctx.Fail(kErrBadJpeg);
-      return nullptr;
-    }
-    jpeg_decompress_struct& info = decoder.info;
-    if (!HasSupportedOutput(info)) {
-      ctx.Fail(kErrWrongBitDepth);
-      return nullptr;
-    }
-    // Checked before libjpeg starts, which allocates for the whole image.
-    if (!CheckPixelLimit(ctx, info.output_width, info.output_height)) return nullptr;
-    GlobalBlock buffer =
-        AllocateImageBuffer(ctx, ImageBytes(info.output_width, info.output_height, 3));
-    if (!buffer) return nullptr;
-    if (!decoder.Run([&] { jpeg_start_decompress(&info); })) {
-      ctx.Fail(kErrBadJpeg);
-      return nullptr;
-    }
-    *width = static_cast<int32_t>(info.output_width);
-    *height = static_cast<int32_t>(info.output_height);
-    // A failed row keeps what was decoded; so does a failure while finishing. Data
-    // that ends before the first row holds no picture at all.
-    if (!DecodeRows(decoder, buffer.Data()) ||
-        !decoder.Run([&] { jpeg_finish_decompress(&info); }) || decoder.error.endedBeforeARow) {
-      ctx.Fail(kErrReadFile);
-    }
-    if (decoder.error.endedBeforeARow || info.output_scanline == 0) return nullptr;
-    return buffer.Release();
+    return Decode(ctx, source, width, height, nullptr);
+  });
+}
+
+HGLOBAL ReadJPEGReduced(HISSRC source, int32_t* width, int32_t* height, uint32_t minWidth,
+                        uint32_t minHeight) {
+  return RunEntry([&](OpContext& ctx) -> HGLOBAL {
+    if (!CheckSourceAndOutputs(ctx, source, width, height)) return nullptr;
+    const MinimumSize minimum{minWidth, minHeight};
+    return Decode(ctx, source, width, height, &minimum);
   });
 }
 

@@ -15,6 +15,13 @@ namespace vellum {
 // middle of the rows returns the rows decoded so far with code 3.
 HGLOBAL ReadJPEG(HISSRC source, int32_t* width, int32_t* height, int32_t requestedBits);
 
+// Decodes as ReadJPEG does, but at the smallest of libjpeg's scales 1/8, 2/8 ... 8/8
+// whose output is at least minWidth x minHeight, through libjpeg's scaled inverse DCT:
+// a cheap way to a picture that is then resampled to a thumbnail. Reports the size
+// decoded.
+HGLOBAL ReadJPEGReduced(HISSRC source, int32_t* width, int32_t* height, uint32_t minWidth,
+                        uint32_t minHeight);
+
 // Size, bits per pixel of libjpeg's output and the JFIF density fields (unit 0
 // none, 1 per inch, 2 per cm) without decoding pixels.
 BOOL ReadJPEGInfo(HISSRC source, int32_t* width, int32_t* height, int32_t* bitsPerPixel,
