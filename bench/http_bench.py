@@ -99,8 +99,9 @@ def make_site(work, images):
     os.makedirs(os.path.join(site, "pictures"))
     with open(os.path.join(site, "file100k.bin"), "wb") as f:
         f.write(os.urandom(100 * 1024))
-    for page in ("banner.js", "thumb.js"):
-        shutil.copy(os.path.join(ROOT, "examples", "site", page), site)
+    shutil.copy(os.path.join(ROOT, "examples", "site", "banner.asp"), site)
+    shutil.copytree(os.path.join(ROOT, "examples", "site", "include"), os.path.join(site, "include"))
+    shutil.copy(os.path.join(ROOT, "bench", "http_thumb.asp"), os.path.join(site, "thumb.asp"))
     shutil.copy(os.path.join(images, "medium.jpg"), os.path.join(site, "pictures", "photo.jpg"))
     return site
 
@@ -166,8 +167,8 @@ def measure(args, work, site, registry):
     base = f"http://127.0.0.1:{port}"
     cases = [("static 100 KB file", f"{base}/file100k.bin"),
              ("nginx: static 100 KB file", f"http://127.0.0.1:{nginx_port}/file100k.bin"),
-             ("banner page", f"{base}/banner.js?text=Hello%2C+Vellum"),
-             ("thumbnail page", f"{base}/thumb.js?name=photo.jpg"),
+             ("banner page", f"{base}/banner.asp?text=Hello%2C+Vellum"),
+             ("thumbnail page", f"{base}/thumb.asp?name=photo.jpg"),
              ("Pillow+gunicorn: thumbnail", f"http://127.0.0.1:{gunicorn_port}/?name=photo.jpg")]
     results = {"rss_before_kib": rss_kib(host.process.pid), "cases": {}, "rss_after_kib": []}
     print(f"vellum-host RSS before: {results['rss_before_kib']} KiB")
@@ -195,7 +196,7 @@ def measure_threading(args, work, site, registry):
             host, port = start_host(work, site, registry, ["--connection-threads", mode])
             pages = subprocess.Popen(
                 ["wrk", "-t1", f"-c{half}", f"-d{args.seconds}s", "--timeout", "30s",
-                 "--latency", f"http://127.0.0.1:{port}/thumb.js?name=photo.jpg"],
+                 "--latency", f"http://127.0.0.1:{port}/thumb.asp?name=photo.jpg"],
                 stdout=subprocess.PIPE, text=True)
             files = wrk(f"http://127.0.0.1:{port}/file100k.bin", args.seconds, half)
             out = pages.communicate()[0]

@@ -1,5 +1,5 @@
 """The thumbnail page as a small Pillow application (WSGI, run under gunicorn): the same
-work as examples/site/thumb.js, written as a Pillow user would write it."""
+work as bench/http_thumb.asp, written as a Pillow user would write it."""
 import io
 import os
 from urllib.parse import parse_qs

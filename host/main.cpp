@@ -25,6 +25,7 @@
 #include "platform/kernel/last_error.h"
 #include "platform/policy/file_access.h"
 #include "platform/policy/pixel_limit.h"
+#include "script/program_version.h"
 
 namespace {
 
@@ -91,6 +92,7 @@ pages::PageOptions PageOptionsOf(const host::HostOptions& options) {
   page.sessionTimeout = std::chrono::seconds(options.sessionTimeout);
   page.maxSessions = options.maxSessions;
   page.errorPage = options.errorPage;
+  page.strictErrors = options.strictErrors;
   return page;
 }
 
@@ -104,11 +106,11 @@ int main(int argc, char** argv) {
       std::fputs(host::HelpText().c_str(), stdout);
       return 0;
     case host::CommandLine::Action::kVersion:
-      std::puts(host::VersionText().c_str());
+      std::puts(script::VersionLine("vellum-host").c_str());
       return 0;
     case host::CommandLine::Action::kError:
-      std::fprintf(stderr, "vellum-host: %s\n(vellum-host --help lists the options)\n",
-                   command.error.c_str());
+      std::fprintf(stderr, "vellum-host: %s\n%s(vellum-host --help lists the options)\n",
+                   command.error.c_str(), std::string(host::UsageLine()).c_str());
       return 2;
     case host::CommandLine::Action::kRun:
       break;

@@ -215,6 +215,9 @@ const std::vector<OptionRow>& Rows() {
       Text("error-page", &HostOptions::errorPage, "PATH",
            "the site's page for pages that fail (a path in the site, e.g. /errors/500.asp); "
            "none: the host's own 500 page"),
+      Switch("strict-errors", &HostOptions::strictErrors,
+             "an editing call that appends to an object's ErrorDescription throws, so the "
+             "page fails (a page's StrictErrors directive overrides it)"),
       Number("max-pixels", &HostOptions::maxPixels, 0, 4'000'000'000, "N",
              "the most pixels an image a page loads may have; larger ones are refused from "
              "their headers (0: no limit)"),
@@ -344,10 +347,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, HostOptions* opt
   return {};
 }
 
+std::string_view UsageLine() { return "usage: vellum-host [OPTION...] SITE_DIR\n"; }
+
 std::string HelpText() {
   const HostOptions defaults;
   std::string text =
-      "usage: vellum-host [OPTION...] SITE_DIR\n"
+      std::string(UsageLine()) +
       "Serves the site in SITE_DIR over HTTP/1.1: pages run as scripts, other files are sent\n"
       "as they are. Prints \"listening on URL\" once it accepts connections. SIGTERM stops\n"
       "it gracefully (a second one at once); SIGHUP reopens the log files.\n\n"
@@ -361,7 +366,5 @@ std::string HelpText() {
   }
   return text;
 }
-
-std::string VersionText() { return "vellum-host " VELLUM_VERSION; }
 
 }  // namespace host

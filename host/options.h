@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -44,6 +45,9 @@ struct HostOptions {
   unsigned sessionTimeout = 20 * 60;         // seconds a session lasts unused
   unsigned maxSessions = 100000;
   std::string errorPage;  // the site's page for failed pages
+  // An editing call that appends to an object's ErrorDescription throws (a page's
+  // StrictErrors directive overrides it).
+  bool strictErrors = false;
   // What the components may do for pages (see ApplyComponentLimits in main.cpp).
   unsigned maxPixels = 100'000'000;                // decoded pixels per image; 0: no limit
   std::string dataFolder;                          // besides the site, where pages' files may be
@@ -67,10 +71,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, HostOptions* opt
 // the options; false with the file, line and reason in `error`.
 bool ReadConfigFile(const std::string& path, HostOptions* options, std::string* error);
 
+// "usage: vellum-host [OPTION...] SITE_DIR", what a refused command line is told.
+std::string_view UsageLine();
+
 // The usage text: every option with its meaning and default.
 std::string HelpText();
-
-// "vellum-host VERSION".
-std::string VersionText();
 
 }  // namespace host

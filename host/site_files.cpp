@@ -105,7 +105,7 @@ ContentTypes::ContentTypes(const std::string& path) {
   static constexpr std::string_view kBuiltIn =
       "text/html html htm\ntext/css css\ntext/plain txt\ntext/javascript js mjs\n"
       "application/json json\nimage/svg+xml svg\nimage/png png\nimage/jpeg jpg jpeg\n"
-      "image/gif gif\nimage/bmp bmp\nimage/tiff tif tiff\nimage/webp webp\n"
+      "image/gif gif\nimage/bmp bmp\nimage/tiff tif tiff\nimage/webp webp\nimage/avif avif\n"
       "image/vnd.microsoft.icon ico\nimage/vnd.adobe.photoshop psd\nimage/x-pcx pcx\n";
   types_.merge(ParseMimeTypes(kBuiltIn));
 }

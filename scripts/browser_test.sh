@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The browser test: serves a copy of the demo site (examples/site) with vellum-host and
 # drives it in headless Chromium with puppeteer-core (tests/browser/drive_site.js): the
-# front page, an upload through the gallery's form, the thumbnail it makes (decoded by
-# the browser, and its bytes by Pillow), a banner and the source page. Screenshots and
+# front page, an upload through the gallery's form, the thumbnail it makes (upright, sent
+# to Chromium as AVIF or WebP and decoded by it; as a JPEG to a client naming neither,
+# decoded by Pillow), a banner and the source page. Screenshots and
 # the host's log land in out/browser/. Bounded: the host and the browser get 5 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,7 +22,16 @@ export VELLUM_REGISTRY=$PWD/$work/registry
 for module in vellum vellumset vellumdb; do
   build/bin/vellum-regsvr "build/lib/lib$module.so" >/dev/null
 done
+# A landscape picture recording that the camera was held upright (EXIF orientation 6):
+# the gallery shows it portrait.
 convert -seed 7 -size 900x600 plasma:steelblue-orange "$work/upload.jpg"
+/usr/bin/python3 -c 'import sys
+from PIL import Image
+image = Image.open(sys.argv[1])
+exif = Image.Exif()
+exif[0x0112] = 6
+image.save(sys.argv[1], quality=90, exif=exif.tobytes())
+' "$work/upload.jpg"
 
 coproc HOST { exec timeout 300 build/bin/vellum-host --port 0 "$site" 2>"$work/host.log"; }
 host_pid=$HOST_PID

@@ -41,6 +41,8 @@ fi
 
 build/bin/vellum-script examples/convert_images.js out/converted png "$samples"/*
 build/bin/vellum-script examples/convert_images.js out/converted gif 8 "$samples"/*
+build/bin/vellum-script examples/convert_images.js out/converted webp "$samples"/*
+build/bin/vellum-script examples/convert_images.js out/converted avif "$samples"/*
 build/bin/vellum-script examples/image_database.js out/images.db store "$samples"/*
 build/bin/vellum-script examples/image_database.js out/images.db fetch out/fetched
 build/bin/vellum-script examples/image_database.js out/images.db sizes

@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # image libraries the codecs call
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev
+  # WebP and AVIF (libavif decodes with dav1d and encodes with aom), EXIF
+  libwebp-dev libavif-dev libexif-dev
   # drawing, fonts, database, scripting
   libcairo2-dev libfontconfig-dev libfreetype-dev fonts-liberation fonts-dejavu-core
   libsqlite3-dev libpq-dev duktape-dev
@@ -19,7 +21,8 @@ packages=(
   # the web page host: its HTTP engine, its configuration file reader, the system's
   # table of content types
   libmicrohttpd-dev libinih-dev media-types
-  # the main job fetches the web page host's pages; the browser test drives the demo site
+  # the main job fetches the web page host's pages; the browser test drives the demo site,
+  # and the codec tests have it show the WebP and AVIF files we write
   curl chromium
   # nginx in front of page hosts (tests), and the load generator and the peers the
   # host's benchmark measures against
@@ -27,7 +30,7 @@ packages=(
   # the Debian package: CPack's dependency lookup and its test
   dpkg-dev file
   # independent oracles for test inputs and comparisons
-  imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs
+  imagemagick python3-pil giflib-tools libtiff-tools libjpeg-turbo-progs webp libavif-bin
   # the benchmarks' second imaging peer, driven through its C interface
   libvips-dev
 )

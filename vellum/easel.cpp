@@ -295,4 +295,11 @@ HRESULT Easel::put_GifBackgroundIndex(LONG value) {
   return S_OK;
 }
 
+HRESULT Easel::get_AutoOrient(VARIANT_BOOL* value) { return StoreOut(value, autoOrient_); }
+
+HRESULT Easel::put_AutoOrient(VARIANT_BOOL value) {
+  autoOrient_ = value != VARIANT_FALSE ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
 }  // namespace vellum

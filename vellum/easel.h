@@ -22,6 +22,7 @@
 namespace vellum {
 
 struct FileFormat;
+struct ReadRequest;
 
 // A failure raised inside a method body, caught at the method's boundary.
 class CEZException {
@@ -148,6 +149,8 @@ class Easel final
   HRESULT put_GifTransparentIndex(LONG value) override;
   HRESULT get_GifBackgroundIndex(LONG* value) override;
   HRESULT put_GifBackgroundIndex(LONG value) override;
+  HRESULT get_AutoOrient(VARIANT_BOOL* value) override;
+  HRESULT put_AutoOrient(VARIANT_BOOL value) override;
   HRESULT LoadThumbnail(VARIANT Image, LONG Width, LONG Height,
                         EZImageResizeAlgorithm ResizeAlgorithm, LONG MaintainProportions) override;
 
@@ -179,11 +182,15 @@ class Easel final
   // for GIF, TransparentColor. Null, with the failure appended, when reading fails.
   HGLOBAL ReadImage(HISSRC source, const char* path, int32_t* width, int32_t* height);
   // LoadThumbnail's JPEG path: decodes at the smallest scale that leaves at least twice
-  // the thumbnail's size, and notes that size in thumbnailLoad_.
-  HGLOBAL ReadReducedJpeg(HISSRC source, int32_t* width, int32_t* height);
+  // the thumbnail's size, and notes that size in thumbnailLoad_; `turned` when the
+  // decoded image will be turned a quarter (AutoOrient), so that size is the upright one's.
+  HGLOBAL ReadReducedJpeg(HISSRC source, bool turned, int32_t* width, int32_t* height);
   // Formats that record a resolution also set DPIx, DPIy and DPIUnits from it;
   // false (the image is refused) for a unit the object cannot express.
   bool TakeResolution(const FileFormat& format, HISSRC source);
+  // Turns a just-read image upright as `orientation` (what its file records) says; false,
+  // with the core error appended, when it cannot be turned.
+  bool TurnUpright(int32_t orientation, HGLOBAL image, int32_t* width, int32_t* height);
 
   // ---- saving (easel_save.cpp) ----
   class ImageBackup;
@@ -252,6 +259,8 @@ class Easel final
   int32_t normalized_ = 0;
   EZFont* font_ = nullptr;  // one reference held
   VARIANT_BOOL bufferResponse_ = VARIANT_FALSE;
+  // LoadImage turns images upright as their files record.
+  VARIANT_BOOL autoOrient_ = VARIANT_FALSE;
   int32_t gifTransparentIndex_ = 1;
   int32_t gifBackgroundIndex_ = 1;
   uint8_t gifTransparentIndexSet_ = 0;

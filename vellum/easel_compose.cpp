@@ -41,6 +41,7 @@ HRESULT Easel::BlendOverlay(VARIANT image, LONG shrinkToFit, double opacity, COL
     ReportFailure(u"Not enough memory to perform the operation");
   }
   Easel& overlay = *static_cast<Easel*>(created.Get());
+  overlay.autoOrient_ = autoOrient_;
   const HRESULT loaded = overlay.LoadImage(image);
   if (FAILED(loaded)) return returnLoadFailure ? loaded : S_OK;
   if (shrinkToFit != 0 && (overlay.width_ > width_ || overlay.height_ > height_)) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/field_contract.h"
@@ -13,6 +14,7 @@
 #include "vellum/codecs/identify.h"
 #include "vellum/codecs/jpeg.h"
 #include "vellum/core/image_buffer.h"
+#include "vellum/core/orientation.h"
 #include "vellum/easel.h"
 #include "vellum/easel_editing.h"
 #include "vellum/easel_io.h"
@@ -193,12 +195,20 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
     // the object's.
     auto transparent = static_cast<int32_t>(transparentColor_);
     const ReadRequest request{path, tiffPage_ - 1, &transparent};
+    // Read first, so that a reduced JPEG decode sizes the thumbnail of the upright image.
+    const int32_t orientation = autoOrient_ != VARIANT_FALSE && format->readOrientation != nullptr
+                                    ? format->readOrientation(source, request)
+                                    : kOrientationUpright;
+    SeekHandle(source, 0, kSeekStart);
     image = GlobalBlock(thumbnailLoad_ && code == kFormatJpeg
-                            ? ReadReducedJpeg(source, width, height)
+                            ? ReadReducedJpeg(source, SwapsSides(orientation), width, height)
                             : format->read(source, request, width, height));
     transparentColor_ = static_cast<COLORREF>(transparent);
     if (image && !TakeResolution(*format, source)) {
       refusal = u"The DPI units of this image is not supported";
+      image.Reset();
+    }
+    if (image && !TurnUpright(orientation, image.Handle(), width, height)) {
       image.Reset();
     }
   }
@@ -214,11 +224,28 @@ HGLOBAL Easel::ReadImage(HISSRC source, const char* path, int32_t* width, int32_
   return image.Release();
 }
 
-// The thumbnail's size comes from the full image, as CreateThumbnail would compute it;
+bool Easel::TurnUpright(int32_t orientation, HGLOBAL image, int32_t* width, int32_t* height) {
+  if (orientation == kOrientationUpright) return true;
+  BOOL turned = FALSE;
+  {
+    const BlockLock pixels(image);
+    turned = OrientImage(pixels.Data(), static_cast<uint32_t>(*width),
+                         static_cast<uint32_t>(*height), orientation);
+  }
+  if (!turned) {
+    AppendErrorText(0, u"Can not turn the image upright", CoreLastError(), 0);
+    return false;
+  }
+  if (SwapsSides(orientation)) std::swap(*width, *height);
+  return true;
+}
+
+// The thumbnail's size comes from the full image, as CreateThumbnail would compute it
+// (from the upright image when `turned` says the decoded one will be turned a quarter);
 // the decode stops at libjpeg's smallest scale that leaves at least twice that size,
 // so the resampling that follows still has detail to average. A size that leaves
 // nothing to reduce (or a header that cannot be read) decodes the whole image.
-HGLOBAL Easel::ReadReducedJpeg(HISSRC source, int32_t* width, int32_t* height) {
+HGLOBAL Easel::ReadReducedJpeg(HISSRC source, bool turned, int32_t* width, int32_t* height) {
   int32_t fullWidth = 0;
   int32_t fullHeight = 0;
   int32_t bits = 0;
@@ -226,6 +253,7 @@ HGLOBAL Easel::ReadReducedJpeg(HISSRC source, int32_t* width, int32_t* height) {
   const bool known = ReadJPEGInfo(source, &fullWidth, &fullHeight, &bits, &resolution) &&
                      fullWidth > 0 && fullHeight > 0;
   SeekHandle(source, 0, kSeekStart);
+  if (turned) std::swap(fullWidth, fullHeight);
   const auto [targetWidth, targetHeight] =
       known ? ThumbnailSize(static_cast<uint32_t>(fullWidth), fullHeight, thumbnailLoad_->width,
                             thumbnailLoad_->height, thumbnailLoad_->keepProportions)
@@ -234,8 +262,12 @@ HGLOBAL Easel::ReadReducedJpeg(HISSRC source, int32_t* width, int32_t* height) {
       targetHeight > fullHeight / 2) {
     return ReadJPEG(source, width, height, 24);
   }
-  HGLOBAL image = ReadJPEGReduced(source, width, height, 2 * static_cast<uint32_t>(targetWidth),
-                                  2 * static_cast<uint32_t>(targetHeight));
+  // The smallest decode, in the file's own orientation.
+  const auto least = [turned](LONG across, LONG down) {
+    return 2 * static_cast<uint32_t>(turned ? down : across);
+  };
+  HGLOBAL image = ReadJPEGReduced(source, width, height, least(targetWidth, targetHeight),
+                                  least(targetHeight, targetWidth));
   if (image != nullptr) {
     thumbnailLoad_->targetWidth = targetWidth;
     thumbnailLoad_->targetHeight = targetHeight;

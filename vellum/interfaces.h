@@ -28,6 +28,9 @@ enum EZImageFormat : LONG {
   eziWMF = 7,
   eziEMF = 8,
   eziPSD = 9,
+  // Beyond the original nine (10 stays unused: it is what a loaded PSD file reports).
+  eziWEBP = 11,
+  eziAVIF = 12,
 };
 
 enum EZImageSaveMethod : LONG { eziFile = 0, eziMemory = 1, eziBrowser = 2, eziDatabaseBlob = 4 };
@@ -189,6 +192,9 @@ class IEasel : public IDispatch {
   virtual HRESULT put_GifTransparentIndex(LONG value) = 0;
   virtual HRESULT get_GifBackgroundIndex(LONG* value) = 0;
   virtual HRESULT put_GifBackgroundIndex(LONG value) = 0;
+  // Added after the original members, at the end so that their places stay.
+  virtual HRESULT get_AutoOrient(VARIANT_BOOL* value) = 0;
+  virtual HRESULT put_AutoOrient(VARIANT_BOOL value) = 0;
   // An extension: LoadImage and CreateThumbnail in one step, decoding a JPEG no larger
   // than the thumbnail needs.
   virtual HRESULT LoadThumbnail(VARIANT Image, LONG Width, LONG Height,

@@ -80,7 +80,9 @@ std::vector<EnumDesc> Enumerations() {
                                     {"eziTIFF", 6},
                                     {"eziWMF", 7},
                                     {"eziEMF", 8},
-                                    {"eziPSD", 9}}),
+                                    {"eziPSD", 9},
+                                    {"eziWEBP", 11},
+                                    {"eziAVIF", 12}}),
       Enumeration("EZImageSaveMethod",
                   {{"eziFile", 0}, {"eziMemory", 1}, {"eziBrowser", 2}, {"eziDatabaseBlob", 4}}),
       Enumeration("EZImageFlipType", {{"eziFlipHorizontal", 0}, {"eziFlipVertical", 1}}),
@@ -224,6 +226,9 @@ std::vector<MemberDesc> EaselMembers() {
                 Bind<&IEasel::put_AntiAliasFactor>(), Enum("EZAntiAliasFactor"))
       .Property(0x2C, "BufferResponse", Bind<&IEasel::get_BufferResponse>(),
                 Bind<&IEasel::put_BufferResponse>(), kBoolType)
+      .Property(0x2D, "AutoOrient", Bind<&IEasel::get_AutoOrient>(),
+                Bind<&IEasel::put_AutoOrient>(), kBoolType,
+                "LoadImage turns images upright as the file's orientation says; default False")
       .Method(0x2E, "LoadThumbnail", Bind<&IEasel::LoadThumbnail>(),
               {Required("Image", kVariantType), Optional("Width", kLongType, -1),
                Optional("Height", kLongType, 150),

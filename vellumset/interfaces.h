@@ -37,6 +37,8 @@ enum EZImageFormat : LONG {
   EZPcx = 5,
   EZPng = 6,
   EZPsd = 8,
+  EZWebp = 9,
+  EZAvif = 10,
 };
 
 class IDictionary : public IDispatch {

@@ -112,7 +112,9 @@ automation::TypeLibraryDesc DescribeLibrary() {
                      {"EZBmp", EZBmp, {}},
                      {"EZPcx", EZPcx, {}},
                      {"EZPng", EZPng, {}},
-                     {"EZPsd", EZPsd, {}}}}};
+                     {"EZPsd", EZPsd, {}},
+                     {"EZWebp", EZWebp, {}},
+                     {"EZAvif", EZAvif, {}}}}};
   library.interfaces = {
       {"IImages", IID_IImages, "IImages Interface", ImagesMembers()},
       {"IImage", IID_IImage, "IImage Interface", ImageMembers()},

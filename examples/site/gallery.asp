@@ -2,9 +2,10 @@
 <!-- #include file="include/site.inc" -->
 <!-- #include file="include/gallery.inc" -->
 <%
-// The gallery. A POST carries pictures from the form below: each one is kept at most
-// 1280 pixels wide as a JPEG, and a thumbnail with the site's watermark goes into the
-// database and into the Images collection all pages share (Application("Thumbnails")).
+// The gallery. A POST carries pictures from the form below: each one is turned upright
+// as the camera recorded (AutoOrient), kept at most 1280 pixels wide as a JPEG, and a
+// thumbnail with the site's watermark goes into the database and into the Images
+// collection all pages share (Application("Thumbnails")).
 var gallery = openGallery();
 
 if (Request.ServerVariables("REQUEST_METHOD") == "POST") {
@@ -13,6 +14,7 @@ if (Request.ServerVariables("REQUEST_METHOD") == "POST") {
     var file = Request.Files(i);
     if (file.Size == 0) continue;
     var easel = Server.CreateObject("Quillmark.Easel");
+    easel.AutoOrient = true;  // phone photos record which way is up instead of turning
     try {
       easel.LoadImage(file.Bytes);  // the uploaded bytes, as they came
     } catch (e) {
@@ -23,14 +25,11 @@ if (Request.ServerVariables("REQUEST_METHOD") == "POST") {
     easel.ImageQuality = 85;
     var width = easel.Width, height = easel.Height;
     var picture = easel.SaveImage(eziMemory, eziJPG, "");
-    easel.CreateThumbnail(-1, 160, eziBicubic);
-    easel.SharpenImage(1);
-    // The watermark's magenta (none there) is the colour it leaves out.
-    easel.AddWatermark(Application("Watermark"), eziBottomRight, 0.7, 0xFF00FF);
+    makeThumbnail(easel);
     var thumbnail = easel.SaveImage(eziMemory, eziJPG, "");
     var title = formValue("title", file.FileName);
     var id = addPicture(gallery, title, file.FileName, width, height, picture, thumbnail);
-    Application("Thumbnails").LoadImage("t" + id, thumbnail);
+    Application("Thumbnails").LoadImage("t" + id + ".jpg", thumbnail, EZJpeg);
     added++;
   }
   // After a POST, send the browser back to the gallery with a GET, so that reloading

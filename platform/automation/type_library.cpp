@@ -20,7 +20,7 @@ constexpr char kSystemKindKey[] = "win64";
 
 // The resource of a module, or nothing when the path is not a module that has one.
 bool ReadModuleLibrary(const std::string& path, std::string* bytes) {
-  void* module = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  void* module = OpenServerModule(path.c_str());
   if (module == nullptr) return false;
   const bool found = FindModuleResource(module, kTypeLibResource, 1, bytes);
   dlclose(module);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/module_resources.h"
 #include "platform/com/object.h"
 #include "platform/kernel/code_page.h"
 #include "platform/registry/registry_store.h"
@@ -60,6 +61,11 @@ class ModuleTable {
     }
   }
 
+  size_t HeldCount() {
+    std::lock_guard lock(mutex_);
+    return modules_.size();
+  }
+
  private:
   HRESULT Load(const std::string& path, LoadedModule*& found) {
     for (const auto& module : modules_) {
@@ -68,7 +74,7 @@ class ModuleTable {
         return S_OK;
       }
     }
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = OpenServerModule(path.c_str());
     if (handle == nullptr) return CO_E_DLLNOTFOUND;
     auto module = std::make_unique<LoadedModule>();
     module->path = path;
@@ -178,6 +184,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 }
 
 void CoFreeUnusedLibraries() { ModuleTable::Instance().FreeUnused(); }
+
+size_t HeldServerModuleCount() { return ModuleTable::Instance().HeldCount(); }
 
 HRESULT CoCreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler) {
   if (marshaler == nullptr) return E_INVALIDARG;

@@ -36,8 +36,11 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID
                          void** object);
 // Creates an instance through the class object's IClassFactory.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object);
-// Unloads every module loaded by CoGetClassObject whose DllCanUnloadNow says S_OK.
+// Releases every module loaded by CoGetClassObject whose DllCanUnloadNow says S_OK.
+// Its code stays mapped (see OpenServerModule); the next CoGetClassObject asks it anew.
 void CoFreeUnusedLibraries();
+// Number of modules CoGetClassObject has loaded and not released.
+size_t HeldServerModuleCount();
 
 // The free-threaded marshaler: an object to aggregate so that an object's interface
 // pointers may be used from any thread. Without apartments nothing is ever marshalled,

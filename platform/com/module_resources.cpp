@@ -2,6 +2,10 @@
 
 #include <dlfcn.h>
 
+void* OpenServerModule(const char* path) {
+  return dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+}
+
 bool FindModuleResource(void* module, const char* type, UINT id, std::string* bytes) {
   if (module == nullptr || bytes == nullptr) return false;
   const auto lookup =

@@ -18,6 +18,11 @@ using ModuleResourceFunction = BOOL (*)(LPCSTR type, UINT id, const void** data,
 constexpr char kTypeLibResource[] = "TYPELIB";
 constexpr char kRegistryResource[] = "REGISTRY";
 
-// Copies a resource of a module loaded with dlopen; false when the module exports no
+// Loads a server module (dlopen), nullptr when it cannot be loaded. Once loaded, a
+// module stays mapped even after dlclose: libraries it links allocate in their load-time
+// initialisers and never give that back, so every unload and reload would leak.
+void* OpenServerModule(const char* path);
+
+// Copies a resource of a module loaded with OpenServerModule; false when the module exports no
 // lookup function or has no such resource.
 bool FindModuleResource(void* module, const char* type, UINT id, std::string* bytes);

@@ -71,6 +71,41 @@ TEST(IdentifyFormat, SignatureRowsInTheirOrder) {
   }
 }
 
+// WebP needs "WEBP" after the RIFF size; AVIF an ftyp box naming an AVIF brand, as
+// its major brand or as a compatible one within the bytes read. Other ISO media files
+// start with zero bytes and stay what they were.
+TEST(IdentifyFormat, WebAndIsoMediaStarts) {
+  using namespace std::string_literals;
+  auto bytes = [](const std::string& text) {
+    std::vector<uint8_t> out;
+    for (char c : text) out.push_back(static_cast<uint8_t>(c));
+    return out;
+  };
+  auto box = [&](const std::string& text) {
+    return bytes(std::string{0, 0, 0, static_cast<char>(text.size() + 4)} + text);
+  };
+  // A brand just past the box's own size is not the box's.
+  std::vector<uint8_t> shortBox = box("ftypmif1\0\0\0\0avif"s);
+  shortBox[3] -= 4;
+  struct Case {
+    std::vector<uint8_t> start;
+    int32_t format;
+  };
+  const Case cases[] = {
+      {bytes("RIFF\x10\x20\x00\x00WEBPVP8 "s), kFormatWebp},
+      {bytes("RIFF\x10\x20\x00\x00WAVEfmt "s), kFormatUnknown},
+      {box("ftypavif\0\0\0\0mif1miaf"s), kFormatAvif},
+      {box("ftypavis\0\0\0\0msf1"s), kFormatAvif},
+      {box("ftypmif1\0\0\0\0mif1avifmiaf"s), kFormatAvif},
+      {box("ftypheic\0\0\0\0mif1heic"s), kFormatTwoZeroBytes},
+      {shortBox, kFormatTwoZeroBytes},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Identify(FileStarting(c.start, 64, 0)).format, c.format)
+        << std::string(c.start.begin() + 4, c.start.begin() + 12);
+  }
+}
+
 TEST(IdentifyFormat, EnhancedMetafileMarkAtOffsetForty) {
   std::vector<uint8_t> emf = FileStarting({0x01, 0x00, 0x00, 0x00}, 88, 0);
   emf[40] = ' ';

@@ -10,7 +10,7 @@
 namespace vellum {
 namespace {
 
-TEST(CoreErrors, TextsCoverOneToFiftyThreeOnly) {
+TEST(CoreErrors, TextsCoverOneToFiftySixOnly) {
   EXPECT_STREQ(CoreErrorText(1), "Not enough memory to perform the operation\r\n");
   EXPECT_STREQ(CoreErrorText(4), "An error occured while writting to the file\r\n");
   EXPECT_STREQ(CoreErrorText(13), "Resource not found\r\n");
@@ -24,14 +24,14 @@ TEST(CoreErrors, TextsCoverOneToFiftyThreeOnly) {
   EXPECT_STREQ(CoreErrorText(39), "The function is obsolete\r\n");
   EXPECT_STREQ(CoreErrorText(42), "A call to GetEnhMetaFileBits\tor GetWinMetaFileBits failed\r\n");
   EXPECT_STREQ(CoreErrorText(53), "Invalid or unsupported WBMP (Wireless Bitmap) image\r\n");
-  for (int code = 43; code <= 53; ++code) {
+  for (int code = 43; code <= 56; ++code) {
     ASSERT_NE(CoreErrorText(code), nullptr) << code;
     EXPECT_TRUE(std::string(CoreErrorText(code)).ends_with("\r\n")) << code;
   }
   EXPECT_EQ(CoreErrorText(0), nullptr);
   EXPECT_STREQ(CoreErrorText(54),
                "The image has more pixels than the limit on decoded images allows\r\n");
-  EXPECT_EQ(CoreErrorText(55), nullptr);
+  EXPECT_EQ(CoreErrorText(57), nullptr);
   EXPECT_EQ(CoreErrorText(60), nullptr);
   EXPECT_EQ(CoreErrorText(-1), nullptr);
 }

@@ -238,6 +238,21 @@ TEST_F(HostTest, InProductionA500PageShowsOnlyTheIncidentTheLogExplains) {
   EXPECT_NE(entry.find("at picture (/broken.asp:3)"), std::string::npos);
 }
 
+// --strict-errors makes every page strict; a page's directive still decides for itself.
+TEST_F(HostTest, StrictErrorsFailThePagesOfTheSite) {
+  ASSERT_EQ(Register(VELLUM_MODULE_PATH).status, 0);
+  const std::string body = R"(<% var e = CreateObject("Quillmark.Easel");
+    e.RotateImage(45, 0); Response.Write("returned"); %>)";
+  AddFile("plain.asp", body);
+  AddFile("lenient.asp", "<%@ StrictErrors=False %>" + body);
+  const int port = Start({"--strict-errors"});
+  const HttpReply plain = Get(port, "/plain.asp");
+  EXPECT_EQ(plain.status, 500);
+  EXPECT_NE(plain.body.find("No images were loaded"), std::string::npos) << plain.body;
+  EXPECT_EQ(Get(port, "/lenient.asp").body, "returned");
+  EXPECT_EQ(host_->Stop(), 0);
+}
+
 TEST_F(HostTest, PagesSeeTheirRequest) {
   AddFile("index.asp", R"(<%
     var v = Request.ServerVariables;

@@ -441,4 +441,72 @@ TEST_F(PageHostTest, TheDemoSiteWorks) {
       << Services().failures[0].message;
 }
 
+// The demo gallery turns an upload upright as its EXIF records, and sends a thumbnail in
+// the best format the Accept header names (AVIF, then WebP, else JPEG), saying it varies
+// by Accept; the bytes are the image's alone.
+TEST_F(PageHostTest, TheDemoGalleryTurnsUploadsUprightAndNegotiatesThumbnails) {
+  for (const char* module : {VELLUM_MODULE_PATH, VELLUMSET_MODULE_PATH, DATABASE_MODULE_PATH}) {
+    ASSERT_EQ(Register(module).status, 0) << module;
+  }
+  std::filesystem::copy(std::string(VELLUM_SOURCE_DIR) + "/examples/site", Site(),
+                        std::filesystem::copy_options::recursive);
+  const std::string photo = Directory().File("turned.jpg");
+  ASSERT_TRUE(testing_support::RunPython(R"(
+import sys
+from PIL import Image
+exif = Image.Exif()
+exif[0x0112] = 6
+Image.new('RGB', (90, 60), (200, 120, 40)).save(sys.argv[1], quality=90, exif=exif.tobytes())
+)",
+                                         {photo}));
+  const std::vector<uint8_t> photoBytes = testing_support::ReadFileBytes(photo);
+  host::RequestRecord upload = Request("/gallery.asp");
+  upload.method = "POST";
+  upload.files = {{"picture", "turned.jpg", "image/jpeg", {photoBytes.begin(), photoBytes.end()}}};
+  ASSERT_EQ(Serve(upload).status, 302);
+  EXPECT_NE(Get("/gallery.asp").body.find("60 &times; 90"), std::string::npos)
+      << "the picture is kept upright, 60 wide and 90 high";
+
+  struct Case {
+    const char* accept;
+    const char* type;
+    std::string magic;  // the format's bytes at `at`
+    size_t at;
+  };
+  const Case cases[] = {
+      {"image/avif,image/webp,image/apng,image/svg+xml,image/*,*/*;q=0.8", "image/avif", "ftyp", 4},
+      {"image/webp,*/*", "image/webp", "WEBP", 8},
+      {"image/avif;q=0, image/webp", "image/webp", "WEBP", 8},
+      {"image/*,*/*;q=0.8", "image/jpeg", "\xFF\xD8", 0},
+      {"", "image/jpeg", "\xFF\xD8", 0},
+  };
+  for (const Case& c : cases) {
+    host::RequestRecord request = Request("/thumb.asp?id=1");
+    if (*c.accept != '\0') request.headers.emplace_back("accept", c.accept);
+    for (int time = 0; time < 2; ++time) {  // made, then from the collection
+      const RecordingSink thumb = Serve(request);
+      EXPECT_EQ(thumb.First("content-type"), c.type) << c.accept;
+      EXPECT_EQ(thumb.First("vary"), "Accept") << c.accept;
+      EXPECT_EQ(thumb.body.substr(c.at, c.magic.size()), c.magic) << c.accept;
+      const std::string written = Directory().File("thumb");
+      WriteFileBytes(written, {thumb.body.begin(), thumb.body.end()});
+      const std::optional<testing_support::RawImage> decoded =
+          std::string(c.type) == "image/avif" ? testing_support::DecodeWithImageMagick(written)
+                                              : testing_support::DecodeWithPillow(written);
+      ASSERT_TRUE(decoded.has_value()) << c.accept;
+      EXPECT_LT(decoded->width, decoded->height) << c.accept;
+    }
+  }
+  EXPECT_EQ(Serve([] {
+              host::RequestRecord request = Request("/thumb.asp?id=2");
+              request.headers.emplace_back("accept", "image/webp");
+              return request;
+            }())
+                .status,
+            404);
+  EXPECT_TRUE(Services().failures.empty())
+      << Services().failures[0].file << ":" << Services().failures[0].line << " "
+      << Services().failures[0].message;
+}
+
 }  // namespace

@@ -258,7 +258,7 @@ TEST_P(ToolOptionsTest, HelpVersionAndUnknownOptions) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryTool, ToolOptionsTest,
-                         testing::Values(REGSVR_PATH, SCRIPT_PATH, REFERENCE_PATH));
+                         testing::Values(REGSVR_PATH, SCRIPT_PATH, REFERENCE_PATH, HOST_PATH));
 
 constexpr char kSampleNotes[] = R"(# Library SAMPLELib
 A counter.

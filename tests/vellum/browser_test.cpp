@@ -19,6 +19,8 @@ constexpr int kBmp = 1;
 constexpr int kJpeg = 3;
 constexpr int kPcx = 5;
 constexpr int kPsd = 9;
+constexpr int kWebp = 11;
+constexpr int kAvif = 12;
 
 class BrowserTest : public ::testing::Test {
  protected:
@@ -67,10 +69,15 @@ TEST_F(BrowserTest, AttachmentsAreNamedAfterThePage) {
 }
 
 TEST_F(BrowserTest, ShownFormatsGetOnlyTheirType) {
-  ASSERT_EQ(SaveToPage(kJpeg, Variant::String(u"ignored.jpg")).hr, S_OK);
-  EXPECT_TRUE(response_->headers.empty());
-  EXPECT_EQ(response_->contentType, u"image/jpeg");
-  EXPECT_EQ(response_->body, easel_.SaveToMemory(kJpeg));
+  for (const auto& [format, type] :
+       {std::pair{kJpeg, u"image/jpeg"}, std::pair{kWebp, u"image/webp"},
+        std::pair{kAvif, u"image/avif"}}) {
+    response_ = RecordingResponse::Make();
+    ASSERT_EQ(SaveToPage(format, Variant::String(u"ignored.jpg")).hr, S_OK) << format;
+    EXPECT_TRUE(response_->headers.empty()) << format;
+    EXPECT_EQ(response_->contentType, type);
+    EXPECT_EQ(response_->body, easel_.SaveToMemory(format)) << format;
+  }
 }
 
 // A caller that leaves the name out (VT_ERROR, as a late-bound call's missing argument)
@@ -80,6 +87,8 @@ TEST(DownloadNameTest, MissingNamesAskForThePagesName) {
   EXPECT_EQ(vellum::DownloadName(missing, u"/x/y.z/report.v2.asp", kPsd), u"report.v2.PSD");
   EXPECT_EQ(vellum::DownloadName(missing, u"/x/noext", kJpeg), u"noext.JPG");
   EXPECT_EQ(vellum::DownloadName(missing, u"", kBmp), u"SaveAs.bmp");
+  EXPECT_EQ(vellum::DownloadName(missing, u"/photos/cat.asp", kWebp), u"cat.WEBP");
+  EXPECT_EQ(vellum::DownloadName(missing, u"", kAvif), u"SaveAs.avif");
   Variant empty = Variant::String(u"");
   EXPECT_EQ(vellum::DownloadName(vellum_testing::Reference(&empty), u"/p.asp", kPcx), u"p.PCX");
   EXPECT_EQ(vellum::DownloadName(Variant::Double(2.5), u"/p.asp", kPcx), u"2.5");

@@ -39,7 +39,7 @@ TEST(DatabaseFieldTest, EveryFormatRoundTripsThroughAField) {
   const testing_support::TestImage photo = testing_support::RandomImage(rng, 30, 20, 3, 6);
   EaselSession writer;
   writer.Install(photo);
-  for (int format = 1; format <= 9; ++format) {
+  for (int format : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12}) {
     ASSERT_EQ(db.Call(u"Execute", u"INSERT INTO images (data) VALUES (NULL)").hr, S_OK);
     const int rowid = db.Get(u"LastInsertRowId").Long();
     testing_support::CallResult field = db.Call(u"Field", u"images", u"data", rowid);
@@ -58,7 +58,7 @@ TEST(DatabaseFieldTest, EveryFormatRoundTripsThroughAField) {
     EXPECT_EQ(reader.Get(u"Width"), 30);
     EXPECT_EQ(reader.Get(u"Height"), 20);
     EXPECT_EQ(reader.Get(u"ImageFormat"), format == 9 ? 10 : format);
-    if (format != 3) {  // JPEG is lossy
+    if (format != 3 && format != 11 && format != 12) {  // JPEG, WebP and AVIF are lossy here
       EXPECT_EQ(reader.Pixels(), photo.bytes) << format;
     }
   }

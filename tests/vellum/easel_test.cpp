@@ -192,7 +192,7 @@ TEST_F(EaselTest, ErrorTextComposesItsPiecesInOrder) {
             u"An error occured while opening the file\r\n"
             u"No such file or directory\r\n"
             u"Can not access to the image file\r\n");
-  EXPECT_EQ(vellum::ComposeErrorText(0, u"", 55, E_FAIL), u"");  // codes without texts add nothing
+  EXPECT_EQ(vellum::ComposeErrorText(0, u"", 57, E_FAIL), u"");  // codes without texts add nothing
 }
 
 TEST_F(EaselTest, FailuresAccumulateInOrder) {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/automation/type_library_file.h"
@@ -68,7 +69,15 @@ TEST(Module, TypeLibraryResourceDescribesTheWholeLibrary) {
   ASSERT_EQ(library->interfaces.size(), 2u);
   const automation::InterfaceDesc* easel = library->FindInterface(vellum::IID_IEasel);
   ASSERT_NE(easel, nullptr);
-  EXPECT_EQ(easel->members.size(), 53u);
+  EXPECT_EQ(easel->members.size(),
+            55u);  // the original 52, AutoOrient's get and put, LoadThumbnail
+  // The formats added after the original nine come last, numbered from 11.
+  const auto format = std::find_if(library->enums.begin(), library->enums.end(),
+                                   [](const auto& e) { return e.name == "EZImageFormat"; });
+  ASSERT_NE(format, library->enums.end());
+  ASSERT_EQ(format->values.size(), 11u);
+  EXPECT_EQ(format->values[9], (automation::EnumValue{"eziWEBP", 11, ""}));
+  EXPECT_EQ(format->values[10], (automation::EnumValue{"eziAVIF", 12, ""}));
   EXPECT_EQ(library->FindInterface(vellum::IID_IEZFont)->members.size(), 20u);
   for (const automation::MemberDesc& member : easel->members) {
     if (member.name == "TransparentColor") {

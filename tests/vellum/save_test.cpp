@@ -22,8 +22,11 @@ using vellum_testing::CallResult;
 using vellum_testing::EaselSession;
 using vellum_testing::RecordingField;
 
-enum Format { kBmp = 1, kGif, kJpeg, kPng, kPcx, kTiff, kWmf, kEmf, kPsd };
-constexpr int kAllFormats[] = {kBmp, kGif, kJpeg, kPng, kPcx, kTiff, kWmf, kEmf, kPsd};
+enum Format { kBmp = 1, kGif, kJpeg, kPng, kPcx, kTiff, kWmf, kEmf, kPsd, kWebp = 11, kAvif };
+constexpr int kAllFormats[] = {kBmp, kGif, kJpeg, kPng,  kPcx, kTiff,
+                               kWmf, kEmf, kPsd,  kWebp, kAvif};
+// The formats that store 24-bit pictures lossily (at the default quality).
+bool IsLossy(int format) { return format == kJpeg || format == kWebp || format == kAvif; }
 constexpr int kFile = 0;
 constexpr int kDatabase = 4;
 
@@ -159,11 +162,12 @@ TEST_F(SaveTest, EveryFormatRoundTripsAtEveryResolution) {
         for (size_t i = 0; i + 2 < loaded.size(); i += 3) {
           ASSERT_TRUE(loaded[i] == loaded[i + 1] && loaded[i] == loaded[i + 2]) << i;
         }
-      } else if (format == kJpeg) {
-        // JPEG holds the reduced picture at 24 bits: the file is that picture's.
+      } else if (IsLossy(format)) {
+        // JPEG, WebP and AVIF hold the reduced picture at 24 bits: the file is that
+        // picture's.
         EaselSession truecolor;
         truecolor.Install({23, 11, 3, expected});
-        EXPECT_EQ(saved, truecolor.SaveToMemory(kJpeg)) << Describe(format, r);
+        EXPECT_EQ(saved, truecolor.SaveToMemory(format)) << Describe(format, r);
       } else {
         EXPECT_EQ(loaded, expected) << Describe(format, r);
       }
@@ -234,6 +238,26 @@ TEST_F(SaveTest, ArgumentsAreCheckedFormatFirst) {
   EXPECT_EQ(easel_.Save(-1, 1, FilePath("x.bmp")).hr, DISP_E_EXCEPTION);
   EXPECT_TRUE(easel_.ErrorDescription().ends_with(
       u"specified\r\nThe image save method is not supported\r\n"));
+}
+
+// Formats 11 and 12 (WebP and AVIF) are written; 10, which a loaded PSD file reports,
+// and anything past 12 are refused as every value past 9 used to be.
+TEST_F(SaveTest, OnlyElevenAndTwelveExtendTheFormats) {
+  easel_.Install(Photo());
+  for (int format : {10, 13, 100}) {
+    EXPECT_EQ(easel_.Save(kFile, format, FilePath("x")).hr, DISP_E_EXCEPTION) << format;
+    EXPECT_TRUE(
+        easel_.ErrorDescription().ends_with(u"Can not convert to the image format specified\r\n"));
+  }
+  // At quality 100 both keep every pixel.
+  ASSERT_EQ(easel_.Set(u"ImageQuality", 100).hr, S_OK);
+  for (int format : {kWebp, kAvif}) {
+    ASSERT_EQ(easel_.Save(kFile, format, FilePath("lossless")).hr, S_OK) << format;
+    EaselSession reader;
+    ASSERT_EQ(reader.Load(FilePath("lossless")).hr, S_OK) << format;
+    EXPECT_EQ(reader.Get(u"ImageFormat"), format);
+    EXPECT_EQ(reader.Pixels(), Photo().bytes) << format;
+  }
 }
 
 TEST_F(SaveTest, FormatZeroHasNoWriter) {

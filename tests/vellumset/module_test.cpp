@@ -98,9 +98,12 @@ TEST(VellumSetModule, TypeLibraryResourceDescribesTheWholeLibrary) {
   EXPECT_EQ(library->name, "VELLUMSETLib");
   EXPECT_EQ(library->help, "VellumSet 1.0 Type Library");
   ASSERT_EQ(library->enums.size(), 1u);
-  EXPECT_EQ(library->enums[0].values.size(), 8u);
-  EXPECT_EQ(library->enums[0].values.back().name, "EZPsd");
-  EXPECT_EQ(library->enums[0].values.back().value, 8);
+  // The original eight, then WebP and AVIF.
+  EXPECT_EQ(library->enums[0].values.size(), 10u);
+  EXPECT_EQ(library->enums[0].values[7].name, "EZPsd");
+  EXPECT_EQ(library->enums[0].values[7].value, 8);
+  EXPECT_EQ(library->enums[0].values.back().name, "EZAvif");
+  EXPECT_EQ(library->enums[0].values.back().value, 10);
   EXPECT_EQ(library->FindInterface(vellumset::IID_IImages)->members.size(), 10u);
   EXPECT_EQ(library->FindInterface(vellumset::IID_IImage)->members.size(), 4u);
   EXPECT_EQ(library->FindInterface(vellumset::IID_IDictionary)->members.size(), 13u);

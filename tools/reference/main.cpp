@@ -131,7 +131,7 @@ bool LoadModule(const std::string& path, reference::DocumentedLibrary* documente
                 std::vector<std::string>* problems) {
   std::error_code error;
   const fs::path resolved = fs::canonical(path, error);
-  void* module = error ? nullptr : dlopen(resolved.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* module = error ? nullptr : OpenServerModule(resolved.c_str());
   if (module == nullptr) {
     problems->push_back("cannot load " + path + (error ? ": " + error.message() : ""));
     return false;

@@ -520,7 +520,8 @@ library's description. For how the pieces fit together, see the [user guide](../
 - **Errors.** A failed call throws an `Error` whose `number` is the HRESULT and whose
   `description` is the text listed under *Throws*. The image generator's editing methods
   mostly do not throw: they append a text to `ErrorDescription` and return normally (listed
-  under *Appends to ErrorDescription*); `vellum-script --strict` turns those into thrown
+  under *Appends to ErrorDescription*); strict errors (`vellum-script --strict`,
+  `vellum-host --strict-errors`, a page's `StrictErrors=True`) turn those into thrown
   errors too.
 - **Constants.** Every enumeration constant is a read-only global in the scripts that
   `vellum-script` and the page host run: write `easel.SaveImage(eziBrowser, eziPNG, "")`,

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/com/activation.h"
+#include "platform/com/module_resources.h"
 #include "platform/registry/registry_store.h"
 #include "script/hresult_text.h"
 #include "script/program_version.h"
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vellum-regsvr: %s: %s\n", modulePath, std::strerror(errno));
     return 1;
   }
-  void* module = dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
+  void* module = OpenServerModule(resolved);
   if (module == nullptr) {
     std::fprintf(stderr, "vellum-regsvr: cannot load %s: %s\n", resolved, dlerror());
     return 1;

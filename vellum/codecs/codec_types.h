@@ -17,6 +17,8 @@ enum CoreFormat : int32_t {
   kFormatWmf = 7,
   kFormatEmf = 8,
   kFormatPsd = 10,
+  kFormatWebp = 11,
+  kFormatAvif = 12,
   kFormatTwoZeroBytes = 13,  // recognised, never decoded
 };
 

@@ -6,15 +6,20 @@
 #include <vector>
 
 #include "platform/gdi/gdi.h"
+#include "vellum/codecs/avif.h"
 #include "vellum/codecs/bmp.h"
+#include "vellum/codecs/exif.h"
 #include "vellum/codecs/gif.h"
 #include "vellum/codecs/jpeg.h"
 #include "vellum/codecs/pcx.h"
 #include "vellum/codecs/png.h"
 #include "vellum/codecs/psd.h"
 #include "vellum/codecs/tiff.h"
+#include "vellum/codecs/webp.h"
+#include "vellum/codecs/whole_file_codec.h"
 #include "vellum/core/conversions.h"
 #include "vellum/core/metafile.h"
+#include "vellum/core/orientation.h"
 
 namespace vellum {
 
@@ -74,9 +79,9 @@ HGLOBAL ReadPsdImage(HISSRC source, const ReadRequest&, int32_t* width, int32_t*
 // failures stay in its own context: this path leaves the thread's code alone, but for
 // a picture refused for its size (code 54), which the caller must be able to tell.
 HGLOBAL RenderMetafileSource(HISSRC source, bool enhanced, int32_t* width, int32_t* height) {
-  const uint32_t size = DataSize(source);
-  std::vector<uint8_t> bytes(size);
-  if (size == 0 || !Rewind(source) || !ReadExactly(source, bytes.data(), size)) return nullptr;
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeSource(source, &bytes)) return nullptr;
+  const auto size = static_cast<uint32_t>(bytes.size());
   HENHMETAFILE metafile = nullptr;
   if (enhanced) {
     metafile = SetEnhMetaFileBits(size, bytes.data());
@@ -112,6 +117,14 @@ HGLOBAL ReadWmfImage(HISSRC source, const ReadRequest& request, int32_t* width, 
 
 HGLOBAL ReadEmfImage(HISSRC source, const ReadRequest& request, int32_t* width, int32_t* height) {
   return ReadMetafileImage(source, request, true, width, height);
+}
+
+HGLOBAL ReadWebpImage(HISSRC source, const ReadRequest&, int32_t* width, int32_t* height) {
+  return ReadWEBP(source, width, height);
+}
+
+HGLOBAL ReadAvifImage(HISSRC source, const ReadRequest&, int32_t* width, int32_t* height) {
+  return ReadAVIF(source, width, height);
 }
 
 // ---- resolution queries: the file's unit codes in the object's terms ----
@@ -150,15 +163,88 @@ ResolutionRead ReadPngResolution(HISSRC source, ObjectResolution* out) {
 }
 
 // ResolutionUnit 1 none, 2 inch, 3 centimetre: one above DPIUnits.
+bool IsTiffUnit(int32_t unit) { return unit >= 1 && unit <= 3; }
+
+ObjectResolution FromTiffUnits(const ResolutionRecord& resolution) {
+  return {true, resolution.xDensity, resolution.yDensity, resolution.unit - 1};
+}
+
 ResolutionRead ReadTiffResolution(HISSRC source, ObjectResolution* out) {
   int32_t width = 0, height = 0, bits = 0;
   ResolutionRecord resolution;
   if (!Rewind(source) || !ReadTIFFInfo(source, &width, &height, &bits, &resolution)) {
     return ResolutionRead::kNone;
   }
-  if (resolution.unit < 1 || resolution.unit > 3) return ResolutionRead::kRefused;
-  *out = {true, resolution.xDensity, resolution.yDensity, resolution.unit - 1};
+  if (!IsTiffUnit(resolution.unit)) return ResolutionRead::kRefused;
+  *out = FromTiffUnits(resolution);
   return ResolutionRead::kTaken;
+}
+
+// EXIF records its resolution as TIFF does. Damaged EXIF never refuses the image: a
+// unit it names wrongly is taken as no resolution.
+ResolutionRead TakeExifResolution(const std::vector<uint8_t>& exif, ObjectResolution* out) {
+  ResolutionRecord resolution;
+  if (!ExifResolution(exif, &resolution) || !IsTiffUnit(resolution.unit)) {
+    return ResolutionRead::kNone;
+  }
+  *out = FromTiffUnits(resolution);
+  return ResolutionRead::kTaken;
+}
+
+// The EXIF of a WebP file (empty when it has none or cannot be read).
+std::vector<uint8_t> WebpExif(HISSRC source) {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> exif;
+  ReadWEBPInfo(source, &width, &height, &exif);
+  return exif;
+}
+
+ResolutionRead ReadWebpResolution(HISSRC source, ObjectResolution* out) {
+  return TakeExifResolution(WebpExif(source), out);
+}
+
+ResolutionRead ReadAvifResolution(HISSRC source, ObjectResolution* out) {
+  AvifInfo info;
+  if (!ReadAVIFInfo(source, &info)) return ResolutionRead::kNone;
+  return TakeExifResolution(info.exif, out);
+}
+
+// ---- orientation queries ----
+
+int32_t UprightFromExif(const std::vector<uint8_t>& exif) {
+  const int32_t orientation = ExifOrientation(exif);
+  return orientation != 0 ? orientation : kOrientationUpright;
+}
+
+// Entries that collect a file's EXIF: (source, out payload).
+template <BOOL (*kReadExif)(HISSRC, std::vector<uint8_t>*)>
+int32_t ReadExifOrientation(HISSRC source, const ReadRequest&) {
+  std::vector<uint8_t> exif;
+  if (!Rewind(source) || !kReadExif(source, &exif)) return kOrientationUpright;
+  return UprightFromExif(exif);
+}
+
+int32_t ReadWebpOrientation(HISSRC source, const ReadRequest&) {
+  return UprightFromExif(WebpExif(source));
+}
+
+int32_t ReadTiffOrientation(HISSRC source, const ReadRequest& request) {
+  int32_t orientation = kOrientationUpright;
+  if (!ReadTIFFOrientation(source, request.page, &orientation)) return kOrientationUpright;
+  return orientation;
+}
+
+// An AVIF file's rotation and mirroring (irot, imir) are how it records orientation;
+// without them its EXIF may.
+int32_t ReadAvifOrientation(HISSRC source, const ReadRequest&) {
+  AvifInfo info;
+  if (!ReadAVIFInfo(source, &info)) return kOrientationUpright;
+  if (info.quarterTurns == 0 && info.mirror == AvifInfo::Mirror::kNone) {
+    return UprightFromExif(info.exif);
+  }
+  // By anti-clockwise quarter turns, then by mirroring: none, left-right, top-bottom.
+  static constexpr int32_t kByTurnAndMirror[4][3] = {{1, 2, 4}, {8, 7, 5}, {3, 4, 2}, {6, 5, 7}};
+  return kByTurnAndMirror[info.quarterTurns & 3][static_cast<int>(info.mirror)];
 }
 
 // ---- the object's resolution in each file's terms ----
@@ -267,6 +353,37 @@ uint32_t WriteEmfImage(HISDEST destination, WriteRequest& r) {
   return WriteEMF(destination, r.pixels, r.width, r.height);
 }
 
+uint32_t WriteWebpImage(HISDEST destination, WriteRequest& r) {
+  return WriteWEBP(destination, r.pixels, r.width, r.height, r.quality);
+}
+
+uint32_t WriteAvifImage(HISDEST destination, WriteRequest& r) {
+  return WriteAVIF(destination, r.pixels, r.width, r.height, r.quality);
+}
+
+// ---- identification beyond fixed bytes ----
+
+uint32_t BigEndian32(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// A leading ftyp box naming an AVIF image or sequence ("avif", "avis") as its major
+// brand or among the compatible brands that lie within the bytes read.
+bool StartsAvifFile(const uint8_t* start, size_t count) {
+  constexpr size_t kMajorBrand = 8;
+  constexpr size_t kCompatibleBrands = 16;
+  if (count < kCompatibleBrands || std::memcmp(start + 4, "ftyp", 4) != 0) return false;
+  const size_t boxEnd = std::min<size_t>(BigEndian32(start), count);
+  auto isAvifBrand = [&](size_t at) {
+    return std::memcmp(start + at, "avif", 4) == 0 || std::memcmp(start + at, "avis", 4) == 0;
+  };
+  if (isAvifBrand(kMajorBrand)) return true;
+  for (size_t at = kCompatibleBrands; at + 4 <= boxEnd; at += 4) {
+    if (isAvifBrand(at)) return true;
+  }
+  return false;
+}
+
 constexpr SignaturePiece At0(std::string_view bytes) { return {0, bytes}; }
 
 // Identification order: the first matching signature decides.
@@ -296,6 +413,7 @@ constexpr FileFormat kFormats[] = {
      .signatures = {{At0("\xFF\xD8\xFF\xE0")}, {At0("\xFF\xD8\xFF")}},
      .read = ReadJpegImage,
      .readResolution = ReadJpegResolution,
+     .readOrientation = ReadExifOrientation<ReadJPEGExif>,
      .write = WriteJpegImage,
      .expansion = RgbExpansion::kUnlessGray,
      .mimeType = u"image/jpeg",
@@ -316,6 +434,7 @@ constexpr FileFormat kFormats[] = {
      .signatures = {{At0("MM")}, {At0("II")}},
      .read = ReadTiffImage,
      .readResolution = ReadTiffResolution,
+     .readOrientation = ReadTiffOrientation,
      .write = WriteTiffImage,
      .mimeType = u"image/tiff",
      .extension = u".TIF",
@@ -325,6 +444,7 @@ constexpr FileFormat kFormats[] = {
      .signatures = {{At0("\x89PNG\r\n\x1A\n")}},
      .read = ReadPngImage,
      .readResolution = ReadPngResolution,
+     .readOrientation = ReadExifOrientation<ReadPNGExif>,
      .write = WritePngImage,
      .mimeType = u"image/png",
      .extension = u".PNG",
@@ -360,6 +480,30 @@ constexpr FileFormat kFormats[] = {
      .extension = u".PSD",
      .defaultName = u"SaveAs.psd",
      .attachment = true},
+    // "RIFF", a chunk size, "WEBP".
+    {.code = kFormatWebp,
+     .saveCode = 11,
+     .signatures = {{At0("RIFF"), {8, "WEBP"}}},
+     .read = ReadWebpImage,
+     .readResolution = ReadWebpResolution,
+     .readOrientation = ReadWebpOrientation,
+     .write = WriteWebpImage,
+     .expansion = RgbExpansion::kAlways,
+     .mimeType = u"image/webp",
+     .extension = u".WEBP",
+     .defaultName = u"SaveAs.webp"},
+    // Ahead of the next row: the size of the leading box starts with zero bytes.
+    {.code = kFormatAvif,
+     .saveCode = 12,
+     .matches = StartsAvifFile,
+     .read = ReadAvifImage,
+     .readResolution = ReadAvifResolution,
+     .readOrientation = ReadAvifOrientation,
+     .write = WriteAvifImage,
+     .expansion = RgbExpansion::kAlways,
+     .mimeType = u"image/avif",
+     .extension = u".AVIF",
+     .defaultName = u"SaveAs.avif"},
     // Recognised, never decoded (a TGA image without identification field, say).
     {.code = kFormatTwoZeroBytes, .signatures = {{At0("\x00\x00"sv)}}},
 };

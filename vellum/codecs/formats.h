@@ -82,11 +82,19 @@ struct FileFormat {
   int32_t code = 0;      // the core code identification reports (ImageFormat after a load)
   int32_t saveCode = 0;  // its EZImageFormat value; 0 when it is never written
   Signature signatures[4] = {};
+  // For a start that fixed bytes cannot describe: tried after the signatures with the
+  // bytes identification read.
+  bool (*matches)(const uint8_t* start, size_t count) = nullptr;
   // Null when the format is recognised but not decoded.
   HGLOBAL(*read)
   (HISSRC source, const ReadRequest& request, int32_t* width, int32_t* height) = nullptr;
   // Queried after a successful read; null for formats that carry no resolution.
   ResolutionRead (*readResolution)(HISSRC source, ObjectResolution* resolution) = nullptr;
+  // The orientation (1 to 8, as EXIF numbers them) that the reader's image still needs
+  // to show upright, from what the file records; 1 when it records none or cannot be
+  // read. Queried only when the object turns images upright; null for formats that
+  // record no orientation.
+  int32_t (*readOrientation)(HISSRC source, const ReadRequest& request) = nullptr;
   // The bytes written, 0 on failure; null when the format is never written.
   uint32_t (*write)(HISDEST destination, WriteRequest& request) = nullptr;
   // How the save step prepares the pixels.

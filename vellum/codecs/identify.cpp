@@ -30,6 +30,7 @@ int32_t IdentifyFormat(HISSRC source) {
       for (const Signature& signature : format->signatures) {
         if (Matches(signature, start.data(), count)) return format->code;
       }
+      if (format->matches != nullptr && format->matches(start.data(), count)) return format->code;
     }
     return kFormatUnknown;
   });

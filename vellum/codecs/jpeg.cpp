@@ -6,6 +6,8 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE
+#include <cstring>
+#include <vector>
 
 #include "platform/kernel/debug_output.h"
 #include "vellum/codecs/entry_checks.h"
@@ -211,14 +213,16 @@ struct Decoder : JpegSession<jpeg_decompress_struct> {
   }
 };
 
-// Creates the object, reads the header and computes the output dimensions.
-// libjpeg's own allocations are capped like the image buffer.
-bool ReadHeader(Decoder& decoder) {
+// Creates the object, reads the header and computes the output dimensions, keeping
+// the APP1 segments when asked. libjpeg's own allocations are capped like the image
+// buffer.
+bool ReadHeader(Decoder& decoder, bool keepApp1 = false) {
   return decoder.Run([&] {
     jpeg_create_decompress(&decoder.info);
     decoder.info.mem->max_memory_to_use = static_cast<long>(kMaxImageBufferBytes);
     decoder.info.src = &decoder.source.pub;
     decoder.info.progress = &decoder.progress;
+    if (keepApp1) jpeg_save_markers(&decoder.info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&decoder.info, TRUE);
     jpeg_calc_output_dimensions(&decoder.info);
   });
@@ -365,6 +369,25 @@ BOOL ReadJPEGInfo(HISSRC source, int32_t* width, int32_t* height, int32_t* bitsP
     *height = static_cast<int32_t>(info.image_height);
     *bitsPerPixel = info.output_components * 8;
     *resolution = ResolutionRecord{info.X_density, info.Y_density, info.density_unit};
+    return TRUE;
+  });
+}
+
+BOOL ReadJPEGExif(HISSRC source, std::vector<uint8_t>* exif) {
+  return RunEntry([&](OpContext& ctx) -> BOOL {
+    if (!CheckSourceAndOutputs(ctx, source, exif)) return FALSE;
+    exif->clear();
+    Decoder decoder(source);
+    if (!ReadHeader(decoder, true)) return ctx.Fail(kErrBadJpeg);
+    static constexpr uint8_t kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+    for (jpeg_saved_marker_ptr marker = decoder.info.marker_list; marker != nullptr;
+         marker = marker->next) {
+      if (marker->data_length >= sizeof kExifHeader &&
+          std::memcmp(marker->data, kExifHeader, sizeof kExifHeader) == 0) {
+        exif->assign(marker->data, marker->data + marker->data_length);
+        break;
+      }
+    }
     return TRUE;
   });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/kernel/win_types.h"
 #include "vellum/codecs/codec_types.h"
@@ -26,6 +27,10 @@ HGLOBAL ReadJPEGReduced(HISSRC source, int32_t* width, int32_t* height, uint32_t
 // none, 1 per inch, 2 per cm) without decoding pixels.
 BOOL ReadJPEGInfo(HISSRC source, int32_t* width, int32_t* height, int32_t* bitsPerPixel,
                   ResolutionRecord* resolution);
+
+// The first APP1 segment holding EXIF ("Exif\0\0" and the TIFF structure), empty
+// when the header has none. FALSE (code 9) when the header cannot be read.
+BOOL ReadJPEGExif(HISSRC source, std::vector<uint8_t>* exif);
 
 // Encodes RGB rows (bits 24) or gray rows (bits 8) at the given quality, baseline
 // or progressive, with the record's density in the JFIF header. Returns the

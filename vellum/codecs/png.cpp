@@ -91,12 +91,18 @@ png_color_16 ToPngColor(const PngColor16& color) {
 constexpr png_byte kUsedChunks[] = "bKGD\0gAMA\0pHYs\0sRGB\0tRNS";
 constexpr int kUsedChunkCount = 5;
 
-void ReadInfo(PngReader& reader, DataHandle* source) {
+constexpr png_byte kExifChunk[] = "eXIf";
+
+// Reads the chunks up to the image data; eXIf among them only when asked.
+void ReadInfo(PngReader& reader, DataHandle* source, bool keepExif = false) {
   png_set_user_limits(reader.Png(), kMaxSide, kMaxSide);
   png_set_chunk_malloc_max(reader.Png(), kMaxChunkBytes);
   png_set_keep_unknown_chunks(reader.Png(), PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_set_keep_unknown_chunks(reader.Png(), PNG_HANDLE_CHUNK_AS_DEFAULT, kUsedChunks,
                               kUsedChunkCount);
+  if (keepExif) {
+    png_set_keep_unknown_chunks(reader.Png(), PNG_HANDLE_CHUNK_AS_DEFAULT, kExifChunk, 1);
+  }
   png_set_read_fn(reader.Png(), source, ReadFromSource);
   png_read_info(reader.Png(), reader.Info());
 }
@@ -249,6 +255,22 @@ BOOL ReadPNGInfo(HISSRC source, int32_t* colorType, int32_t* width, int32_t* hei
     if (png_get_pHYs(png, info, &xDensity, &yDensity, &unit) != 0) {
       *resolution =
           ResolutionRecord{static_cast<int32_t>(xDensity), static_cast<int32_t>(yDensity), unit};
+    }
+    return TRUE;
+  });
+}
+
+BOOL ReadPNGExif(HISSRC source, std::vector<uint8_t>* exif) {
+  return RunEntry([&](OpContext& ctx) -> BOOL {
+    if (!CheckSourceAndOutputs(ctx, source, exif)) return FALSE;
+    exif->clear();
+    PngReader reader;
+    if (!reader.Created()) return ctx.Fail(kErrPngInternal);
+    if (!reader.Run([&] { ReadInfo(reader, source, true); })) return ctx.Fail(kErrBadPng);
+    png_uint_32 size = 0;
+    png_bytep data = nullptr;
+    if (png_get_eXIf_1(reader.Png(), reader.Info(), &size, &data) != 0 && data != nullptr) {
+      exif->assign(data, data + size);
     }
     return TRUE;
   });

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/kernel/win_types.h"
 #include "vellum/codecs/codec_types.h"
@@ -23,6 +24,10 @@ HGLOBAL ReadPNG(HISSRC source, int32_t* width, int32_t* height, int32_t requeste
 BOOL ReadPNGInfo(HISSRC source, int32_t* colorType, int32_t* width, int32_t* height,
                  int32_t* bitDepth, int32_t* interlaceMethod, int32_t* paletteCount,
                  RGBQUAD* palette, ResolutionRecord* resolution);
+
+// The eXIf chunk ahead of the image data (the EXIF TIFF structure), empty when there
+// is none. FALSE (code 15) when the header cannot be read.
+BOOL ReadPNGExif(HISSRC source, std::vector<uint8_t>* exif);
 
 // Turns the calling thread's write-transparency option on (nonzero) or off: while
 // on, WritePNG stores each palette entry's fourth byte as its opacity (tRNS).

@@ -435,6 +435,38 @@ BOOL ReadTIFFInfo(HISSRC source, int32_t* width, int32_t* height, int32_t* bitsP
   });
 }
 
+// libtiff's RGBA reader, which ReadTIFF uses, turns out the corner a page's Orientation
+// names (the mirroring of orientations 2 to 4) but cannot swap rows and columns: it
+// treats 5 to 8 like 1 to 4 (LeftTop as TopLeft, RightTop as TopRight, ...). What is
+// left for those is one transpose or transverse.
+BOOL ReadTIFFOrientation(HISSRC source, int32_t page, int32_t* orientation) {
+  return RunEntry([&](OpContext& ctx) -> BOOL {
+    if (!CheckSourceAndOutputs(ctx, source, orientation)) return FALSE;
+    *orientation = 1;
+    if (page < 0 || page > kMaxPage) return ctx.Fail(kErrInvalidArgument);
+    TiffFile tiff = OpenForReading(ctx, source);
+    if (!tiff) return FALSE;
+    if (TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(page)) == 0) {
+      return ctx.Fail(kErrInvalidArgument);
+    }
+    uint16_t stored = ORIENTATION_TOPLEFT;
+    TIFFGetField(tiff.get(), TIFFTAG_ORIENTATION, &stored);
+    switch (stored) {
+      case ORIENTATION_LEFTTOP:
+      case ORIENTATION_RIGHTBOT:
+        *orientation = ORIENTATION_LEFTTOP;  // transpose
+        break;
+      case ORIENTATION_RIGHTTOP:
+      case ORIENTATION_LEFTBOT:
+        *orientation = ORIENTATION_RIGHTBOT;  // transverse
+        break;
+      default:
+        break;
+    }
+    return TRUE;
+  });
+}
+
 namespace {
 
 // ---- writing ----

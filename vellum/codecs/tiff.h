@@ -22,6 +22,12 @@ HGLOBAL ReadTIFF(HISSRC source, int32_t* width, int32_t* height, int32_t request
 BOOL ReadTIFFInfo(HISSRC source, int32_t* width, int32_t* height, int32_t* bitsPerPixel,
                   ResolutionRecord* resolution);
 
+// The orientation (1 to 8, as EXIF numbers them) that the image ReadTIFF gives for
+// directory `page` still needs to show upright: ReadTIFF itself already mirrors as
+// the page's Orientation tag says, so what is left is 1, a transpose (5) or a
+// transverse (7). A page the file does not have is code 5.
+BOOL ReadTIFFOrientation(HISSRC source, int32_t page, int32_t* orientation);
+
 // Encodes RGB rows (bits 24) or palette-index rows (bits 8, with a 256-entry
 // palette) in strips. Compression value 0 writes PackBits, 1 uncompressed strips;
 // other values go to libtiff as they are. Returns the destination's size, or 0.

@@ -7,7 +7,7 @@ namespace vellum {
 
 namespace {
 
-constexpr std::array<const char*, 54> kErrorTexts = {
+constexpr std::array<const char*, 56> kErrorTexts = {
     "Not enough memory to perform the operation\r\n",
     "An error occured while opening the file\r\n",
     "An error occured while reading from file\r\n",
@@ -62,6 +62,8 @@ constexpr std::array<const char*, 54> kErrorTexts = {
     "Invalid TLA file. may indicate incorrect password\r\n",
     "Invalid or unsupported WBMP (Wireless Bitmap) image\r\n",
     "The image has more pixels than the limit on decoded images allows\r\n",
+    "The content of the WebP file is incorrect\r\n",
+    "The content of the AVIF file is incorrect\r\n",
 };
 
 }  // namespace

@@ -36,9 +36,12 @@ enum CoreError : int32_t {
   kErrBadPsd = 46,
   kErrUnsupportedPsd = 47,
   kErrPixelLimit = 54,
+  // Codes for the formats added since.
+  kErrBadWebp = 55,
+  kErrBadAvif = 56,
 };
 
-// The message for a code from 1 to 54 (each ends in "\r\n"), or null for any other code.
+// The message for a code from 1 to 56 (each ends in "\r\n"), or null for any other code.
 const char* CoreErrorText(int32_t code);
 
 }  // namespace vellum

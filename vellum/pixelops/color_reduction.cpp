@@ -16,10 +16,11 @@ struct Reduction {
   int32_t paletteCount = 0;
 };
 
-// Formats whose 16-colour images are written four bits per pixel.
+// Formats whose 16-colour images go on packed four bits per pixel: to the writer, or to
+// the expansion back to 24 bits of the formats that hold 24-bit pictures only.
 bool PacksSixteenColors(int32_t format) {
   return format == kSaveBmp || format == kSaveJpeg || format == kSaveWmf || format == kSaveEmf ||
-         format == kSavePsd;
+         format == kSavePsd || format == kSaveWebp || format == kSaveAvif;
 }
 
 // Formats that store a gray-scale image without a palette.

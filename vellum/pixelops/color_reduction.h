@@ -36,6 +36,8 @@ enum SaveFormat : int32_t {
   kSaveWmf = 7,
   kSaveEmf = 8,
   kSavePsd = 9,
+  kSaveWebp = 11,
+  kSaveAvif = 12,
 };
 
 // Reduces a width x height RGB image for saving in `format` and returns the new
@@ -45,7 +47,7 @@ enum SaveFormat : int32_t {
 //     palette: octree quantization (written over the default colours), or the
 //     256 default colours mapped nearest or dithered.
 //   resolution 4: as for 8 with 16 colours and the first 16 default entries. For
-//     BMP, JPEG, WMF, EMF and PSD the rows are then packed two pixels per byte
+//     BMP, JPEG, WMF, EMF, PSD, WebP and AVIF the rows are then packed two pixels per byte
 //     (high nibble first, (width + 1) / 2 bytes per row), depth 4; other formats
 //     keep depth 8 with a 16-entry palette.
 //   resolution 1: JPEG and PNG get one gray byte per pixel, depth 8, palette
