@@ -16,13 +16,34 @@ int HexValue(char c) {
 // Printable ASCII without the space: what a request target may hold.
 bool IsTargetChar(char c) { return c > 0x20 && c < 0x7F; }
 
+// The part of an absolute-form target ("http://authority/path?query") after its
+// authority; the target itself when it is not one.
+std::string_view WithoutSchemeAndAuthority(std::string_view target) {
+  const size_t colon = target.find("://");
+  if (colon == std::string_view::npos) return target;
+  std::string scheme(target.substr(0, colon));
+  for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (scheme != "http" && scheme != "https") return target;
+  const size_t authority = colon + 3;
+  const size_t end = target.find_first_of("/?", authority);
+  return end == std::string_view::npos ? std::string_view() : target.substr(end);
+}
+
 }  // namespace
 
 std::optional<RequestTarget> SplitTarget(std::string_view target) {
-  if (target.empty() || target.front() != '/' ||
-      !std::all_of(target.begin(), target.end(), IsTargetChar)) {
+  if (target.empty() || !std::all_of(target.begin(), target.end(), IsTargetChar)) {
     return std::nullopt;
   }
+  target = WithoutSchemeAndAuthority(target);
+  if (target.empty() || target.starts_with('?')) {
+    // "http://host" and "http://host?q" name the site's root.
+    RequestTarget root;
+    root.path = "/";
+    if (!target.empty()) root.query = target.substr(1);
+    return root;
+  }
+  if (target.front() != '/') return std::nullopt;
   const size_t question = target.find('?');
   std::optional<std::string> path = PercentDecode(target.substr(0, question), false);
   if (!path || path->find('\0') != std::string::npos) return std::nullopt;

@@ -13,9 +13,10 @@ struct RequestTarget {
   std::string query;  // after '?', as sent
 };
 
-// Splits an origin-form target ("/path?query"); nothing when it does not start with
-// '/', holds a byte that is no visible ASCII character, has a broken escape in its
-// path, or a path that decodes to a NUL.
+// Splits an origin-form target ("/path?query"), or an absolute-form one
+// ("http://authority/path?query", whose authority is passed over); nothing when it
+// is neither, holds a byte that is no visible ASCII character, has a broken escape in
+// its path, or a path that decodes to a NUL.
 std::optional<RequestTarget> SplitTarget(std::string_view target);
 
 // Decodes %XX escapes (and '+' as a space when `plusIsSpace`); nothing for a broken

@@ -3,6 +3,8 @@
 // proxy in front says of the client.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "host/forwarded.h"
 #include "host/http_texts.h"
 #include "host/request_target.h"
@@ -19,8 +21,16 @@ TEST(RequestTextsTest, TargetsSplitIntoADecodedPathAndTheQueryAsSent) {
   EXPECT_EQ(target->query, "text=Hi%21&x=1");
   EXPECT_EQ(host::SplitTarget("/")->query, "");
   EXPECT_EQ(host::SplitTarget("/a?")->path, "/a");
-  for (const char* broken : {"", "index.js", "http://host/index.js", "*", "/a b", "/a\tb", "/\x80",
-                             "/%zz", "/a%2", "/a%00.js"}) {
+  // The absolute form, as a proxy's client sends it.
+  const std::optional<host::RequestTarget> absolute =
+      host::SplitTarget("HTTP://example.org:8080/pics/a%20b.js?text=Hi");
+  ASSERT_TRUE(absolute.has_value());
+  EXPECT_EQ(absolute->path, "/pics/a b.js");
+  EXPECT_EQ(absolute->query, "text=Hi");
+  EXPECT_EQ(host::SplitTarget("https://example.org")->path, "/");
+  EXPECT_EQ(host::SplitTarget("http://example.org?x=1")->query, "x=1");
+  for (const char* broken : {"", "index.js", "ftp://host/index.js", "http:/index.js", "*", "/a b",
+                             "/a\tb", "/\x80", "/%zz", "/a%2", "/a%00.js", "http://h/a%00"}) {
     EXPECT_EQ(host::SplitTarget(broken), std::nullopt) << broken;
   }
 }
@@ -60,6 +70,11 @@ struct RangeCase {
   ByteRange::Kind kind;
   uint64_t first, last;
 };
+
+// Test names show the case, not the bytes of its pointer.
+void PrintTo(const RangeCase& c, std::ostream* out) {
+  *out << '"' << c.header << "\" of " << c.size;
+}
 
 class RangeTest : public ::testing::TestWithParam<RangeCase> {};
 
