@@ -109,7 +109,7 @@ OptionRow Switch(const char* name, bool HostOptions::*field, const char* help) {
 }
 
 OptionRow Choice(const char* name, std::string HostOptions::*field,
-                 std::vector<std::string> choices, const char* help) {
+                 const std::vector<std::string>& choices, const char* help) {
   std::string placeholder;
   for (const std::string& choice : choices)
     placeholder += (placeholder.empty() ? "" : "|") + choice;
@@ -129,7 +129,8 @@ OptionRow Choice(const char* name, std::string HostOptions::*field,
 // A comma-separated list; each item must satisfy `fits` (when given), which names what
 // an item must be.
 OptionRow List(const char* name, std::vector<std::string> HostOptions::*field, const char* help,
-               std::function<bool(const std::string&)> fits = {}, const char* itemKind = "") {
+               const std::function<bool(const std::string&)>& fits = {},
+               const char* itemKind = "") {
   return {name, "LIST", help,
           [=](HostOptions& options, std::string_view text) -> std::optional<std::string> {
             std::vector<std::string> items;

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # the layout and fault checks
+  clang-format clang-tidy
   # test and benchmark frameworks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # image libraries the codecs call

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the layout check, the release suite (with the member
-# reference's staleness check), the Debian package installed into a scratch root, the demo
-# site driven in headless Chromium (screenshots in out/browser/), the same
-# suite under AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer, and a short run of every fuzz target.
+# Builds and runs every test: the layout check, clang-tidy's fault checks, the release
+# suite (with the member reference's staleness check), the Debian package installed into a
+# scratch root, the demo site driven in headless Chromium (screenshots in out/browser/),
+# the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency
+# tests under ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +13,7 @@ jobs=$(nproc)
 bash scripts/check_format.sh
 
 bash scripts/build.sh release
+bash scripts/check_tidy.sh build
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
 bash scripts/package_test.sh
 bash scripts/browser_test.sh

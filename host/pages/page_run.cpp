@@ -512,7 +512,7 @@ void PageRun::Serve(const std::string& sitePath) {
     if (ok || ended) {
       response_->Finish();
     } else {
-      Answer(std::move(failure));
+      Answer(failure);
     }
     site_.applicationLock->ReleaseHeldByThisThread();
     heap_.reset();  // releases what the page still holds, in its context
@@ -554,7 +554,7 @@ bool PageRun::UseRequestSession(PageFailure* failure) {
   return true;
 }
 
-void PageRun::Answer(PageFailure failure) {
+void PageRun::Answer(const PageFailure& failure) {
   const std::string incident = site_.Log(failure, request_);
   if (!response_->Reset(500)) {
     response_->CutOff();

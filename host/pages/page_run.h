@@ -107,7 +107,7 @@ class PageRun final : public PageControl, public SessionSource, public ServerSer
   bool StartApplication(PageFailure* failure);
   bool UseRequestSession(PageFailure* failure);
   bool StartSession(PageFailure* failure);
-  void Answer(PageFailure failure);
+  void Answer(const PageFailure& failure);
   void SendOwnErrorPage(const PageFailure& failure, const std::string& incident);
   void EndRequestSession();
   PageFailure FailureOf(const ScriptFrame& frame) const;

@@ -11,8 +11,8 @@ namespace vellum {
 template <typename... Output>
 bool CheckSourceAndOutputs(OpContext& ctx, const DataHandle* source, const Output*... outputs) {
   if (!CheckHandle(ctx, source)) return false;
-  if (((outputs == nullptr) || ...)) return ctx.Fail(kErrInvalidArgument);
-  return true;
+  const bool outputMissing = ((outputs == nullptr) || ...);
+  return !outputMissing || ctx.Fail(kErrInvalidArgument);
 }
 
 // Readers deliver 24-bit RGB only; any other requested depth is code 5.
