@@ -15,11 +15,11 @@
 #include <list>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "tests/support/host_process.h"
 #include "tests/support/http_client.h"
+#include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -31,6 +31,7 @@ using testing_support::Exchange;
 using testing_support::Get;
 using testing_support::HttpConnection;
 using testing_support::HttpReply;
+using testing_support::ReadFileText;
 
 using Page = std::function<void(RequestRecord&, ResponseSink&)>;
 
@@ -86,13 +87,6 @@ class Gate {
   bool open_ = false;
 };
 
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // Every test runs in both of the engine's threading modes.
 class EngineTest : public ::testing::TestWithParam<const char*> {
  protected:
@@ -122,8 +116,8 @@ class EngineTest : public ::testing::TestWithParam<const char*> {
   void AddFile(const std::string& name, const std::string& content) {
     std::ofstream(Site() + "/" + name) << content;
   }
-  std::string AccessText() const { return ReadText(directory_.File("access.log")); }
-  std::string ErrorText() const { return ReadText(directory_.File("error.log")); }
+  std::string AccessText() const { return ReadFileText(directory_.File("access.log")); }
+  std::string ErrorText() const { return ReadFileText(directory_.File("error.log")); }
   // Whether the log holds the text within a while (a request is logged just after its reply).
   bool AccessLogShows(const std::string& text) const {
     return Eventually([&] { return AccessText().find(text) != std::string::npos; });

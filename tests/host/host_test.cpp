@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,14 +26,8 @@ using testing_support::Get;
 using testing_support::HostProcess;
 using testing_support::HttpConnection;
 using testing_support::HttpReply;
+using testing_support::ReadFileText;
 using testing_support::WriteFileBytes;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 class HostTest : public ::testing::Test, public testing_support::ToolRunner {
  protected:
@@ -47,8 +40,8 @@ class HostTest : public ::testing::Test, public testing_support::ToolRunner {
     std::filesystem::create_directories(std::filesystem::path(Site() + "/" + name).parent_path());
     WriteFileBytes(Site() + "/" + name, std::vector<uint8_t>(content.begin(), content.end()));
   }
-  std::string ErrorText() const { return ReadText(ErrorLog()); }
-  std::string AccessText() const { return ReadText(AccessLog()); }
+  std::string ErrorText() const { return ReadFileText(ErrorLog()); }
+  std::string AccessText() const { return ReadFileText(AccessLog()); }
 
   // Starts the host on the site as it is now, in development mode unless the options
   // say --development=false.
@@ -458,7 +451,7 @@ TEST_F(HostTest, TheAccessLogRecordsEveryRequestAndSighupReopensIt) {
   EXPECT_TRUE(AccessLogMatches(std::regex("after")));
   EXPECT_EQ(host_->Stop(), 0);
   EXPECT_NE(AccessText().find("/notes.txt?after"), std::string::npos);
-  EXPECT_EQ(ReadText(AccessLog() + ".1").find("after"), std::string::npos);
+  EXPECT_EQ(ReadFileText(AccessLog() + ".1").find("after"), std::string::npos);
 }
 
 TEST_F(HostTest, ConcurrentPagesAndADepartedClient) {

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,14 +22,8 @@ using testing_support::Exchange;
 using testing_support::Get;
 using testing_support::HostProcess;
 using testing_support::HttpReply;
+using testing_support::ReadFileText;
 using testing_support::WriteFileBytes;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // A request with a body.
 HttpReply Post(int port, const std::string& target, const std::string& type,
@@ -74,7 +67,7 @@ class PageObjectsTest : public ::testing::Test, public testing_support::ToolRunn
     std::filesystem::create_directories(std::filesystem::path(Site() + "/" + name).parent_path());
     WriteFileBytes(Site() + "/" + name, std::vector<uint8_t>(content.begin(), content.end()));
   }
-  std::string ErrorText() const { return ReadText(ErrorLog()); }
+  std::string ErrorText() const { return ReadFileText(ErrorLog()); }
 
   int Start(std::vector<std::string> options = {}) {
     std::vector<std::string> arguments = {"--port", "0", "--access-log", "", "--development"};

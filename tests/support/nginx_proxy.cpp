@@ -13,22 +13,16 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/oracle.h"
 #include "tests/support/picture_compare.h"
 
 namespace testing_support {
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // The upstream block of the shipped file, its server lines replaced by ours.
 std::string UpstreamBlock(const std::vector<int>& hostPorts) {
-  std::istringstream shipped(ReadText(SourcePath("packaging/nginx/vellum-upstream.conf")));
+  std::istringstream shipped(ReadFileText(SourcePath("packaging/nginx/vellum-upstream.conf")));
   std::string block;
   std::string line;
   while (std::getline(shipped, line)) {
@@ -117,7 +111,7 @@ NginxProxy::~NginxProxy() {
   waitpid(pid_, nullptr, 0);
 }
 
-std::string NginxProxy::ErrorLog() const { return ReadText(directory_.File("error.log")); }
-std::string NginxProxy::AccessLog() const { return ReadText(directory_.File("access.log")); }
+std::string NginxProxy::ErrorLog() const { return ReadFileText(directory_.File("error.log")); }
+std::string NginxProxy::AccessLog() const { return ReadFileText(directory_.File("access.log")); }
 
 }  // namespace testing_support

@@ -10,6 +10,8 @@
 namespace testing_support {
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// The whole file as text; empty when it cannot be read (a log not written yet).
+std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Runs a shell command; true when it exits with status 0. Its output is discarded
