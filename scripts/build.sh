@@ -2,7 +2,8 @@
 # Configures and builds one flavour of the tree.
 #   scripts/build.sh release|asan|tsan|fuzz
 # The tsan flavour builds only what the concurrency and stress tests need: the collection
-# server, the Easel with its codecs and drawing layer, and the host with its tools.
+# server, the Easel with its codecs and drawing layer, and the host with its tools; the
+# fuzz flavour only the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,8 +16,10 @@ case "$flavour" in
   tsan) dir=build-tsan
         targets=(--target test_vellumset test_stress test_host vellum vellum-host vellum-regsvr)
         args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_TSAN=ON -DVELLUM_BENCH=OFF) ;;
-  fuzz) dir=build-fuzz; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_FUZZ=ON
-                              -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  fuzz) dir=build-fuzz
+        targets=(--target $(basename -s .cpp fuzz/*_fuzz.cpp))
+        args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_FUZZ=ON
+              -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
   *) echo "usage: $0 release|asan|tsan|fuzz" >&2; exit 2 ;;
 esac
 

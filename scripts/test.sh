@@ -30,5 +30,5 @@ build-tsan/bin/test_stress
 build-tsan/bin/test_host --gtest_filter='HostTest.ImagePagesUnderConcurrentLoad:HostTest.Concurrent*'
 unset TSAN_OPTIONS
 
-bash scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-10}"
 echo "All tests passed."
