@@ -24,7 +24,7 @@ ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrac
   ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 1200
 
 bash scripts/build.sh tsan
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan_suppressions.txt
 build-tsan/bin/test_vellumset --gtest_filter='Concurrency*'
 build-tsan/bin/test_stress
 build-tsan/bin/test_host --gtest_filter='HostTest.ImagePagesUnderConcurrentLoad:HostTest.Concurrent*'

@@ -4,7 +4,9 @@
 // with -ffp-contract=off), so the bytes they produce are the same.
 #pragma once
 
-#if defined(__x86_64__)
+// Not under ThreadSanitizer: the loader runs the version choosers before its runtime
+// is ready, and the program crashes as it loads.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define VELLUM_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define VELLUM_VECTOR_CLONES
