@@ -1,14 +1,15 @@
 // The request texts the host still reads itself (libmicrohttpd parses the rest): the
 // target and the site path it names, query parameters, byte ranges, entity tag lists,
-// HTTP dates and mime.types lines. The input's first byte picks the reader, the next
-// eight give a file size, the rest is the text. Each reader must keep its promises.
+// HTTP dates and mime.types lines. The input picks the reader and a file size; the rest
+// is the text. Each reader must keep its promises.
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_input.h"
 #include "host/http_texts.h"
 #include "host/request_target.h"
 
@@ -59,11 +60,10 @@ void CheckMimeTypes(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzInput input{data, size};
-  const uint8_t reader = input.Byte();
-  const uint64_t fileSize = uint64_t{input.Long()} << 32 | input.Long();
-  const std::string_view text(reinterpret_cast<const char*>(data) + input.at,
-                              size - std::min(size, input.at));
+  FuzzedDataProvider input(data, size);
+  const auto reader = input.ConsumeIntegral<uint8_t>();
+  const auto fileSize = input.ConsumeIntegral<uint64_t>();
+  const std::string text = input.ConsumeRemainingBytesAsString();
   switch (reader % 5) {
     case 0:
       CheckTarget(text);
