@@ -22,8 +22,8 @@ void Require(bool condition) {
 void CheckTarget(std::string_view text) {
   const std::optional<host::RequestTarget> target = host::SplitTarget(text);
   if (!target) return;
-  Require(text.starts_with('/'));
-  Require(target->path.find('\0') == std::string::npos);
+  Require(text.starts_with('/') || text.find("://") != std::string_view::npos);
+  Require(target->path.starts_with('/') && target->path.find('\0') == std::string::npos);
   host::QueryParameter(target->query, "name");
   const std::optional<std::string> relative = host::SiteRelativePath(target->path);
   if (!relative) return;

@@ -35,8 +35,10 @@ std::optional<RequestTarget> SplitTarget(std::string_view target) {
   if (target.empty() || !std::all_of(target.begin(), target.end(), IsTargetChar)) {
     return std::nullopt;
   }
-  target = WithoutSchemeAndAuthority(target);
-  if (target.empty() || target.starts_with('?')) {
+  const std::string_view rest = WithoutSchemeAndAuthority(target);
+  const bool absoluteForm = rest.size() != target.size();
+  target = rest;
+  if (absoluteForm && (target.empty() || target.starts_with('?'))) {
     // "http://host" and "http://host?q" name the site's root.
     RequestTarget root;
     root.path = "/";

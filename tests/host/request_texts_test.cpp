@@ -29,8 +29,9 @@ TEST(RequestTextsTest, TargetsSplitIntoADecodedPathAndTheQueryAsSent) {
   EXPECT_EQ(absolute->query, "text=Hi");
   EXPECT_EQ(host::SplitTarget("https://example.org")->path, "/");
   EXPECT_EQ(host::SplitTarget("http://example.org?x=1")->query, "x=1");
-  for (const char* broken : {"", "index.js", "ftp://host/index.js", "http:/index.js", "*", "/a b",
-                             "/a\tb", "/\x80", "/%zz", "/a%2", "/a%00.js", "http://h/a%00"}) {
+  for (const char* broken :
+       {"", "index.js", "?x=1", "ftp://host/index.js", "http:/index.js", "*", "/a b", "/a\tb",
+        "/\x80", "/%zz", "/a%2", "/a%00.js", "http://h/a%00"}) {
     EXPECT_EQ(host::SplitTarget(broken), std::nullopt) << broken;
   }
 }
