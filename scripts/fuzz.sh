@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets and runs each one for a while on a copy of its seed corpus.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     (default: 15 seconds, every target)
+# FUZZ_TIMEOUT (default 20) is the seconds one input may take before it counts as a hang;
+# a long run at a low priority on a busy machine needs more, as the clock is the wall's.
 # With FUZZ_KEEP=1 what a run adds to the corpus is minimised (libFuzzer's -merge=1) against
 # the seeds and kept beside them in fuzz/corpus/TARGET; the counts are printed for the
 # record (docs/fuzzing.md).
@@ -28,7 +30,7 @@ for target in "${targets[@]}"; do
   # finding. The CPU time the run had is printed for the record.
   TIMEFORMAT="fuzz: $target had %U s of user and %S s of system CPU time"
   time (build-fuzz/bin/"$target" -max_total_time="$seconds" -rss_limit_mb=2560 \
-    -malloc_limit_mb=2300 -timeout=20 -print_final_stats=1 -artifact_prefix="$work/$target-" \
+    -malloc_limit_mb=2300 -timeout="${FUZZ_TIMEOUT:-20}" -print_final_stats=1 -artifact_prefix="$work/$target-" \
     "$corpus" 2>&1 |
     grep -E '^(stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' || true)
   if ls "$work/$target-"slow-unit-* >/dev/null 2>&1; then
@@ -48,7 +50,7 @@ for target in "${targets[@]}"; do
     minimised="$work/$target-minimised"
     mkdir -p "$minimised"
     [ -d "fuzz/corpus/$target" ] && cp -r "fuzz/corpus/$target/." "$minimised/"
-    build-fuzz/bin/"$target" -merge=1 -rss_limit_mb=2560 -malloc_limit_mb=2300 -timeout=20 \
+    build-fuzz/bin/"$target" -merge=1 -rss_limit_mb=2560 -malloc_limit_mb=2300 -timeout="${FUZZ_TIMEOUT:-20}" \
       "$minimised" "$corpus" >/dev/null 2>&1
     rm -rf "fuzz/corpus/$target" && mv "$minimised" "fuzz/corpus/$target"
     kept=$(find "fuzz/corpus/$target" -type f | wc -l)
