@@ -30,8 +30,8 @@ for target in "${targets[@]}"; do
   # finding. The CPU time the run had is printed for the record.
   TIMEFORMAT="fuzz: $target had %U s of user and %S s of system CPU time"
   time (build-fuzz/bin/"$target" -max_total_time="$seconds" -rss_limit_mb=2560 \
-    -malloc_limit_mb=2300 -timeout="${FUZZ_TIMEOUT:-20}" -print_final_stats=1 -artifact_prefix="$work/$target-" \
-    "$corpus" 2>&1 |
+    -malloc_limit_mb=2300 -timeout="${FUZZ_TIMEOUT:-20}" -print_final_stats=1 \
+    -artifact_prefix="$work/$target-" "$corpus" 2>&1 |
     grep -E '^(stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' || true)
   if ls "$work/$target-"slow-unit-* >/dev/null 2>&1; then
     mkdir -p fuzz-findings && mv "$work/$target-"slow-unit-* fuzz-findings/
