@@ -7,7 +7,8 @@ run in a fresh process each time (--once), whose peak resident size is read here
 
 For every operation, photo and thread count, the suites take turns (in a rotating
 order) for a number of rounds; the table gives medians, and every ratio is Vellum's
-time over the fastest peer's in the same run.
+time over the fastest peer's in the same run. What a suite notes about a row with a
+peer (where its settings differ) follows the table.
 """
 import argparse
 import json
@@ -120,6 +121,7 @@ def fmt_ms(seconds):
 def table(results, notes, suites):
     lines = ["| operation | photo | threads | Vellum ms | fastest peer | peer ms | ratio | output (Vellum / peer) |",
              "|---|---|---|---|---|---|---|---|"]
+    footnotes = {}  # op -> what a row with a peer is to be read with
     for (op, photo, threads), by_suite in results.items():
         ours = summary(by_suite.get("Vellum", []))
         peers = {name: summary(samples) for name, samples in by_suite.items() if name != "Vellum"}
@@ -142,8 +144,13 @@ def table(results, notes, suites):
         if "peak_rss" in best:
             extra += f" / {best['peak_rss'] / 2**20:.1f} MiB peak"
         ratio = ours["seconds"] / best["seconds"]
+        if op in notes:
+            footnotes[op] = notes[op]
         lines.append(f"| {op} | {photo} | {threads} | {fmt_ms(ours['seconds'])} | {name} | "
                      f"{fmt_ms(best['seconds'])} | {ratio:.2f} | {extra} |")
+    if footnotes:
+        lines.append("")
+        lines.extend(f"- {op}: {note}" for op, note in footnotes.items())
     return "\n".join(lines)
 
 
