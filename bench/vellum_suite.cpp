@@ -370,10 +370,13 @@ std::vector<Operation> Operations() {
     }));
   }
   ops.push_back(DecodeOp("webp.decode", "-vellum.webp", ReadWEBP));
+  const std::string avifPeers = "Debian's Pillow has no AVIF; libvips compares when it is built in";
   ops.push_back(OnPhoto("avif.encode.q60", false, [](PhotoState& s) {
     return Encode(s.out, [&](HISDEST d) { return WriteAvif(d, s.photo); });
   }));
+  ops.back().note = avifPeers;
   ops.push_back(DecodeOp("avif.decode", "-vellum.avif", ReadAVIF));
+  ops.back().note = avifPeers;
   for (const auto& [direction, factor] : {std::pair{"down", 0.5}, std::pair{"up", 2.0}}) {
     const std::string suffix = direction;
     const double f = factor;
