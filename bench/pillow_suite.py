@@ -152,8 +152,9 @@ def operations():
     add("dither.palette", lambda p: (photo(p), default_palette_image()),
         lambda s: s[0].quantize(palette=s[1], dither=Image.Dither.FLOYDSTEINBERG))
 
+    # SaveImage's JPEG: quality 70, progressive, the encoder's default 4:2:0 subsampling.
     def load_save(data):
-        return encode(decode(data), "JPEG", quality=70)
+        return encode(decode(data), "JPEG", quality=70, progressive=True)
 
     add("page.load-save-jpeg", lambda p: file_bytes(p + ".jpg"), load_save)
 
