@@ -200,6 +200,9 @@ std::vector<Operation> Operations() {
           });
         },
         false));
+    ops.back().note =
+        "libvips 8.14 writes the same image data behind a VP8X header and an EXIF chunk "
+        "(212 bytes) even when told to strip metadata";
   }
   ops.push_back(Decode("webp.decode", "-vellum.webp", vips_webpload_buffer, false));
   // AVIF through libheif, which encodes with aom and decodes with dav1d as libavif does
