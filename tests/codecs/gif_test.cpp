@@ -427,8 +427,9 @@ std::vector<int> StoredRows(int height, bool interlaced) {
 }
 
 struct RandomStream {
-  int clearPercent;  // chance of a clear code
-  bool damaged;      // also end codes and codes no table holds
+  int clearPercent;   // chance of a clear code
+  int newestPercent;  // chance of the newest entry or the one about to be made
+  bool damaged;       // also end codes and codes no table holds
 };
 
 // Codes an encoder might send: literals, entries made lately (their strings grow
@@ -447,6 +448,8 @@ std::vector<uint32_t> RandomCodes(int codeSize, size_t count, const RandomStream
     uint32_t code = random() % clear;
     if (pick < unsigned(kind.clearPercent) * 10) {
       code = clear;
+    } else if (!first && made > 0 && random() % 100 < unsigned(kind.newestPercent)) {
+      code = next < 4096 ? next - (random() & 1) : next - 1;
     } else if (kind.damaged && pick >= 997) {
       code = first ? clear + 2 : next + 1 < (1u << width) ? next + 1 : clear + 1;
     } else if (kind.damaged && pick >= 995) {
@@ -489,7 +492,9 @@ TEST(ReadGif, RandomCodeStreamsDecodeAsAPlainDecoderSays) {
       {"rows shorter than strings", 3, 400, 8, false, 255},
       {"wide, interlaced", 1201, 33, 8, true, 255},
   };
-  const std::vector<RandomStream> kinds = {{2, false}, {0, false}, {1, true}};
+  // Short strings with clears, a table that fills, strings hundreds long, damage.
+  const std::vector<RandomStream> kinds = {{2, 0, false},  {0, 0, false}, {0, 90, false},
+                                           {0, 99, false}, {1, 0, true},  {0, 90, true}};
   for (const Shape& shape : shapes) {
     for (size_t k = 0; k < kinds.size(); ++k) {
       for (uint32_t seed = 1; seed <= 3; ++seed) {
