@@ -253,7 +253,9 @@ uint8_t* EncodeRuns(const uint8_t* bytes, size_t count, uint8_t* out) {
   const uint8_t* const end = bytes + count;
   while (bytes < end) {
     const uint8_t value = *bytes;
-    const size_t length = RunLength(bytes, std::min<size_t>(kMaxRun, end - bytes));
+    // Most bytes of a photograph differ from the next one: those skip the search.
+    const size_t length =
+        bytes[1] == value ? RunLength(bytes, std::min<size_t>(kMaxRun, end - bytes)) : 1;
     const bool counted = length > 1 || value >= kRunFlag;
     out[0] = counted ? static_cast<uint8_t>(kRunFlag | length) : value;
     out[1] = value;  // overwritten next when not counted
