@@ -11,9 +11,16 @@ each run. Prints requests/s, p50 and p99 latency and errors per case and run, th
 to the peers, and the RSS growth; writes bench/results/http.json.
 
   python3 bench/http_bench.py [--seconds N] [--connections N] [--threading[-only]] [--rounds N]
+                              [--imaging-threads LIST [--imaging-only]]
 
 --threading also measures the engine's two threading modes (a pool of engine threads,
 or a thread per connection) with page work and file requests at once.
+
+--imaging-threads 1,2 also measures the host started with each --imaging-threads value,
+taking turns, --rounds rounds each: one big page at a time (the 6028x3391 photo resized
+with a filter) and eight at once, for twice --seconds each, then --connections thumbnail
+pages at once. It prints the medians of requests/s and p50 latency with the load average
+before and after.
 """
 import argparse
 import json
@@ -26,6 +33,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build")
@@ -64,7 +72,8 @@ def parse_duration_ms(text):
 
 def wrk(url, seconds, connections):
     out = subprocess.run(
-        ["wrk", "-t2", f"-c{connections}", f"-d{seconds}s", "--timeout", "30s", "--latency", url],
+        ["wrk", f"-t{min(2, connections)}", f"-c{connections}", f"-d{seconds}s",
+         "--timeout", "30s", "--latency", url],
         capture_output=True, text=True, check=True).stdout
     rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
     p50 = parse_duration_ms(re.search(r"\s50%\s+(\S+)", out).group(1))
@@ -102,7 +111,9 @@ def make_site(work, images):
     shutil.copy(os.path.join(ROOT, "examples", "site", "banner.asp"), site)
     shutil.copytree(os.path.join(ROOT, "examples", "site", "include"), os.path.join(site, "include"))
     shutil.copy(os.path.join(ROOT, "bench", "http_thumb.asp"), os.path.join(site, "thumb.asp"))
+    shutil.copy(os.path.join(ROOT, "bench", "http_resize.asp"), os.path.join(site, "resize.asp"))
     shutil.copy(os.path.join(images, "medium.jpg"), os.path.join(site, "pictures", "photo.jpg"))
+    shutil.copy(os.path.join(images, "large.jpg"), os.path.join(site, "pictures", "large.jpg"))
     return site
 
 
@@ -216,6 +227,46 @@ def measure_threading(args, work, site, registry):
     return results
 
 
+def load_average():
+    return "load average {:.2f} {:.2f} {:.2f}".format(*os.getloadavg())
+
+
+def measure_imaging_threads(args, work, site, registry):
+    """The host with each --imaging-threads value in turn, --rounds rounds: big pages one
+    and eight at a time, thumbnail pages --connections at a time; medians per value."""
+    counts = [int(n) for n in args.imaging_threads.split(",")]
+    # (name, page, connections, seconds): the big pages take seconds each under load.
+    big_seconds = 2 * args.seconds
+    cases = [("one big page at a time", "resize.asp", 1, big_seconds),
+             ("8 big pages at once", "resize.asp", 8, big_seconds),
+             (f"{args.connections} thumbnail pages at once", "thumb.asp?name=photo.jpg",
+              args.connections, args.seconds)]
+    rounds = {count: {name: [] for name, *_ in cases} for count in counts}
+    before = load_average()
+    print(f"imaging threads {args.imaging_threads}, {before}")
+    for _ in range(args.rounds):
+        for count in counts:
+            host, port = start_host(work, site, registry, ["--imaging-threads", str(count)])
+            for name, page, connections, seconds in cases:
+                measured = wrk(f"http://127.0.0.1:{port}/{page}", seconds, connections)
+                rounds[count][name].append(measured)
+                show(f"{count} thread(s): {name}", measured)
+                # Pages wrk left queued still run: the next case starts after them.
+                urllib.request.urlopen(f"http://127.0.0.1:{port}/{page}", timeout=120).read()
+            host.stop()
+    after = load_average()
+    results = {"load_before": before, "load_after": after, "counts": {}}
+    print(f"medians of {args.rounds} rounds ({after})")
+    for name, *_ in cases:
+        for count in counts:
+            runs = rounds[count][name]
+            m = {key: median([r[key] for r in runs]) for key in ("rate", "p50_ms", "p99_ms")}
+            m["errors"] = sum(r["errors"] for r in runs)
+            results["counts"].setdefault(str(count), {})[name] = dict(m, rounds=runs)
+            show(f"{count} thread(s): {name}", m)
+    return results
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--seconds", type=int, default=10)
@@ -223,7 +274,11 @@ def main():
     parser.add_argument("--threading", action="store_true")
     parser.add_argument("--threading-only", action="store_true")
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--imaging-threads", default="", help="comma-separated counts, e.g. 1,2")
+    parser.add_argument("--imaging-only", action="store_true")
     args = parser.parse_args()
+    if args.imaging_only and not args.imaging_threads:
+        parser.error("--imaging-only needs --imaging-threads")
     checkout = os.path.dirname(subprocess.run(
         ["git", "rev-parse", "--path-format=absolute", "--git-common-dir"], cwd=ROOT,
         capture_output=True, text=True, check=True).stdout.strip())
@@ -237,6 +292,11 @@ def main():
                        env=dict(os.environ, VELLUM_REGISTRY=registry), check=True,
                        stdout=subprocess.DEVNULL)
         report = {"connections": args.connections, "seconds": args.seconds}
+        if args.imaging_threads:
+            report["imaging_threads"] = measure_imaging_threads(args, work, site, registry)
+            if args.imaging_only:
+                write_report("http-imaging-threads.json", report)
+                return
         if args.threading_only:
             print("threading modes, thumbnails and files at once")
             report["threading"] = measure_threading(args, work, site, registry)
@@ -260,8 +320,12 @@ def main():
     print(f"  RSS after run 3 / after run 1: {1 + growth:6.3f}  [<= 1.10]")
     report["ratios"] = {"static_vs_nginx": static_ratio, "thumbnail_vs_pillow": thumb_ratio,
                         "rss_growth": growth, "host_errors": errors}
+    write_report("http.json", report)
+
+
+def write_report(name, report):
     os.makedirs(os.path.join(ROOT, "bench", "results"), exist_ok=True)
-    with open(os.path.join(ROOT, "bench", "results", "http.json"), "w") as f:
+    with open(os.path.join(ROOT, "bench", "results", name), "w") as f:
         json.dump(report, f, indent=2)
 
 

@@ -3,10 +3,10 @@ and Python's dict as the Dictionary's peer.
 
 Each operation does the work its namesake in bench/vellum_suite.cpp or
 bench/script_suite.cpp does. Where Pillow cannot (PNG with Adam7 interlacing, writing the
-layered format), the operation is left out and the table says so. Resizes that Vellum
-samples at points (bilinear, bicubic) go through an affine transform, which samples the
-same way; Pillow's resize() widens its filter when shrinking, as Vellum's filtered
-resize (Lanczos3, Catmull-Rom) does.
+layered format, AVIF, which Debian's Pillow lacks), the operation is left out and the
+table says so. Resizes that Vellum samples at points (bilinear, bicubic) go through an
+affine transform, which samples the same way; Pillow's resize() widens its filter when
+shrinking, as Vellum's filtered resize (Lanczos3, Catmull-Rom) does.
 """
 import io
 import json
@@ -125,6 +125,12 @@ def operations():
     add("pcx.decode", lambda p: file_bytes(p + "-vellum.pcx"), load)
     add("pcx.encode", same, lambda image: encode(image, "PCX"))
     add("psd.decode", lambda p: file_bytes(p + "-vellum.psd"), load)
+    # libwebp's defaults at method 4, as Vellum's writer uses them; 75 is also the
+    # quality libwebp's lossless mode takes as its effort.
+    add("webp.encode.q75", same, lambda image: encode(image, "WEBP", quality=75, method=4))
+    add("webp.encode.lossless", same,
+        lambda image: encode(image, "WEBP", lossless=True, quality=75, method=4))
+    add("webp.decode", lambda p: file_bytes(p + "-vellum.webp"), load)
     for direction, factor in (("down", 0.5), ("up", 2.0)):
         add(f"resize.nearest.{direction}", same,
             lambda image, f=factor: image.resize(scaled(image, f), Image.Resampling.NEAREST))
@@ -152,8 +158,9 @@ def operations():
     add("dither.palette", lambda p: (photo(p), default_palette_image()),
         lambda s: s[0].quantize(palette=s[1], dither=Image.Dither.FLOYDSTEINBERG))
 
+    # SaveImage's JPEG: quality 70, progressive, the encoder's default 4:2:0 subsampling.
     def load_save(data):
-        return encode(decode(data), "JPEG", quality=70)
+        return encode(decode(data), "JPEG", quality=70, progressive=True)
 
     add("page.load-save-jpeg", lambda p: file_bytes(p + ".jpg"), load_save)
 

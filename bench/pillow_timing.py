@@ -1,4 +1,4 @@
-"""Timing helper for the reference scripts bench/*_pillow.py."""
+"""Timing helper for the reference scripts bench/*_reference.py."""
 import json
 import os
 import time

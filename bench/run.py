@@ -7,7 +7,8 @@ run in a fresh process each time (--once), whose peak resident size is read here
 
 For every operation, photo and thread count, the suites take turns (in a rotating
 order) for a number of rounds; the table gives medians, and every ratio is Vellum's
-time over the fastest peer's in the same run.
+time over the fastest peer's in the same run. What the fastest peer's suite notes about
+a row (where its settings differ from Vellum's) follows the table.
 """
 import argparse
 import json
@@ -120,7 +121,9 @@ def fmt_ms(seconds):
 def table(results, notes, suites):
     lines = ["| operation | photo | threads | Vellum ms | fastest peer | peer ms | ratio | output (Vellum / peer) |",
              "|---|---|---|---|---|---|---|---|"]
+    footnotes = {}  # op -> what a row with a peer is to be read with
     for (op, photo, threads), by_suite in results.items():
+        op_notes = notes.get(op, {})
         ours = summary(by_suite.get("Vellum", []))
         peers = {name: summary(samples) for name, samples in by_suite.items() if name != "Vellum"}
         timed = {name: s for name, s in peers.items() if "seconds" in s}
@@ -133,9 +136,11 @@ def table(results, notes, suites):
             extra = f"{ours['peak_rss'] / 2**20:.1f} MiB peak"
         if not timed:
             lines.append(f"| {op} | {photo} | {threads} | {fmt_ms(ours['seconds'])} | "
-                         f"none ({notes.get(op, 'no peer does this work')}) | | | {extra} |")
+                         f"none ({op_notes.get('Vellum', 'no peer does this work')}) | | | {extra} |")
             continue
         name, best = min(timed.items(), key=lambda item: item[1]["seconds"])
+        if name in op_notes:
+            footnotes[op] = op_notes[name]
         name = peer_name(suites, name, op)
         if "bytes" in best:
             extra += f" / {best['bytes'] / 1e6:.3f} MB"
@@ -144,6 +149,9 @@ def table(results, notes, suites):
         ratio = ours["seconds"] / best["seconds"]
         lines.append(f"| {op} | {photo} | {threads} | {fmt_ms(ours['seconds'])} | {name} | "
                      f"{fmt_ms(best['seconds'])} | {ratio:.2f} | {extra} |")
+    if footnotes:
+        lines.append("")
+        lines.extend(f"- {op}: {note}" for op, note in footnotes.items())
     return "\n".join(lines)
 
 
@@ -163,14 +171,14 @@ def main():
     for spec in args.suite:
         name, command = spec.split("=", 1)
         suites.append(Suite(name, command.split(), environment))
-    notes = {}
+    notes = {}  # op -> suite name -> its note
     ops = []
     for suite in suites:
         for op, entry in suite.ops.items():
             if op not in ops:
                 ops.append(op)
             if "note" in entry:
-                notes.setdefault(op, entry["note"])
+                notes.setdefault(op, {}).setdefault(suite.name, entry["note"])
     prefixes = [p for p in args.ops.split(",") if p]
     if prefixes:
         ops = [op for op in ops if any(op.startswith(p) for p in prefixes)]

@@ -15,6 +15,7 @@
 #include "bench/support/suite.h"
 #include "platform/com/safe_array.h"
 #include "platform/kernel/global_memory.h"
+#include "vellum/codecs/avif.h"
 #include "vellum/codecs/bmp.h"
 #include "vellum/codecs/gif.h"
 #include "vellum/codecs/jpeg.h"
@@ -22,6 +23,7 @@
 #include "vellum/codecs/png.h"
 #include "vellum/codecs/psd.h"
 #include "vellum/codecs/tiff.h"
+#include "vellum/codecs/webp.h"
 #include "vellum/core/blend.h"
 #include "vellum/core/resample.h"
 #include "vellum/core/rotate.h"
@@ -135,6 +137,18 @@ uint32_t WritePsd(HISDEST d, const RgbImage& p) {
   return WritePSD(d, p.rgb.data(), int32_t(p.width), int32_t(p.height), 24, nullptr);
 }
 
+// The qualities of the WebP and AVIF rows: WebP's lossy quality (100 is lossless), and
+// the AVIF quality whose quantizer is 25 (63 at quality 0, falling linearly).
+constexpr int32_t kWebpQuality = 75;
+constexpr int32_t kAvifQuality = 60;
+
+uint32_t WriteWebp(HISDEST d, const RgbImage& p, int32_t quality) {
+  return WriteWEBP(d, p.rgb.data(), int32_t(p.width), int32_t(p.height), quality);
+}
+uint32_t WriteAvif(HISDEST d, const RgbImage& p) {
+  return WriteAVIF(d, p.rgb.data(), int32_t(p.width), int32_t(p.height), kAvifQuality);
+}
+
 // The files every suite's decoders read, and the default palette as red, green, blue.
 void Prepare() {
   for (const std::string photo : {"medium", "large"}) {
@@ -149,6 +163,8 @@ void Prepare() {
     keep("-vellum.gif", [&](HISDEST d) { return WriteGif(d, state); });
     keep("-vellum.pcx", [&](HISDEST d) { return WritePcx(d, state.photo); });
     keep("-vellum.psd", [&](HISDEST d) { return WritePsd(d, state.photo); });
+    keep("-vellum.webp", [&](HISDEST d) { return WriteWebp(d, state.photo, kWebpQuality); });
+    keep("-vellum.avif", [&](HISDEST d) { return WriteAvif(d, state.photo); });
   }
   std::vector<uint8_t> palette;
   for (const RGBQUAD& entry : MakeDefaultPalette()) {
@@ -346,6 +362,21 @@ std::vector<Operation> Operations() {
     return Encode(s.out, [&](HISDEST d) { return WritePsd(d, s.photo); });
   }));
   ops.back().note = "neither Pillow nor libvips writes the layered format";
+  for (const auto& [name, quality] :
+       {std::pair{"webp.encode.q75", kWebpQuality}, std::pair{"webp.encode.lossless", 100}}) {
+    const int32_t q = quality;
+    ops.push_back(OnPhoto(name, false, [q](PhotoState& s) {
+      return Encode(s.out, [&](HISDEST d) { return WriteWebp(d, s.photo, q); });
+    }));
+  }
+  ops.push_back(DecodeOp("webp.decode", "-vellum.webp", ReadWEBP));
+  const std::string avifPeers = "Debian's Pillow has no AVIF; libvips compares when it is built in";
+  ops.push_back(OnPhoto("avif.encode.q60", false, [](PhotoState& s) {
+    return Encode(s.out, [&](HISDEST d) { return WriteAvif(d, s.photo); });
+  }));
+  ops.back().note = avifPeers;
+  ops.push_back(DecodeOp("avif.decode", "-vellum.avif", ReadAVIF));
+  ops.back().note = avifPeers;
   for (const auto& [direction, factor] : {std::pair{"down", 0.5}, std::pair{"up", 2.0}}) {
     const std::string suffix = direction;
     const double f = factor;

@@ -30,8 +30,8 @@
 namespace {
 
 // Hands the components the limits the options set: the pixel limit, the folders their
-// files may be in (the site and the data folder) and the budget of image memory. False
-// with the reason when a folder cannot be allowed.
+// files may be in (the site and the data folder), the budget of image memory and the
+// threads of one imaging operation. False with the reason when a folder cannot be allowed.
 bool ApplyComponentLimits(const host::HostOptions& options, std::string* error) {
   std::vector<std::string> folders = {options.site};
   if (!options.dataFolder.empty()) folders.push_back(options.dataFolder);
@@ -41,6 +41,13 @@ bool ApplyComponentLimits(const host::HostOptions& options, std::string* error) 
   }
   policy::SetMaxImagePixels(options.maxPixels);
   SetGlobalMemoryBudget(options.imageMemory, std::chrono::seconds(options.imageMemoryWait));
+  // The imaging core lives in the component modules, loaded later by the pages; it reads
+  // VELLUM_THREADS when it is first asked. Set here, before any thread starts.
+  if (options.imagingThreads == 0) {
+    unsetenv("VELLUM_THREADS");
+  } else {
+    setenv("VELLUM_THREADS", std::to_string(options.imagingThreads).c_str(), 1);
+  }
   return true;
 }
 

@@ -230,6 +230,10 @@ const std::vector<OptionRow>& Rows() {
             "waits for room, then fails (0: no budget; the default is half the memory)"),
       Number("image-memory-wait", &HostOptions::imageMemoryWait, 0, 3600, "SECONDS",
              "time an image waits for room in --image-memory before it fails"),
+      Number("imaging-threads", &HostOptions::imagingThreads, 0, 64, "N",
+             "threads one big imaging operation (a filtered resize, a rotation) may use, its "
+             "page's worker included; 0 is one per processor, 1 keeps each operation on its "
+             "worker"),
   };
   return rows;
 }

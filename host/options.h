@@ -53,7 +53,9 @@ struct HostOptions {
   std::string dataFolder;                          // besides the site, where pages' files may be
   uint64_t imageMemory = HalfThePhysicalMemory();  // bytes all images hold; 0: no budget
   unsigned imageMemoryWait = 10;                   // seconds an image waits for room in the budget
-  std::string configFile;                          // the configuration file read, if any
+  // Threads one big imaging operation may use (VELLUM_THREADS); 0: one per processor.
+  unsigned imagingThreads = 0;
+  std::string configFile;  // the configuration file read, if any
 };
 
 struct CommandLine {

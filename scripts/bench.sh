@@ -11,8 +11,8 @@
 #                        folder beside the main checkout (../shared/images); without them
 #                        only the Dictionary and script rows run.
 # bench/NAME_bench.cpp   Google Benchmark program built into build/bin/NAME_bench
-# bench/NAME_pillow.py,  optional references: print JSON lines
-# bench/NAME_reference.py  {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
+# bench/NAME_reference.py  optional reference: prints JSON lines
+#                        {"name": ..., "ours": "<benchmark name>", "seconds": <per iteration>}
 # bench/NAME_bench.py    a benchmark of whole programs that measures its peers itself and
 #                        prints its own comparison (http: the web page host under wrk)
 # NAME is peers or one of the others (default: all). The database benchmark and its
@@ -86,8 +86,8 @@ for name in "${names[@]}"; do
     --benchmark_out_format=json >/dev/null
   reference=bench/results/"$name".reference.jsonl
   : >"$reference"
-  for script in bench/"${name}_pillow.py" bench/"${name}_reference.py"; do
-    if [ -f "$script" ]; then /usr/bin/python3 "$script" >>"$reference"; fi
-  done
+  if [ -f bench/"${name}"_reference.py ]; then
+    /usr/bin/python3 bench/"${name}"_reference.py >>"$reference"
+  fi
   /usr/bin/python3 bench/compare.py bench/results/"$name".json "$reference"
 done

@@ -1,6 +1,7 @@
 // The side of the benchmark protocol a C++ suite runs (bench/run.py drives it):
 //   --list                  one JSON line per operation: {"op", "threaded", "fresh_process",
-//                           "note" (why no peer does the same work, where none does)}
+//                           "note" (why no peer does the same work, where none does, or
+//                           where a peer's settings differ from Vellum's)}
 //   --serve                 reads "RUN <op> <photo> <threads>" lines, answers one JSON line
 //                           each: {"seconds": s} plus {"bytes": n} for operations that
 //                           write a file, or {"skip": why}
@@ -34,7 +35,8 @@ struct Operation {
   std::function<std::unique_ptr<State>(const std::string& photo)> prepare;
   // Runs once; returns the bytes of the file written, or 0 for none.
   std::function<size_t(State&)> run;
-  // Why no peer does the same work, where none does.
+  // Why no peer does the same work, where none does, or where a peer's settings
+  // differ from Vellum's.
   std::string note = {};
 };
 
