@@ -9,6 +9,8 @@ inline uint32_t LoadLe32(const uint8_t* p) {
   return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
+inline uint64_t LoadLe64(const uint8_t* p) { return LoadLe32(p) | uint64_t{LoadLe32(p + 4)} << 32; }
+
 inline uint16_t LoadBe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 inline uint32_t LoadBe32(const uint8_t* p) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 
 #include "tests/codecs/codec_test_support.h"
@@ -54,19 +56,20 @@ struct CodePacker {
   }
 };
 
-// Image data of minimum code size 8: a clear code, then `codes` at the widths a
-// standard decoder expects (it adds an entry for every code after the first
-// following a clear, and widens codes when the next entry reaches 2^width).
-std::vector<uint8_t> CodeStream(const std::vector<uint32_t>& codes) {
+// Image data of a minimum code size (8 unless given): a clear code, then `codes`
+// at the widths a standard decoder expects (it adds an entry for every code after
+// the first following a clear, and widens codes when the next entry reaches 2^width).
+std::vector<uint8_t> CodeStream(const std::vector<uint32_t>& codes, int codeSize = 8) {
   CodePacker packer;
-  int width = 9;
-  packer.Put(256, width);
-  uint32_t next = 258;
+  const uint32_t clear = 1u << codeSize;
+  int width = codeSize + 1;
+  packer.Put(clear, width);
+  uint32_t next = clear + 2;
   bool first = true;
   for (uint32_t code : codes) {
     packer.Put(code, width);
-    if (code == 256) {
-      width = 9, next = 258, first = true;
+    if (code == clear) {
+      width = codeSize + 1, next = clear + 2, first = true;
       continue;
     }
     if (!first && next < 4096 && ++next == (1u << width) && width < 12) ++width;
@@ -76,21 +79,24 @@ std::vector<uint8_t> CodeStream(const std::vector<uint32_t>& codes) {
 }
 
 // A GIF89a file with a 256-entry distinct global table, `extensions` before the
-// image and `after` after its data; `data` is cut into sub-blocks. Image flags
-// 0x80 | k add a local table of 2 << k red, green, blue triples from `local`.
+// image and `after` after its data; `data` is cut into sub-blocks of `blockSize`
+// bytes. Image flags 0x80 | k add a local table of 2 << k red, green, blue triples
+// from `local`; 0x40 marks the rows as interlaced.
 std::vector<uint8_t> GifFile(int width, int height, const std::vector<uint8_t>& data,
                              const std::vector<uint8_t>& extensions = {},
                              const std::vector<uint8_t>& after = {}, uint8_t flags = 0,
-                             const std::vector<uint8_t>& local = {}) {
+                             const std::vector<uint8_t>& local = {}, uint8_t codeSize = 8,
+                             size_t blockSize = 255) {
   std::vector<uint8_t> table;
   for (const RGBQUAD& e : DistinctPalette())
     table.insert(table.end(), {e.rgbRed, e.rgbGreen, e.rgbBlue});
   const auto screen =
       Concat({{'G', 'I', 'F', '8', '9', 'a'}, Le16(width), Le16(height), {0xF7, 0, 0}});
-  const auto image = Concat({{0x2C, 0, 0, 0, 0}, Le16(width), Le16(height), {flags}, local, {8}});
+  const auto image =
+      Concat({{0x2C, 0, 0, 0, 0}, Le16(width), Le16(height), {flags}, local, {codeSize}});
   std::vector<uint8_t> f = Concat({screen, table, extensions, image});
-  for (size_t at = 0; at < data.size(); at += 255) {
-    const size_t n = std::min<size_t>(255, data.size() - at);
+  for (size_t at = 0; at < data.size(); at += blockSize) {
+    const size_t n = std::min<size_t>(blockSize, data.size() - at);
     f.push_back(uint8_t(n));
     f.insert(f.end(), data.begin() + at, data.begin() + at + n);
   }
@@ -365,6 +371,157 @@ TEST(ReadGif, DecodesLzwCornerCasesLikeGiflib) {
     const ReadResult read = ReadGif(file);
     ASSERT_TRUE(read.image.hasImage);
     EXPECT_TRUE(read.image.rgb == IndicesToRgb(expected, DistinctPalette()));
+  }
+}
+
+// ---- random code streams against a plain decoder ----
+
+// The reader's rules spelled with whole strings: a clear resets the table, the end
+// code or a code the table cannot stand for ends decoding, a full table stays as it
+// is. The indices in stored order, at most `pixels` of them.
+std::vector<uint8_t> PlainLzwIndices(const std::vector<uint8_t>& data, int codeSize,
+                                     size_t pixels) {
+  const uint32_t clear = 1u << codeSize;
+  std::vector<std::vector<uint8_t>> table;
+  int width = 0;
+  int64_t previous = -1;
+  auto reset = [&] {
+    table.assign(clear + 2, {});
+    for (uint32_t i = 0; i < clear; ++i) table[i] = {uint8_t(i)};
+    width = codeSize + 1;
+    previous = -1;
+  };
+  reset();
+  std::vector<uint8_t> out;
+  size_t bit = 0;
+  while (out.size() < pixels && bit + width <= data.size() * 8) {
+    uint32_t code = 0;
+    for (int i = 0; i < width; ++i, ++bit) code |= uint32_t(data[bit / 8] >> (bit % 8) & 1) << i;
+    if (code == clear) {
+      reset();
+      continue;
+    }
+    if (code == clear + 1 || (previous < 0 ? code >= clear : code > table.size())) break;
+    if (previous >= 0 && table.size() < 4096) {
+      std::vector<uint8_t> entry = table[previous];
+      entry.push_back(code == table.size() ? entry[0] : table[code][0]);
+      table.push_back(entry);
+      if (table.size() == (1u << width) && width < 12) ++width;
+    }
+    out.insert(out.end(), table[code].begin(), table[code].end());
+    previous = code;
+  }
+  out.resize(std::min(out.size(), pixels));
+  return out;
+}
+
+// The image rows in the order a file stores them.
+std::vector<int> StoredRows(int height, bool interlaced) {
+  std::vector<int> rows;
+  const int passes[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+  for (const auto& [start, step] : passes) {
+    for (int y = interlaced ? start : 0; y < height; y += interlaced ? step : 1) rows.push_back(y);
+    if (!interlaced) break;
+  }
+  return rows;
+}
+
+struct RandomStream {
+  int clearPercent;   // chance of a clear code
+  int newestPercent;  // chance of the newest entry or the one about to be made
+  bool damaged;       // also end codes and codes no table holds
+};
+
+// Codes an encoder might send: literals, entries made lately (their strings grow
+// long), the entry about to be made, older entries, now and then a clear.
+std::vector<uint32_t> RandomCodes(int codeSize, size_t count, const RandomStream& kind,
+                                  uint32_t seed) {
+  std::mt19937 random(seed);
+  const uint32_t clear = 1u << codeSize;
+  uint32_t next = clear + 2;
+  int width = codeSize + 1;
+  bool first = true;
+  std::vector<uint32_t> codes;
+  while (codes.size() < count) {
+    const uint32_t made = next - clear - 2;  // entries in the table
+    const unsigned pick = random() % 1000;
+    uint32_t code = random() % clear;
+    if (pick < unsigned(kind.clearPercent) * 10) {
+      code = clear;
+    } else if (!first && made > 0 && random() % 100 < unsigned(kind.newestPercent)) {
+      code = next < 4096 ? next - (random() & 1) : next - 1;
+    } else if (kind.damaged && pick >= 997) {
+      code = first ? clear + 2 : next + 1 < (1u << width) ? next + 1 : clear + 1;
+    } else if (kind.damaged && pick >= 995) {
+      code = clear + 1;
+    } else if (!first && pick >= 600 && next < 4096) {
+      code = next;
+    } else if (made > 0 && pick >= 250) {
+      code = next - 1 - random() % std::min(made, pick >= 500 ? made : 3u);
+    }
+    if (code >= (1u << width)) code = random() % clear;  // no wider than the width
+    codes.push_back(code);
+    if (code == clear) {
+      next = clear + 2, width = codeSize + 1, first = true;
+      continue;
+    }
+    if (!first && next < 4096 && ++next == (1u << width) && width < 12) ++width;
+    first = false;
+  }
+  return codes;
+}
+
+TEST(ReadGif, RandomCodeStreamsDecodeAsAPlainDecoderSays) {
+  struct Shape {
+    std::string name;
+    int width, height, codeSize;
+    bool interlaced;
+    size_t blockSize;
+  };
+  const std::vector<Shape> shapes = {
+      {"one pixel", 1, 1, 8, false, 255},
+      {"one pixel, two colours", 1, 1, 2, true, 255},
+      {"one column, interlaced", 1, 37, 3, true, 255},
+      {"one row", 997, 1, 8, false, 255},
+      {"odd sizes", 333, 7, 4, false, 255},
+      {"three interlaced rows", 13, 3, 8, true, 255},
+      {"ten interlaced rows", 9, 10, 5, true, 255},
+      {"code size 1", 17, 5, 1, false, 255},
+      {"code size 2, one-byte sub-blocks", 31, 29, 2, false, 1},
+      {"code size 7, seven-byte sub-blocks", 64, 48, 7, true, 7},
+      {"rows shorter than strings", 3, 400, 8, false, 255},
+      {"wide, interlaced", 1201, 33, 8, true, 255},
+  };
+  // Short strings with clears, a table that fills, strings hundreds long, damage.
+  const std::vector<RandomStream> kinds = {{2, 0, false},  {0, 0, false}, {0, 90, false},
+                                           {0, 99, false}, {1, 0, true},  {0, 90, true}};
+  for (const Shape& shape : shapes) {
+    for (size_t k = 0; k < kinds.size(); ++k) {
+      for (uint32_t seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE(shape.name + ", kind " + std::to_string(k) + ", seed " + std::to_string(seed));
+        const size_t pixels = size_t(shape.width) * shape.height;
+        // Enough codes for the picture; the last seed cuts the data to a third.
+        std::vector<uint8_t> data = CodeStream(
+            RandomCodes(shape.codeSize, pixels + 8, kinds[k], seed * 31 + k), shape.codeSize);
+        if (seed == 3) data.resize(std::max<size_t>(data.size() / 3, 2));
+        const std::vector<uint8_t> stored = PlainLzwIndices(data, shape.codeSize, pixels);
+        std::vector<uint8_t> indices(pixels, 0);
+        const std::vector<int> rows = StoredRows(shape.height, shape.interlaced);
+        for (size_t i = 0; i < stored.size(); ++i) {
+          indices[size_t(rows[i / shape.width]) * shape.width + i % shape.width] = stored[i];
+        }
+        const ReadResult read =
+            ReadGif(GifFile(shape.width, shape.height, data, {}, {}, shape.interlaced ? 0x40 : 0,
+                            {}, uint8_t(shape.codeSize), shape.blockSize));
+        if (stored.size() < size_t(shape.width)) {
+          EXPECT_EQ(read.image.code, kErrReadFile);
+          EXPECT_FALSE(read.image.hasImage);
+          continue;
+        }
+        ASSERT_EQ(read.image.code, kOk);
+        EXPECT_TRUE(read.image.rgb == IndicesToRgb(indices, DistinctPalette()));
+      }
+    }
   }
 }
 

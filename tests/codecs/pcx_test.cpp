@@ -228,5 +228,43 @@ TEST(WritePcx, RunsStopAt63AndHighBytesAreAlwaysCounted) {
   EXPECT_EQ(cut.code, kErrWriteFile);
 }
 
+// Runs found eight bytes at a time must still end where the bytes change, at 63,
+// at the end of each plane (the pad byte included) and of each line.
+TEST(WritePcx, RunsEndWhereTheBytesChangeAndAtPlaneAndLineEnds) {
+  struct Case {
+    std::string name;
+    int width, height, bits;
+    std::vector<uint8_t> pixels, data;
+  };
+  auto same = [](size_t n, uint8_t v) { return std::vector<uint8_t>(n, v); };
+  const std::vector<Case> cases = {
+      {"nine", 10, 1, 8, Concat({same(9, 5), {6}}), {0xC9, 5, 6}},
+      {"eight then one", 10, 1, 8, Concat({same(8, 7), {3, 4}}), {0xC8, 7, 3, 4}},
+      {"sixty-four", 64, 1, 8, same(64, 1), {0xFF, 1, 1}},
+      {"one hundred twenty-seven",
+       128,
+       1,
+       8,
+       Concat({same(127, 2), {0}}),
+       {0xFF, 2, 0xFF, 2, 2, 0}},
+      {"high singles", 4, 1, 8, {0xC0, 0xBF, 0xFF, 0xBF}, {0xC1, 0xC0, 0xBF, 0xC1, 0xFF, 0xBF}},
+      {"run into the pad byte", 3, 1, 8, {1, 0, 0}, {1, 0xC3, 0}},
+      {"pad after a run", 3, 1, 8, {4, 4, 4}, {0xC3, 4, 0}},
+      {"rows apart", 2, 2, 8, same(4, 9), {0xC2, 9, 0xC2, 9}},
+      {"planes apart", 2, 1, 24, same(6, 7), {0xC2, 7, 0xC2, 7, 0xC2, 7}},
+      {"one pixel", 1, 1, 24, {1, 0xD0, 3}, {1, 0, 0xC1, 0xD0, 0, 3, 0}},
+  };
+  const Palette palette = DistinctPalette();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Encoded written = WritePcx(c.pixels, c.width, c.height, c.bits, palette.data());
+    ASSERT_EQ(written.code, kOk);
+    const size_t trailer = c.bits == 8 ? 769 : 0;
+    EXPECT_EQ(std::vector<uint8_t>(written.bytes.begin() + 128, written.bytes.end() - trailer),
+              c.data);
+    EXPECT_EQ(ReadPcx(written.bytes).rgb, c.bits == 8 ? IndicesToRgb(c.pixels, palette) : c.pixels);
+  }
+}
+
 }  // namespace
 }  // namespace vellum

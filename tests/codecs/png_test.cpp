@@ -684,5 +684,30 @@ TEST_P(PngCompression, DrawingsAndSmallImagesKeepLibpngDefaults) {
 INSTANTIATE_TEST_SUITE_P(RgbAndGray, PngCompression,
                          testing::Values(PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_GRAY));
 
+// Adam7 passes put in place by the reader give what the same pixels give without
+// interlacing: sizes where passes are empty or one pixel wide, every channel count.
+TEST(ReadPng, InterlacedFilesDecodeAsTheirPlainTwins) {
+  const std::vector<std::pair<int, int>> sizes = {{1, 1}, {1, 9}, {9, 1}, {2, 3},   {5, 5},
+                                                  {7, 8}, {8, 7}, {9, 9}, {33, 17}, {64, 2}};
+  struct ColorType {
+    int type, channels;
+  };
+  for (const ColorType color :
+       {ColorType{0, 1}, ColorType{2, 3}, ColorType{4, 2}, ColorType{6, 4}}) {
+    for (const auto& [width, height] : sizes) {
+      SCOPED_TRACE(testing::Message() << "type " << color.type << ", " << width << "x" << height);
+      const std::vector<uint8_t> pixels =
+          RandomBytes(size_t(width) * height * color.channels, 256, uint32_t(width * 97 + height));
+      const Decoded plain = ReadPngBytes(DefaultPng(pixels, width, height, color.type, 0));
+      const Decoded adam7 = ReadPngBytes(DefaultPng(pixels, width, height, color.type, 1));
+      ASSERT_EQ(plain.code, kOk);
+      ASSERT_EQ(adam7.code, kOk);
+      EXPECT_EQ(adam7.width, width);
+      EXPECT_EQ(adam7.height, height);
+      EXPECT_TRUE(adam7.rgb == plain.rgb);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vellum

@@ -75,12 +75,12 @@ bool ReadExtension(DataHandle* source, int& transparentIndex) {
   uint8_t label = 0;
   if (!ReadByte(source, label)) return false;
   GifSubBlock block;
-  size_t length = ReadGifSubBlock(source, block);
+  size_t length = ReadGifSubBlock(source, block.data());
   // A graphic control block too short to hold the index says nothing.
   if (label == kGraphicControlLabel && length >= 4) {
     transparentIndex = (block[0] & 1) ? block[3] : kNoTransparentIndex;
   }
-  while (length != 0) length = ReadGifSubBlock(source, block);
+  while (length != 0) length = ReadGifSubBlock(source, block.data());
   return true;
 }
 
@@ -116,13 +116,15 @@ bool ReadImage(OpContext& ctx, DataHandle* source, const Palette& global, int tr
   if (!CheckPixelLimit(ctx, width, height)) return false;
   GlobalBlock rgb = AllocateImageBuffer(ctx, ImageBytes(width, height, 3), false);
   if (!rgb) return false;
-  std::vector<uint8_t> indices(size_t{width} * height);
+  uint8_t* const out = rgb.Data();
+  const GifRowSink expand = [&](uint32_t y, const uint8_t* indices) {
+    ExpandIndicesToRgb(indices, width, table, out + size_t{y} * width * 3);
+  };
   // Data that ends before a whole row is decoded holds no picture.
-  if (DecodeGifImageData(source, codeSize,
-                         {indices.data(), width, height, (flags & kInterlaced) != 0}) == 0) {
+  if (DecodeGifImageData(source, codeSize, {width, height, (flags & kInterlaced) != 0}, expand) ==
+      0) {
     return ctx.Fail(kErrReadFile);
   }
-  if (!IndexedToRgb(ctx, indices.data(), width, height, table, rgb.Data())) return false;
 
   image.rgb = std::move(rgb);
   image.width = width;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -233,24 +234,33 @@ GlobalBlock DecodeImage(OpContext& ctx, DataHandle* source, const PcxHeader& hea
 
 // ---- writing ----
 
-// Writes the run-length code of `count` bytes to `out` and returns its end: runs
-// of up to 63 equal bytes as a count byte and the value, a single byte below 0xC0
-// as itself.
+// Bytes equal to bytes[0] from there on, at most `limit`: eight neighbours are
+// compared at a time, so up to 8 bytes after bytes[limit - 1] are read.
+size_t RunLength(const uint8_t* bytes, size_t limit) {
+  size_t length = 1;
+  while (length < limit) {
+    const uint64_t differ = LoadLe64(bytes + length - 1) ^ LoadLe64(bytes + length);
+    if (differ != 0) return std::min(limit, length + std::countr_zero(differ) / 8);
+    length += 8;
+  }
+  return limit;
+}
+
+// Writes the run-length code of `count` bytes (readable up to 8 bytes beyond) to
+// `out` and returns its end: runs of up to 63 equal bytes as a count byte and the
+// value, a single byte below 0xC0 as itself.
 uint8_t* EncodeRuns(const uint8_t* bytes, size_t count, uint8_t* out) {
   const uint8_t* const end = bytes + count;
   while (bytes < end) {
     const uint8_t value = *bytes;
-    const uint8_t* const limit = bytes + std::min<size_t>(kMaxRun, end - bytes);
-    const uint8_t* run = bytes + 1;
-    while (run < limit && *run == value) ++run;
-    const size_t length = run - bytes;
-    if (length == 1 && value < kRunFlag) {
-      *out++ = value;
-    } else {
-      *out++ = static_cast<uint8_t>(kRunFlag | length);
-      *out++ = value;
-    }
-    bytes = run;
+    // Most bytes of a photograph differ from the next one: those skip the search.
+    const size_t length =
+        bytes[1] == value ? RunLength(bytes, std::min<size_t>(kMaxRun, end - bytes)) : 1;
+    const bool counted = length > 1 || value >= kRunFlag;
+    out[0] = counted ? static_cast<uint8_t>(kRunFlag | length) : value;
+    out[1] = value;  // overwritten next when not counted
+    out += counted ? 2 : 1;
+    bytes += length;
   }
   return out;
 }
@@ -291,8 +301,9 @@ void FillLine(const PcxImage& image, uint32_t y, std::vector<uint8_t>& line) {
 bool WriteImage(DataHandle* destination, const PcxImage& image, const RGBQUAD* palette) {
   const auto header = WrittenHeader(image);
   if (!WriteBytes(destination, header.data(), header.size())) return false;
-  std::vector<uint8_t> line(size_t{image.planes} * image.bytesPerLine);
-  std::vector<uint8_t> encoded(line.size() * 2);  // a run of one high byte takes two
+  const size_t lineBytes = size_t{image.planes} * image.bytesPerLine;
+  std::vector<uint8_t> line(lineBytes + 8);         // room for EncodeRuns to read beyond
+  std::vector<uint8_t> encoded(lineBytes * 2 + 1);  // a run of one high byte takes two
   for (uint32_t y = 0; y < image.height; ++y) {
     FillLine(image, y, line);
     uint8_t* end = encoded.data();

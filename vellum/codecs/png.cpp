@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -144,7 +145,6 @@ bool ReadHeaderForRgb(PngReader& reader, DataHandle* source, const PngOptions& o
     ReadInfo(reader, source);
     RequestRgb(reader.Png(), reader.Info());
     RequestBackgroundAndGamma(reader.Png(), reader.Info(), options);
-    png_set_interlace_handling(reader.Png());
     png_read_update_info(reader.Png(), reader.Info());
   });
 }
@@ -154,6 +154,35 @@ std::vector<png_bytep> RowPointers(const uint8_t* pixels, png_uint_32 height, si
   std::vector<png_bytep> rows(height);
   for (png_uint_32 y = 0; y < height; ++y) rows[y] = const_cast<png_bytep>(pixels + y * stride);
   return rows;
+}
+
+// The rows of an image without interlacing, top to bottom.
+void ReadRows(png_structp png, uint8_t* pixels, png_uint_32 height, size_t rowBytes) {
+  std::vector<png_bytep> rows = RowPointers(pixels, height, rowBytes);
+  png_read_image(png, rows.data());
+}
+
+// The seven Adam7 passes, each read as the small image it is and its pixels put
+// in place here: libpng's own interlace handling would first widen every pass
+// row to the full width.
+void ReadAdam7Passes(png_structp png, uint8_t* pixels, png_uint_32 width, png_uint_32 height,
+                     size_t rowBytes) {
+  constexpr size_t kPixelBytes = 3;
+  std::vector<png_byte> passRow(rowBytes);
+  for (int pass = 0; pass < 7; ++pass) {
+    const png_uint_32 columns = PNG_PASS_COLS(width, pass);
+    const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
+    if (columns == 0 || rows == 0) continue;  // libpng skips empty passes too
+    const size_t step = kPixelBytes << PNG_PASS_COL_SHIFT(pass);
+    for (png_uint_32 r = 0; r < rows; ++r) {
+      png_read_row(png, passRow.data(), nullptr);
+      const png_uint_32 y = PNG_PASS_START_ROW(pass) + (r << PNG_PASS_ROW_SHIFT(pass));
+      uint8_t* out = pixels + y * rowBytes + PNG_PASS_START_COL(pass) * kPixelBytes;
+      for (png_uint_32 c = 0; c < columns; ++c, out += step) {
+        std::memcpy(out, passRow.data() + c * kPixelBytes, kPixelBytes);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -183,9 +212,14 @@ HGLOBAL ReadPNG(HISSRC source, int32_t* width, int32_t* height, int32_t requeste
     if (!CheckPixelLimit(ctx, imageWidth, imageHeight)) return nullptr;
     GlobalBlock buffer = AllocateImageBuffer(ctx, ImageBytes(imageWidth, imageHeight, 3));
     if (!buffer) return nullptr;
-    std::vector<png_bytep> rows = RowPointers(buffer.Data(), imageHeight, rowBytes);
+    const bool interlaced =
+        png_get_interlace_type(reader.Png(), reader.Info()) == PNG_INTERLACE_ADAM7;
     if (!reader.Run([&] {
-          png_read_image(reader.Png(), rows.data());
+          if (interlaced) {
+            ReadAdam7Passes(reader.Png(), buffer.Data(), imageWidth, imageHeight, rowBytes);
+          } else {
+            ReadRows(reader.Png(), buffer.Data(), imageHeight, rowBytes);
+          }
           png_read_end(reader.Png(), nullptr);
         })) {
       ctx.Fail(kErrBadPng);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/kernel/byte_order.h"
 #include "vellum/core/worker_pool.h"
 
 namespace vellum {
@@ -150,13 +151,34 @@ class NearestColorCache {
 
 }  // namespace
 
+void ExpandIndicesToRgb(const uint8_t* indices, size_t count, const Palette& palette,
+                        uint8_t* out) {
+  if (count == 0) return;
+  // Each pixel is stored as 4 bytes whose last one the next pixel overwrites; the
+  // last pixel stores its 3.
+  for (size_t i = 0; i + 1 < count; ++i) {
+    const RGBQUAD& entry = palette[indices[i]];
+    StoreLe32(out + 3 * i, uint32_t{entry.rgbRed} | uint32_t{entry.rgbGreen} << 8 |
+                               uint32_t{entry.rgbBlue} << 16);
+  }
+  const RGBQUAD& last = palette[indices[count - 1]];
+  uint8_t* end = out + 3 * (count - 1);
+  end[0] = last.rgbRed;
+  end[1] = last.rgbGreen;
+  end[2] = last.rgbBlue;
+}
+
 bool ExpandRowToRgb(const uint8_t* row, size_t count, const RowFormat& format, uint8_t* out) {
   switch (format.bitsPerPixel) {
     case 1:
     case 4:
     case 8:
       if (format.palette == nullptr) return false;
-      ExpandIndexedRow(row, count, format, out);
+      if (format.bitsPerPixel == 8 && !format.addFourthByte) {
+        ExpandIndicesToRgb(row, count, *format.palette, out);
+      } else {
+        ExpandIndexedRow(row, count, format, out);
+      }
       return true;
     case 16:
       Expand16BitRow(row, count, format, out);
@@ -277,12 +299,7 @@ bool IndexedToRgb(OpContext& ctx, const uint8_t* indices, uint32_t width, uint32
                   const Palette& palette, uint8_t* rgb) {
   if (indices == nullptr || rgb == nullptr) return ctx.Fail(kErrInvalidArgument);
   ParallelFor(size_t{width} * height, GrainFor(3), [&](size_t first, size_t end) {
-    for (size_t i = first; i < end; ++i) {
-      const RGBQUAD& entry = palette[indices[i]];
-      rgb[3 * i] = entry.rgbRed;
-      rgb[3 * i + 1] = entry.rgbGreen;
-      rgb[3 * i + 2] = entry.rgbBlue;
-    }
+    ExpandIndicesToRgb(indices + first, end - first, palette, rgb + 3 * first);
   });
   return true;
 }

@@ -31,6 +31,9 @@ struct RowFormat {
 // Returns false for an unsupported depth or a missing palette.
 bool ExpandRowToRgb(const uint8_t* row, size_t count, const RowFormat& format, uint8_t* out);
 
+// Red, green and blue of the palette entry of each of `count` 8-bit indices.
+void ExpandIndicesToRgb(const uint8_t* indices, size_t count, const Palette& palette, uint8_t* out);
+
 // One byte per pixel from a row of 1-, 4- or 8-bit indices, leftmost pixel in the
 // highest bits. Returns false for another depth.
 bool UnpackRowIndices(const uint8_t* row, size_t count, int bitsPerPixel, uint8_t* out);
