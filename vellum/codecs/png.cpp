@@ -156,30 +156,23 @@ std::vector<png_bytep> RowPointers(const uint8_t* pixels, png_uint_32 height, si
   return rows;
 }
 
-// The rows of an image without interlacing, top to bottom.
-void ReadRows(png_structp png, uint8_t* pixels, png_uint_32 height, size_t rowBytes) {
-  std::vector<png_bytep> rows = RowPointers(pixels, height, rowBytes);
-  png_read_image(png, rows.data());
-}
-
-// The seven Adam7 passes, each read as the small image it is and its pixels put
-// in place here: libpng's own interlace handling would first widen every pass
-// row to the full width.
+// The seven Adam7 passes, each read as the small image it is (through `passRow`,
+// room for a whole row) and its pixels put in place here: libpng's own interlace
+// handling would first widen every pass row to the full width.
 void ReadAdam7Passes(png_structp png, uint8_t* pixels, png_uint_32 width, png_uint_32 height,
-                     size_t rowBytes) {
+                     size_t rowBytes, png_bytep passRow) {
   constexpr size_t kPixelBytes = 3;
-  std::vector<png_byte> passRow(rowBytes);
   for (int pass = 0; pass < 7; ++pass) {
     const png_uint_32 columns = PNG_PASS_COLS(width, pass);
     const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
     if (columns == 0 || rows == 0) continue;  // libpng skips empty passes too
     const size_t step = kPixelBytes << PNG_PASS_COL_SHIFT(pass);
     for (png_uint_32 r = 0; r < rows; ++r) {
-      png_read_row(png, passRow.data(), nullptr);
+      png_read_row(png, passRow, nullptr);
       const png_uint_32 y = PNG_PASS_START_ROW(pass) + (r << PNG_PASS_ROW_SHIFT(pass));
       uint8_t* out = pixels + y * rowBytes + PNG_PASS_START_COL(pass) * kPixelBytes;
       for (png_uint_32 c = 0; c < columns; ++c, out += step) {
-        std::memcpy(out, passRow.data() + c * kPixelBytes, kPixelBytes);
+        std::memcpy(out, passRow + c * kPixelBytes, kPixelBytes);
       }
     }
   }
@@ -214,11 +207,20 @@ HGLOBAL ReadPNG(HISSRC source, int32_t* width, int32_t* height, int32_t requeste
     if (!buffer) return nullptr;
     const bool interlaced =
         png_get_interlace_type(reader.Png(), reader.Info()) == PNG_INTERLACE_ADAM7;
+    // Made before libpng runs: its errors jump past destructors.
+    std::vector<png_bytep> rows;
+    std::vector<png_byte> passRow;
+    if (interlaced) {
+      passRow.resize(rowBytes);
+    } else {
+      rows = RowPointers(buffer.Data(), imageHeight, rowBytes);
+    }
     if (!reader.Run([&] {
           if (interlaced) {
-            ReadAdam7Passes(reader.Png(), buffer.Data(), imageWidth, imageHeight, rowBytes);
+            ReadAdam7Passes(reader.Png(), buffer.Data(), imageWidth, imageHeight, rowBytes,
+                            passRow.data());
           } else {
-            ReadRows(reader.Png(), buffer.Data(), imageHeight, rowBytes);
+            png_read_image(reader.Png(), rows.data());
           }
           png_read_end(reader.Png(), nullptr);
         })) {
