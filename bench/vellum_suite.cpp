@@ -186,8 +186,8 @@ Operation OnPhoto(std::string name, bool threaded, Work work) {
   return Op<PhotoState>(std::move(name), threaded, "", work);
 }
 
-Operation DecodeOp(std::string name, std::string suffix, Reader read) {
-  return Op<BytesState>(std::move(name), false, std::move(suffix),
+Operation DecodeOp(std::string name, std::string suffix, Reader read, bool threaded = false) {
+  return Op<BytesState>(std::move(name), threaded, std::move(suffix),
                         [read](BytesState& s) { return Decode(s.bytes, read); });
 }
 
@@ -371,11 +371,12 @@ std::vector<Operation> Operations() {
   }
   ops.push_back(DecodeOp("webp.decode", "-vellum.webp", ReadWEBP));
   const std::string avifPeers = "Debian's Pillow has no AVIF; libvips compares when it is built in";
+  // The AV1 decoder runs on the imaging core's threads, the encoder on one.
   ops.push_back(OnPhoto("avif.encode.q60", false, [](PhotoState& s) {
     return Encode(s.out, [&](HISDEST d) { return WriteAvif(d, s.photo); });
   }));
   ops.back().note = avifPeers;
-  ops.push_back(DecodeOp("avif.decode", "-vellum.avif", ReadAVIF));
+  ops.push_back(DecodeOp("avif.decode", "-vellum.avif", ReadAVIF, true));
   ops.back().note = avifPeers;
   for (const auto& [direction, factor] : {std::pair{"down", 0.5}, std::pair{"up", 2.0}}) {
     const std::string suffix = direction;

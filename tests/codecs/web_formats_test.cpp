@@ -15,6 +15,7 @@
 #include "vellum/codecs/avif.h"
 #include "vellum/codecs/webp.h"
 #include "vellum/core/error_table.h"
+#include "vellum/core/worker_pool.h"
 
 namespace vellum {
 namespace {
@@ -252,6 +253,27 @@ TEST_P(WrittenFileTest, DamagedFilesAreRefusedWithTheFormatsCode) {
   const std::vector<uint8_t> noise = codec_tests::RandomBytes(4000, 256, 7);
   noisy.insert(noisy.end(), noise.begin(), noise.end());
   EXPECT_FALSE(DecodeBytes(noisy, GetParam()->read).hasImage);
+}
+
+TEST_P(WrittenFileTest, FilesAndPixelsDoNotDependOnTheThreadCount) {
+  // Big enough for several rows of coding blocks, odd for partial ones.
+  const int width = 641;
+  const int height = 331;
+  const std::vector<uint8_t> picture = TestPicture(width, height);
+  std::vector<Encoded> files;
+  std::vector<Decoded> pictures;
+  for (const size_t threads : {1, 2, 4}) {
+    SetParallelThreads(threads);
+    files.push_back(Write(picture, width, height, 60));
+    pictures.push_back(DecodeBytes(files.front().bytes, GetParam()->read));
+  }
+  SetParallelThreads(0);
+  for (size_t i = 1; i < files.size(); ++i) {
+    ASSERT_GT(files[i].result, 0u);
+    EXPECT_EQ(files[i].bytes, files[0].bytes) << i;
+    ASSERT_TRUE(pictures[i].hasImage);
+    EXPECT_EQ(pictures[i].rgb, pictures[0].rgb) << i;
+  }
 }
 
 TEST_P(WrittenFileTest, EmptyImagesAreRefused) {

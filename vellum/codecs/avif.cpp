@@ -8,6 +8,7 @@
 
 #include "vellum/codecs/codec_entry.h"
 #include "vellum/codecs/whole_file_codec.h"
+#include "vellum/core/worker_pool.h"
 
 namespace vellum {
 
@@ -16,6 +17,10 @@ namespace {
 // The encoder's speed (0 slowest to 10 fastest), the AV1 encoders' usual default.
 constexpr int kEncoderSpeed = 6;
 constexpr int kWorstQuantizer = 63;
+
+// The AV1 decoder runs on as many threads as one imaging operation may use (its pixels
+// do not depend on the count); the encoder on one, as its files would.
+int DecoderThreads() { return static_cast<int>(ParallelThreads()); }
 
 struct DecoderDestroy {
   void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
@@ -51,7 +56,7 @@ class OwnedData {
 Decoder ParseFile(const std::vector<uint8_t>& bytes) {
   Decoder decoder(avifDecoderCreate());
   if (!decoder) return nullptr;
-  decoder->maxThreads = 1;
+  decoder->maxThreads = DecoderThreads();
   decoder->ignoreXMP = AVIF_TRUE;
   // Files from encoders that leave out boxes the format made mandatory later still load.
   decoder->strictFlags = AVIF_STRICT_DISABLED;
