@@ -3,8 +3,8 @@
 # prints the ratios (ours / peer's; below 1 means faster).
 #   scripts/bench.sh [--rounds N] [--photos medium,large] [--threads 1,2] [--ops PREFIX,...] [NAME...]
 #
-# peers                  Vellum beside Pillow and, when its development files are installed,
-#                        libvips, doing the same work turn about: one table of operation,
+# peers                  Vellum beside Pillow, libavif's tools (AVIF) and, when its
+#                        development files are installed, libvips, doing the same work turn about: one table of operation,
 #                        Vellum, the fastest peer, ratio, with output sizes and peak memory
 #                        where they matter (bench/run.py; the options above are its own).
 #                        The photographs come from VELLUM_IMAGES, by default the shared
@@ -69,6 +69,10 @@ for name in "${names[@]}"; do
   if [ "$name" = peers ]; then
     suites=(--suite "Vellum=build/bin/vellum_suite" --suite "Vellum=build/bin/script_suite"
             --suite "Pillow=/usr/bin/python3 bench/pillow_suite.py")
+    # libavif's tools for the AVIF rows, at the row's thread count (libvips cannot set it).
+    if command -v avifenc >/dev/null && command -v avifdec >/dev/null; then
+      suites+=(--suite "avifenc=/usr/bin/python3 bench/avif_tools_suite.py")
+    fi
     if [ -x build/bin/vips_suite ]; then
       suites+=(--suite "libvips=build/bin/vips_suite")
     else
