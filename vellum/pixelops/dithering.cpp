@@ -10,32 +10,26 @@ namespace {
 
 constexpr int kErrorLimit = 20;
 constexpr size_t kColorCells = 32768;  // 5-5-5 cells
-constexpr int16_t kUnknownCell = -1;
 
-// Lookup tables for the per-pixel arithmetic.
-struct DitherTables {
-  std::array<uint8_t, 768> clamp;    // x in -256..511 -> 0..255, as clamp[x + 256]
-  std::array<int16_t, 512> limit;    // d in -256..255 -> -20..20, as limit[d + 256]
-  std::array<uint32_t, 511> square;  // d in -255..255 -> d * d, as square[d + 255]
+// Squares of channel differences for the nearest-entry search: d in -255..255 -> d * d,
+// as square[d + 255].
+struct SquareTable {
+  std::array<uint32_t, 511> square;
 
-  DitherTables() {
-    for (int x = -256; x < 512; ++x) clamp[x + 256] = static_cast<uint8_t>(std::clamp(x, 0, 255));
-    for (int d = -256; d < 256; ++d) {
-      limit[d + 256] = static_cast<int16_t>(std::clamp(d, -kErrorLimit, kErrorLimit));
-    }
+  SquareTable() {
     for (int d = -255; d <= 255; ++d) square[d + 255] = static_cast<uint32_t>(d * d);
   }
 };
 
 // The first entry with the smallest squared distance.
-uint8_t NearestEntry(const PalettePlanes& palette, const DitherTables& tables, int red, int green,
+uint8_t NearestEntry(const PalettePlanes& palette, const SquareTable& squares, int red, int green,
                      int blue) {
   uint32_t best = 16581376;
   uint8_t bestIndex = 0;
   for (uint32_t i = 0; i < palette.count; ++i) {
-    const uint32_t distance = tables.square[palette.red[i] - red + 255] +
-                              tables.square[palette.green[i] - green + 255] +
-                              tables.square[palette.blue[i] - blue + 255];
+    const uint32_t distance = squares.square[palette.red[i] - red + 255] +
+                              squares.square[palette.green[i] - green + 255] +
+                              squares.square[palette.blue[i] - blue + 255];
     if (distance < best) {
       best = distance;
       bestIndex = static_cast<uint8_t>(i);
@@ -54,13 +48,26 @@ inline void SpreadBelow(int16_t* below, int d) {
   below[-3] = static_cast<int16_t>(d);  // the first contribution to that cell
 }
 
+// A channel with its share of diffused error, kept to 0..255. The clamps are
+// computed rather than looked up: each pixel's error feeds the next pixel, so
+// they lie on the loop's critical path, where a table load costs more.
+inline int WithError(uint8_t channel, int error) {
+  return std::clamp(int{channel} + ((error + 8) >> 4), 0, 255);
+}
+
+inline int LimitedError(int difference) {
+  return std::clamp(difference, -kErrorLimit, kErrorLimit);
+}
+
 }  // namespace
 
 void DitherToPalette(const uint8_t* rgb, uint32_t width, uint32_t height,
                      const PalettePlanes& palette, uint8_t* indices) {
   if (width == 0 || height == 0) return;
-  const auto tables = std::make_unique<DitherTables>();
-  std::vector<int16_t> cells(kColorCells, kUnknownCell);
+  const auto squares = std::make_unique<SquareTable>();
+  // Each 5-5-5 cell's entry once it is known; the entries alone fit the first-level cache.
+  std::vector<uint8_t> cellEntry(kColorCells, 0);
+  std::vector<uint8_t> cellKnown(kColorCells, 0);
   // Three values per pixel plus a spare pixel at each end; `current` holds this
   // row's errors in the order of travel, `below` the next row's in its order.
   const size_t rowValues = 3 * (size_t{width} + 2);
@@ -82,18 +89,21 @@ void DitherToPalette(const uint8_t* rgb, uint32_t width, uint32_t height,
       const uint32_t x = leftToRight ? k : width - 1 - k;
       const uint8_t* pixel = rowIn + 3 * size_t{x};
       const int16_t* above = current + 3 * (size_t{k} + 1);
-      const int red = tables->clamp[pixel[0] + ((above[0] + carried[0] + 8) >> 4) + 256];
-      const int green = tables->clamp[pixel[1] + ((above[1] + carried[1] + 8) >> 4) + 256];
-      const int blue = tables->clamp[pixel[2] + ((above[2] + carried[2] + 8) >> 4) + 256];
+      const int red = WithError(pixel[0], above[0] + carried[0]);
+      const int green = WithError(pixel[1], above[1] + carried[1]);
+      const int blue = WithError(pixel[2], above[2] + carried[2]);
 
-      int16_t& cell = cells[size_t(red >> 3) << 10 | size_t(green >> 3) << 5 | size_t(blue >> 3)];
-      if (cell == kUnknownCell) cell = NearestEntry(palette, *tables, red, green, blue);
-      const uint8_t index = static_cast<uint8_t>(cell);
+      const size_t cell = size_t(red >> 3) << 10 | size_t(green >> 3) << 5 | size_t(blue >> 3);
+      if (cellKnown[cell] == 0) {
+        cellEntry[cell] = NearestEntry(palette, *squares, red, green, blue);
+        cellKnown[cell] = 1;
+      }
+      const uint8_t index = cellEntry[cell];
       rowOut[x] = index;
 
-      const int errors[3] = {tables->limit[red - palette.red[index] + 256],
-                             tables->limit[green - palette.green[index] + 256],
-                             tables->limit[blue - palette.blue[index] + 256]};
+      const int errors[3] = {LimitedError(red - palette.red[index]),
+                             LimitedError(green - palette.green[index]),
+                             LimitedError(blue - palette.blue[index])};
       int16_t* under = below + 3 * (size_t{width} - k);
       for (int c = 0; c < 3; ++c) {
         carried[c] = 7 * errors[c];
