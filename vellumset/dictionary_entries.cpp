@@ -266,13 +266,36 @@ void DictionaryEntries::Squeeze() {
   live_.Clear();
 }
 
+// A key added again keeps its slot and its bucket in the index: the new pair takes
+// the slot, and the slot moves to the end of the order.
+void DictionaryEntries::MoveToEnd(uint32_t slot, DictionaryPair pair, DictionaryPair* removed) {
+  Slot& entry = slots_[slot];
+  if (entry.place + 1 != order_.size()) {
+    // Everything that may allocate happens first, so that a failure changes nothing.
+    MakeRoomForOne(order_);
+    if (holes_ == 0) live_.Build(order_);
+    live_.Reserve(order_.capacity());
+
+    order_[entry.place] = kHole;
+    live_.Remove(entry.place);
+    ++holes_;
+    entry.place = order_.size();
+    order_.push_back(slot);
+    live_.Append(true);
+  }
+  *removed = std::move(entry.pair);
+  entry.pair = std::move(pair);
+  if (holes_ > Count()) Squeeze();
+}
+
 void DictionaryEntries::Add(DictionaryPair pair, DictionaryPair* removed, bool findable) {
   const std::optional<uint64_t> hash = findable ? KeyHash(pair.key) : std::nullopt;
-  if (hash) {
-    const uint32_t slot = FindSlot(pair.key, *hash);
-    if (slot != KeyIndex::kNone) RemoveSlot(slot, removed);
+  const uint32_t slot = hash ? FindSlot(pair.key, *hash) : KeyIndex::kNone;
+  if (slot == KeyIndex::kNone) {
+    Append(std::move(pair), hash);
+    return;
   }
-  Append(std::move(pair), hash);
+  MoveToEnd(slot, std::move(pair), removed);
 }
 
 void DictionaryEntries::Set(DictionaryPair pair, DictionaryPair* removed, bool findable) {

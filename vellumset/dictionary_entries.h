@@ -113,6 +113,7 @@ class DictionaryEntries {
   uint32_t FindSlot(const VARIANT& key, uint64_t hash) const;
   void Append(DictionaryPair pair, std::optional<uint64_t> hash);
   void RemoveSlot(uint32_t slot, DictionaryPair* removed);
+  void MoveToEnd(uint32_t slot, DictionaryPair pair, DictionaryPair* removed);
   void Squeeze();
 
   std::vector<Slot> slots_;          // entries live here; numbers stay while they live
