@@ -1,5 +1,7 @@
 #include "host/status_pages.h"
 
+#include "host/pages/server_object.h"
+
 namespace host {
 
 std::string_view ReasonPhrase(int status) {
@@ -35,33 +37,6 @@ std::string_view ReasonPhrase(int status) {
   }
 }
 
-std::string HtmlEscape(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      case '\'':
-        escaped += "&#39;";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
-}
-
 namespace {
 
 std::string Page(std::string_view title, std::string_view body) {
@@ -74,7 +49,7 @@ std::string Page(std::string_view title, std::string_view body) {
 
 std::string StatusPage(int status, std::string_view detail) {
   const std::string title = std::to_string(status) + " " + std::string(ReasonPhrase(status));
-  return Page(title, "<pre>" + HtmlEscape(detail) + "</pre>");
+  return Page(title, "<pre>" + pages::HtmlEncode(detail) + "</pre>");
 }
 
 std::string ScriptFailurePage(const ScriptFailure& failure, std::string_view incident,
@@ -82,13 +57,14 @@ std::string ScriptFailurePage(const ScriptFailure& failure, std::string_view inc
   if (!development) {
     return Page("500 Internal Server Error",
                 "<p>The page could not be made. The error is recorded as incident " +
-                    HtmlEscape(incident) + ".</p>");
+                    pages::HtmlEncode(incident) + ".</p>");
   }
   std::string where = failure.file;
   if (failure.line > 0) where += ", line " + std::to_string(failure.line);
-  std::string body = "<p>" + HtmlEscape(where) + "</p>\n<pre>" + HtmlEscape(failure.message);
-  if (!failure.stack.empty()) body += "\n" + HtmlEscape(failure.stack);
-  body += "</pre>\n<p>Incident " + HtmlEscape(incident) + ".</p>";
+  std::string body =
+      "<p>" + pages::HtmlEncode(where) + "</p>\n<pre>" + pages::HtmlEncode(failure.message);
+  if (!failure.stack.empty()) body += "\n" + pages::HtmlEncode(failure.stack);
+  body += "</pre>\n<p>Incident " + pages::HtmlEncode(incident) + ".</p>";
   return Page("500 Internal Server Error", body);
 }
 

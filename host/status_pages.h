@@ -12,9 +12,6 @@ namespace host {
 // "Not Found" for 404, and so on ("Unknown" for a status the host never sends).
 std::string_view ReasonPhrase(int status);
 
-// `text` with &, <, >, " and ' as character references.
-std::string HtmlEscape(std::string_view text);
-
 // A page titled with the status, with `detail` (escaped) under the title.
 std::string StatusPage(int status, std::string_view detail);
 

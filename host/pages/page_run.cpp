@@ -155,8 +155,6 @@ duk_ret_t RunFrame(duk_context* ctx, void* udata) {
   return 0;
 }
 
-std::string HtmlEscaped(std::string_view text) { return HtmlEncode(text); }
-
 bool EndsWithFolded(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && SameName(text.substr(text.size() - suffix.size()), suffix);
 }
@@ -586,16 +584,16 @@ void PageRun::SendOwnErrorPage(const PageFailure& failure, const std::string& in
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>500 Internal Server "
       "Error</title></head><body>\n<h1>Internal Server Error</h1>\n";
   if (site_.services->Development() || failure.category == "Page language") {
-    body += "<p>" + HtmlEscaped(failure.category) + " in " + HtmlEscaped(failure.file);
+    body += "<p>" + HtmlEncode(failure.category) + " in " + HtmlEncode(failure.file);
     if (failure.line > 0) body += ", line " + std::to_string(failure.line);
-    body += ":</p>\n<pre>" + HtmlEscaped(failure.description) + "</pre>\n";
+    body += ":</p>\n<pre>" + HtmlEncode(failure.description) + "</pre>\n";
     if (site_.services->Development()) {
-      if (!failure.source.empty()) body += "<pre>" + HtmlEscaped(failure.source) + "</pre>\n";
-      if (!failure.stack.empty()) body += "<pre>" + HtmlEscaped(failure.stack) + "</pre>\n";
+      if (!failure.source.empty()) body += "<pre>" + HtmlEncode(failure.source) + "</pre>\n";
+      if (!failure.stack.empty()) body += "<pre>" + HtmlEncode(failure.stack) + "</pre>\n";
     }
   } else {
     body += "<p>The page could not be shown; the site's error log tells more under incident " +
-            HtmlEscaped(incident) + ".</p>\n";
+            HtmlEncode(incident) + ".</p>\n";
   }
   body += "</body></html>\n";
   response_->Output(body);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "host/pages/server_object.h"
 #include "platform/com/safe_array.h"
 #include "platform/kernel/code_page.h"
 
@@ -92,29 +93,6 @@ std::string_view ReasonOf(int status) {
     default:
       return "Status";
   }
-}
-
-std::string HtmlEscaped(std::string_view text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
 }
 
 // A redirect target with spaces and bytes beyond ASCII %-escaped.
@@ -494,7 +472,7 @@ HRESULT ResponseObject::Redirect(BSTR url) {
   held_ =
       "<html><head><title>Object moved</title></head><body><h1>Object Moved</h1>"
       "This object may be found <a href=\"" +
-      HtmlEscaped(location) + "\">here</a>.</body></html>\n";
+      HtmlEncode(location) + "\">here</a>.</body></html>\n";
   Finish();
   control_->EndPage();
   return S_OK;
