@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/kernel/decimal.h"
+
 namespace host {
 
 namespace {
@@ -11,17 +13,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
-}
-
-// A decimal number of at most 19 digits (so it fits 63 bits).
-std::optional<uint64_t> Decimal(std::string_view text) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return value;
 }
 
 std::string_view WithoutWeakPrefix(std::string_view tag) {
@@ -59,9 +50,9 @@ std::optional<unsigned> MonthNumber(std::string_view name) {
 
 bool ReadClock(std::string_view text, DateParts* parts) {
   if (text.size() != 8 || text[2] != ':' || text[5] != ':') return false;
-  const std::optional<uint64_t> hour = Decimal(text.substr(0, 2));
-  const std::optional<uint64_t> minute = Decimal(text.substr(3, 2));
-  const std::optional<uint64_t> second = Decimal(text.substr(6, 2));
+  const std::optional<uint64_t> hour = ParseDecimal(text.substr(0, 2));
+  const std::optional<uint64_t> minute = ParseDecimal(text.substr(3, 2));
+  const std::optional<uint64_t> second = ParseDecimal(text.substr(6, 2));
   if (!hour || !minute || !second || *hour > 23 || *minute > 59 || *second > 60) return false;
   parts->hour = static_cast<unsigned>(*hour);
   parts->minute = static_cast<unsigned>(*minute);
@@ -106,15 +97,16 @@ ByteRange ParseRange(std::string_view header, uint64_t size) {
   ByteRange range;
   range.kind = ByteRange::Kind::kPart;
   if (from.empty()) {  // the last n bytes
-    const std::optional<uint64_t> suffix = Decimal(to);
+    const std::optional<uint64_t> suffix = ParseDecimal(to);
     if (!suffix) return {};
     if (*suffix == 0 || size == 0) return {ByteRange::Kind::kUnsatisfiable};
     range.first = *suffix >= size ? 0 : size - *suffix;
     range.last = size - 1;
     return range;
   }
-  const std::optional<uint64_t> first = Decimal(from);
-  std::optional<uint64_t> last = to.empty() ? std::optional<uint64_t>(UINT64_MAX) : Decimal(to);
+  const std::optional<uint64_t> first = ParseDecimal(from);
+  std::optional<uint64_t> last =
+      to.empty() ? std::optional<uint64_t>(UINT64_MAX) : ParseDecimal(to);
   if (!first || !last || *last < *first) return {};
   if (*first >= size) return {ByteRange::Kind::kUnsatisfiable};
   range.first = *first;
@@ -152,8 +144,8 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     if (!words || (*words)[5] != "GMT" || (*words)[1].size() != 2 || (*words)[3].size() != 4) {
       return std::nullopt;
     }
-    const std::optional<uint64_t> day = Decimal((*words)[1]);
-    const std::optional<uint64_t> year = Decimal((*words)[3]);
+    const std::optional<uint64_t> day = ParseDecimal((*words)[1]);
+    const std::optional<uint64_t> year = ParseDecimal((*words)[3]);
     const std::optional<unsigned> month = MonthNumber((*words)[2]);
     if (!day || !year || !month || !ReadClock((*words)[4], &parts)) return std::nullopt;
     parts.day = static_cast<unsigned>(*day);
@@ -168,9 +160,9 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
         (*words)[0][6] != '-') {
       return std::nullopt;
     }
-    const std::optional<uint64_t> day = Decimal((*words)[0].substr(0, 2));
+    const std::optional<uint64_t> day = ParseDecimal((*words)[0].substr(0, 2));
     const std::optional<unsigned> month = MonthNumber((*words)[0].substr(3, 3));
-    const std::optional<uint64_t> year = Decimal((*words)[0].substr(7, 2));
+    const std::optional<uint64_t> year = ParseDecimal((*words)[0].substr(7, 2));
     if (!day || !month || !year || !ReadClock((*words)[1], &parts)) return std::nullopt;
     parts.day = static_cast<unsigned>(*day);
     parts.month = *month;
@@ -183,8 +175,8 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
   }
   const std::optional<unsigned> month = MonthNumber(text.substr(4, 3));
   const std::string_view dayText = Trim(text.substr(8, 2));
-  const std::optional<uint64_t> day = Decimal(dayText);
-  const std::optional<uint64_t> year = Decimal(text.substr(20, 4));
+  const std::optional<uint64_t> day = ParseDecimal(dayText);
+  const std::optional<uint64_t> year = ParseDecimal(text.substr(20, 4));
   if (!month || !day || !year || !ReadClock(text.substr(11, 8), &parts)) return std::nullopt;
   parts.day = static_cast<unsigned>(*day);
   parts.month = *month;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "host/forwarded.h"
+#include "platform/kernel/decimal.h"
 
 namespace host {
 
@@ -35,13 +36,11 @@ std::optional<uint64_t> ParseCount(std::string_view text, bool withUnits) {
     if (last == 'G' || last == 'g') unit = uint64_t{1} << 30;
     if (unit != 1) text.remove_suffix(1);
   }
-  if (text.empty() || text.size() > 12) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return value * unit;
+  // 12 digits keep the product with a unit within 63 bits.
+  if (text.size() > 12) return std::nullopt;
+  const std::optional<uint64_t> value = ParseDecimal(text);
+  if (!value) return std::nullopt;
+  return *value * unit;
 }
 
 std::string Range(uint64_t low, uint64_t high) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/kernel/debug_output.h"
+#include "platform/kernel/decimal.h"
 #include "platform/registry/registry_store.h"
 
 namespace policy {
@@ -19,7 +20,7 @@ std::atomic<uint64_t>& ProcessLimit() {
 }
 
 std::optional<uint64_t> ParseSetting(std::string_view origin, std::string_view text) {
-  std::optional<uint64_t> pixels = ParsePixelCount(text);
+  std::optional<uint64_t> pixels = ParseDecimal(text);
   if (!pixels) {
     OutputDebugStringA(("Vellum: " + std::string(origin) + " is not a pixel count: \"" +
                         std::string(text) + "\"; passed over\n")
@@ -43,16 +44,6 @@ std::optional<uint64_t> LimitFromRegistry() {
 }
 
 }  // namespace
-
-std::optional<uint64_t> ParsePixelCount(std::string_view text) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return value;
-}
 
 uint64_t MaxImagePixels() {
   const uint64_t set = ProcessLimit().load(std::memory_order_relaxed);

@@ -24,7 +24,4 @@ uint64_t MaxImagePixels();
 // environment and the registry.
 void SetMaxImagePixels(std::optional<uint64_t> pixels);
 
-// A decimal count of at most 19 digits with nothing around it; nullopt otherwise.
-std::optional<uint64_t> ParsePixelCount(std::string_view text);
-
 }  // namespace policy

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/kernel/decimal.h"
 #include "platform/registry/registry_store.h"
 #include "tests/support/registry_sandbox.h"
 
@@ -49,7 +50,7 @@ TEST_F(PixelLimitSources, TextThatIsNotACountIsPassedOver) {
   }
   SetRegistryValue("lots");
   EXPECT_EQ(policy::MaxImagePixels(), 0u);
-  EXPECT_EQ(policy::ParsePixelCount("9999999999999999999"), 9999999999999999999u);
+  EXPECT_EQ(ParseDecimal("9999999999999999999"), 9999999999999999999u);
 }
 
 }  // namespace
