@@ -371,8 +371,8 @@ std::vector<Operation> Operations() {
   }
   ops.push_back(DecodeOp("webp.decode", "-vellum.webp", ReadWEBP));
   const std::string avifPeers = "Debian's Pillow has no AVIF; libvips compares when it is built in";
-  // The AV1 decoder runs on the imaging core's threads, the encoder on one.
-  ops.push_back(OnPhoto("avif.encode.q60", false, [](PhotoState& s) {
+  // The AV1 encoder and decoder run on the imaging core's threads.
+  ops.push_back(OnPhoto("avif.encode.q60", true, [](PhotoState& s) {
     return Encode(s.out, [&](HISDEST d) { return WriteAvif(d, s.photo); });
   }));
   ops.back().note = avifPeers;

@@ -18,9 +18,10 @@ namespace {
 constexpr int kEncoderSpeed = 6;
 constexpr int kWorstQuantizer = 63;
 
-// The AV1 decoder runs on as many threads as one imaging operation may use (its pixels
-// do not depend on the count); the encoder on one, as its files would.
-int DecoderThreads() { return static_cast<int>(ParallelThreads()); }
+// The AV1 decoder and encoder run on as many threads as one imaging operation may use.
+// Neither pixels nor files depend on the count: the encoder's threads share the tiles
+// and the filters, and its row-based threading, whose files do depend on it, is off.
+int CodecThreads() { return static_cast<int>(ParallelThreads()); }
 
 struct DecoderDestroy {
   void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
@@ -56,7 +57,7 @@ class OwnedData {
 Decoder ParseFile(const std::vector<uint8_t>& bytes) {
   Decoder decoder(avifDecoderCreate());
   if (!decoder) return nullptr;
-  decoder->maxThreads = DecoderThreads();
+  decoder->maxThreads = CodecThreads();
   decoder->ignoreXMP = AVIF_TRUE;
   // Files from encoders that leave out boxes the format made mandatory later still load.
   decoder->strictFlags = AVIF_STRICT_DISABLED;
@@ -140,7 +141,8 @@ bool Encode(DataHandle* destination, const uint8_t* pixels, int32_t width, int32
   if (avifImageRGBToYUV(image.get(), &rgb) != AVIF_RESULT_OK) return false;
   const Encoder encoder(avifEncoderCreate());
   if (!encoder) return false;
-  encoder->maxThreads = 1;
+  encoder->maxThreads = CodecThreads();
+  avifEncoderSetCodecSpecificOption(encoder.get(), "row-mt", "0");
   encoder->speed = kEncoderSpeed;
   const int quantizer = lossless ? 0 : (100 - std::clamp(quality, 0, 100)) * kWorstQuantizer / 100;
   encoder->minQuantizer = encoder->maxQuantizer = quantizer;
