@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/com/activation.h"
+#include "platform/kernel/decimal.h"
 #include "platform/kernel/global_memory.h"
 #include "platform/kernel/last_error.h"
 #include "platform/policy/file_access.h"
@@ -95,7 +96,7 @@ bool TakeValueOption(std::string_view option, const char* value, Options* option
     return true;
   }
   if (option == "--image-memory") return SetImageMemory(value);
-  const std::optional<uint64_t> pixels = policy::ParsePixelCount(value);
+  const std::optional<uint64_t> pixels = ParseDecimal(value);
   if (!pixels) {
     std::fprintf(stderr, "vellum-script: --max-pixels takes a count: %s\n", value);
     return false;
