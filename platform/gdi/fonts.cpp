@@ -297,8 +297,11 @@ bool RenderTextMask(const LOGFONTA& font, FontScale scale, std::u32string_view t
       minX = std::min(minX, g.left), minY = std::min(minY, g.top);
       maxX = std::max(maxX, g.left + g.width), maxY = std::max(maxY, g.top + g.rows);
     }
-    pen += i < advances.size() && std::isfinite(advances[i]) ? advances[i] : 0;
-    if (std::fabs(pen) > MaxEmPixels() * 4096) break;
+    const double advance = i < advances.size() && std::isfinite(advances[i]) ? advances[i] : 0;
+    // A run no mask could hold ends before the advance that takes it there, so that the
+    // pen stays within what the mask's integer bounds can follow.
+    if (std::fabs(pen + advance) > MaxEmPixels() * 4096) break;
+    pen += advance;
   }
   FT_Set_Transform(sized.face, nullptr, nullptr);
   // Room for underline and strike-out bars along the whole run.
