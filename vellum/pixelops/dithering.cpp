@@ -59,14 +59,22 @@ inline int LimitedError(int difference) {
   return std::clamp(difference, -kErrorLimit, kErrorLimit);
 }
 
+// A cell's entry with the entry's colour beside it, so that the error needs one load:
+// index | red << 8 | green << 16 | blue << 24.
+inline uint32_t PackedEntry(const PalettePlanes& palette, uint8_t index) {
+  return uint32_t{index} | uint32_t{palette.red[index]} << 8 |
+         uint32_t{palette.green[index]} << 16 | uint32_t{palette.blue[index]} << 24;
+}
+
 }  // namespace
 
 void DitherToPalette(const uint8_t* rgb, uint32_t width, uint32_t height,
                      const PalettePlanes& palette, uint8_t* indices) {
   if (width == 0 || height == 0) return;
   const auto squares = std::make_unique<SquareTable>();
-  // Each 5-5-5 cell's entry once it is known; the entries alone fit the first-level cache.
-  std::vector<uint8_t> cellEntry(kColorCells, 0);
+  // Each 5-5-5 cell's packed entry once it is known. Each pixel's error feeds the next,
+  // so the loads that give it lie on the loop's critical path: one, not two.
+  std::vector<uint32_t> cellEntry(kColorCells, 0);
   std::vector<uint8_t> cellKnown(kColorCells, 0);
   // Three values per pixel plus a spare pixel at each end; `current` holds this
   // row's errors in the order of travel, `below` the next row's in its order.
@@ -95,15 +103,15 @@ void DitherToPalette(const uint8_t* rgb, uint32_t width, uint32_t height,
 
       const size_t cell = size_t(red >> 3) << 10 | size_t(green >> 3) << 5 | size_t(blue >> 3);
       if (cellKnown[cell] == 0) {
-        cellEntry[cell] = NearestEntry(palette, *squares, red, green, blue);
+        cellEntry[cell] = PackedEntry(palette, NearestEntry(palette, *squares, red, green, blue));
         cellKnown[cell] = 1;
       }
-      const uint8_t index = cellEntry[cell];
-      rowOut[x] = index;
+      const uint32_t entry = cellEntry[cell];
+      rowOut[x] = static_cast<uint8_t>(entry);
 
-      const int errors[3] = {LimitedError(red - palette.red[index]),
-                             LimitedError(green - palette.green[index]),
-                             LimitedError(blue - palette.blue[index])};
+      const int errors[3] = {LimitedError(red - int(entry >> 8 & 255)),
+                             LimitedError(green - int(entry >> 16 & 255)),
+                             LimitedError(blue - int(entry >> 24))};
       int16_t* under = below + 3 * (size_t{width} - k);
       for (int c = 0; c < 3; ++c) {
         carried[c] = 7 * errors[c];
