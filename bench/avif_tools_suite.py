@@ -6,6 +6,9 @@ Each run is a process of its own, so its time includes starting it (about 0.04 s
 reading its input: for the encoder a PNG stored without compression, so that reading it
 is little more than copying; the decoder writes raw YUV (y4m), which is less work than
 Vellum's conversion to RGB.
+
+The encoder runs with aom's row-based threading off, as Vellum's does: with it on,
+aom's output changes with the thread count, so more threads would be different work.
 """
 import json
 import os
@@ -33,8 +36,9 @@ def stored_png(photo, folder):
 def run(op, photo, threads, folder):
     if op == "avif.encode.q60":
         out = os.path.join(folder, "out.avif")
-        command = ["avifenc", "-j", str(threads), "-s", "6", "-y", "420", "--min",
-                   str(QUANTIZER), "--max", str(QUANTIZER), stored_png(photo, folder), out]
+        command = ["avifenc", "-j", str(threads), "-a", "row-mt=0", "-s", "6", "-y", "420",
+                   "--min", str(QUANTIZER), "--max", str(QUANTIZER), stored_png(photo, folder),
+                   out]
     else:
         out = os.path.join(folder, "out.y4m")
         command = ["avifdec", "-j", str(threads),
