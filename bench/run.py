@@ -8,7 +8,9 @@ run in a fresh process each time (--once), whose peak resident size is read here
 For every operation, photo and thread count, the suites take turns (in a rotating
 order) for a number of rounds; the table gives medians, and every ratio is Vellum's
 time over the fastest peer's in the same run. What the fastest peer's suite notes about
-a row (where its settings differ from Vellum's) follows the table.
+a row (where its settings differ from Vellum's) follows the table. A peer that runs on a
+thread count of its own whatever the row's ("own_threads") is no peer for the ratio: its
+times follow the table, row by row.
 """
 import argparse
 import json
@@ -93,6 +95,11 @@ def measure(suites, ops, photos, thread_counts, rounds, log):
     return results
 
 
+def own_threads(suites, suite_name, op):
+    return any(s.name == suite_name and s.ops.get(op, {}).get("own_threads", False)
+               for s in suites)
+
+
 def peer_name(suites, suite_name, op):
     """A suite may name the peer an operation measures (Python's dict in the Pillow suite)."""
     for suite in suites:
@@ -122,6 +129,7 @@ def table(results, notes, suites):
     lines = ["| operation | photo | threads | Vellum ms | fastest peer | peer ms | ratio | output (Vellum / peer) |",
              "|---|---|---|---|---|---|---|---|"]
     footnotes = {}  # op -> what a row with a peer is to be read with
+    aside = []  # the times of peers on a thread count of their own
     for (op, photo, threads), by_suite in results.items():
         op_notes = notes.get(op, {})
         ours = summary(by_suite.get("Vellum", []))
@@ -129,6 +137,14 @@ def table(results, notes, suites):
         timed = {name: s for name, s in peers.items() if "seconds" in s}
         if "seconds" not in ours:
             continue
+        for name in [n for n in timed if own_threads(suites, n, op)]:
+            other = timed.pop(name)
+            aside.append(f"- {op}, {photo}, {threads} thread(s): {name} on its own thread "
+                         f"count {fmt_ms(other['seconds'])} ms"
+                         + (f" ({other['bytes'] / 1e6:.3f} MB)" if "bytes" in other else "")
+                         + ", Vellum "
+                         f"{ours['seconds'] / other['seconds']:.2f} of it "
+                         f"({op_notes.get(name, 'no note')})")
         extra = ""
         if "bytes" in ours:
             extra = f"{ours['bytes'] / 1e6:.3f} MB"
@@ -152,6 +168,10 @@ def table(results, notes, suites):
     if footnotes:
         lines.append("")
         lines.extend(f"- {op}: {note}" for op, note in footnotes.items())
+    if aside:
+        lines.append("")
+        lines.append("Peers on a thread count of their own, not in the ratios above:")
+        lines.extend(aside)
     return "\n".join(lines)
 
 

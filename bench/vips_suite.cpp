@@ -223,9 +223,11 @@ std::vector<Operation> Operations() {
       "libvips hands libheif a quality, aom's quality level 25 with the quantizer free in "
       "0-63, where Vellum fixes the quantizer at 25; and no thread count, so aom runs "
       "libheif's 4 threads in every row; Vellum uses the row's";
+  ops.back().ownThreads = true;
   ops.push_back(Decode("avif.decode", "-vellum.avif", vips_heifload_buffer));
   ops.back().note =
       "dav1d under libheif picks its own thread count in every row; Vellum uses the row's";
+  ops.back().ownThreads = true;
   for (const auto& [direction, factor] : {std::pair{"down", 0.5}, std::pair{"up", 2.0}}) {
     const std::string suffix = direction;
     const double f = factor;

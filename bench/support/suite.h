@@ -1,7 +1,8 @@
 // The side of the benchmark protocol a C++ suite runs (bench/run.py drives it):
 //   --list                  one JSON line per operation: {"op", "threaded", "fresh_process",
 //                           "note" (why no peer does the same work, where none does, or
-//                           where a peer's settings differ from Vellum's)}
+//                           where a peer's settings differ from Vellum's), "own_threads"
+//                           (set where it runs on a thread count of its own)}
 //   --serve                 reads "RUN <op> <photo> <threads>" lines, answers one JSON line
 //                           each: {"seconds": s} plus {"bytes": n} for operations that
 //                           write a file, or {"skip": why}
@@ -38,6 +39,8 @@ struct Operation {
   // Why no peer does the same work, where none does, or where a peer's settings
   // differ from Vellum's.
   std::string note = {};
+  // Runs on a thread count of its own whatever the row's, so it is no peer for the ratio.
+  bool ownThreads = false;
 };
 
 using ThreadSetter = std::function<void(int threads)>;
@@ -78,6 +81,7 @@ inline int ServeSuite(int argc, char** argv, const std::vector<Operation>& ops,
                 << "\", \"threaded\": " << (op.threaded ? "true" : "false")
                 << ", \"fresh_process\": " << (op.freshProcess ? "true" : "false");
       if (!op.note.empty()) std::cout << ", \"note\": \"" << op.note << "\"";
+      if (op.ownThreads) std::cout << ", \"own_threads\": true";
       std::cout << "}\n";
     }
     return 0;
