@@ -248,10 +248,14 @@ void DictionaryEntries::RemoveSlot(uint32_t slot, DictionaryPair* removed) {
     order_.pop_back();
     return;
   }
-  order_[entry.place] = kHole;
-  live_.Remove(entry.place);
-  ++holes_;
+  OpenHole(entry.place);
   if (holes_ > Count()) Squeeze();
+}
+
+void DictionaryEntries::OpenHole(size_t place) {
+  order_[place] = kHole;
+  live_.Remove(place);
+  ++holes_;
 }
 
 void DictionaryEntries::Squeeze() {
@@ -276,9 +280,7 @@ void DictionaryEntries::MoveToEnd(uint32_t slot, DictionaryPair pair, Dictionary
     if (holes_ == 0) live_.Build(order_);
     live_.Reserve(order_.capacity());
 
-    order_[entry.place] = kHole;
-    live_.Remove(entry.place);
-    ++holes_;
+    OpenHole(entry.place);
     entry.place = order_.size();
     order_.push_back(slot);
     live_.Append(true);

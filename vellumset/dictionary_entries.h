@@ -114,6 +114,8 @@ class DictionaryEntries {
   void Append(DictionaryPair pair, std::optional<uint64_t> hash);
   void RemoveSlot(uint32_t slot, DictionaryPair* removed);
   void MoveToEnd(uint32_t slot, DictionaryPair pair, DictionaryPair* removed);
+  // Leaves a hole at `place` in the order; the live counts must be built.
+  void OpenHole(size_t place);
   void Squeeze();
 
   std::vector<Slot> slots_;          // entries live here; numbers stay while they live
