@@ -139,10 +139,9 @@ def table(results, notes, suites):
             continue
         for name in [n for n in timed if own_threads(suites, n, op)]:
             other = timed.pop(name)
-            aside.append(f"- {op}, {photo}, {threads} thread(s): {name} on its own thread "
-                         f"count {fmt_ms(other['seconds'])} ms"
-                         + (f" ({other['bytes'] / 1e6:.3f} MB)" if "bytes" in other else "")
-                         + ", Vellum "
+            size = f" ({other['bytes'] / 1e6:.3f} MB)" if "bytes" in other else ""
+            aside.append(f"- {op}, {photo}, {threads} thread(s): {name} on its own thread count "
+                         f"{fmt_ms(other['seconds'])} ms{size}, Vellum "
                          f"{ours['seconds'] / other['seconds']:.2f} of it "
                          f"({op_notes.get(name, 'no note')})")
         extra = ""
