@@ -95,17 +95,21 @@ def measure(suites, ops, photos, thread_counts, rounds, log):
     return results
 
 
+def listed(suites, suite_name, op):
+    """What the named suite listed for an operation ({} where it does not do it)."""
+    for suite in suites:
+        if suite.name == suite_name and op in suite.ops:
+            return suite.ops[op]
+    return {}
+
+
 def own_threads(suites, suite_name, op):
-    return any(s.name == suite_name and s.ops.get(op, {}).get("own_threads", False)
-               for s in suites)
+    return listed(suites, suite_name, op).get("own_threads", False)
 
 
 def peer_name(suites, suite_name, op):
     """A suite may name the peer an operation measures (Python's dict in the Pillow suite)."""
-    for suite in suites:
-        if suite.name == suite_name and op in suite.ops:
-            return suite.ops[op].get("peer", suite_name)
-    return suite_name
+    return listed(suites, suite_name, op).get("peer", suite_name)
 
 
 def summary(samples):

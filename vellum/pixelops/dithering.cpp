@@ -59,8 +59,8 @@ inline int LimitedError(int difference) {
   return std::clamp(difference, -kErrorLimit, kErrorLimit);
 }
 
-// A cell's entry with the entry's colour beside it, so that the error needs one load:
-// index | red << 8 | green << 16 | blue << 24.
+// A cell's entry with the entry's colour beside it, index | red << 8 | green << 16 |
+// blue << 24: the error, on the loop's critical path, then needs one load, not two.
 inline uint32_t PackedEntry(const PalettePlanes& palette, uint8_t index) {
   return uint32_t{index} | uint32_t{palette.red[index]} << 8 |
          uint32_t{palette.green[index]} << 16 | uint32_t{palette.blue[index]} << 24;
@@ -72,8 +72,7 @@ void DitherToPalette(const uint8_t* rgb, uint32_t width, uint32_t height,
                      const PalettePlanes& palette, uint8_t* indices) {
   if (width == 0 || height == 0) return;
   const auto squares = std::make_unique<SquareTable>();
-  // Each 5-5-5 cell's packed entry once it is known. Each pixel's error feeds the next,
-  // so the loads that give it lie on the loop's critical path: one, not two.
+  // Each 5-5-5 cell's packed entry, once it is known.
   std::vector<uint32_t> cellEntry(kColorCells, 0);
   std::vector<uint8_t> cellKnown(kColorCells, 0);
   // Three values per pixel plus a spare pixel at each end; `current` holds this
