@@ -270,7 +270,13 @@ TEST_F(PageObjectsTest, SessionsExpireAndAreAbandoned) {
     if (Request.QueryString("quit").Count) Session.Abandon();
   %>)");
   AddFile("image.asp", "<%@ EnableSessionState=False %><%= typeof Session %>");
+  AddFile("ended.asp", "<%@ EnableSessionState=False %><%= Application(\"ended\") %>");
   const int port = Start({"--session-timeout", "2"});
+  // Session_OnEnd runs after the reply of the page that ended the session has gone out;
+  // a page without session state sees when it has, without starting a session itself.
+  auto endedReaches = [&](const std::string& count) {
+    return Eventually([&] { return Get(port, "/ended.asp").body == count; }, 10000);
+  };
   // A page without session state starts none.
   const HttpReply image = Get(port, "/image.asp");
   EXPECT_EQ(image.body, "undefined");
@@ -285,13 +291,14 @@ TEST_F(PageObjectsTest, SessionsExpireAndAreAbandoned) {
   const std::string sent = "Cookie: " + id + "\r\n";
   EXPECT_EQ(Get(port, "/visit.asp", sent).body, "2|0");
   EXPECT_EQ(Get(port, "/visit.asp?quit=1", sent).body, "3|0");
+  ASSERT_TRUE(endedReaches("1"));
   // Abandoned: the same cookie finds a new session, and the old one has ended.
   const HttpReply after = Get(port, "/visit.asp", sent);
   EXPECT_EQ(after.body, "1|1");
   const std::string next = after.headers.at("set-cookie");
   EXPECT_NE(next.substr(0, next.find(';')), id);
   // Left alone past its timeout, a session ends by itself.
-  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  ASSERT_TRUE(endedReaches("2"));
   EXPECT_EQ(Get(port, "/visit.asp", "Cookie: " + next.substr(0, next.find(';')) + "\r\n").body,
             "1|2");
 }
